@@ -1,0 +1,23 @@
+// Offers: staging an offer text, and showing it once through an offer link.
+#ifndef TALVENPLAN_OFFER_OFFER_H_
+#define TALVENPLAN_OFFER_OFFER_H_
+
+#include <span>
+
+#include "request/front.h"
+#include "request/output.h"
+#include "request/request.h"
+
+namespace talvenplan {
+
+// s: writes the text to a new uniquely named file and answers its name.
+int RunStore(const Request& request, Output& out);
+
+// An offer link: `encoded` is the query string after "TALVENPLAN_FILE=".
+// `buffer` holds kLineBufferSize bytes.
+int ShowOffer(const char* encoded, const CgiEnv& env, std::span<char> buffer,
+              Output& out);
+
+}  // namespace talvenplan
+
+#endif  // TALVENPLAN_OFFER_OFFER_H_

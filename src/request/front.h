@@ -1,0 +1,33 @@
+// The program's front door: one request from the CGI environment and
+// standard input to its answer on standard output.
+#ifndef TALVENPLAN_REQUEST_FRONT_H_
+#define TALVENPLAN_REQUEST_FRONT_H_
+
+#include <span>
+
+#include "request/output.h"
+
+namespace talvenplan {
+
+// The CGI environment the program looks at; nullptr where a variable is not
+// set.
+struct CgiEnv {
+  const char* query_string = nullptr;
+  const char* content_length = nullptr;
+  const char* http_content_length = nullptr;
+  const char* test = nullptr;  // TALVEN_TEST: allows a short body
+  const char* request_method = nullptr;
+};
+
+CgiEnv ReadCgiEnv();
+
+// Serves one request: writes the header, then either shows an offer link or
+// reads the command request's body from `input_fd`, cuts it, changes to its
+// directory and runs its command. Returns the process's exit status.
+// `line_buffer` holds kLineBufferSize bytes.
+int ServeRequest(const CgiEnv& env, int input_fd, std::span<char> line_buffer,
+                 Output& out);
+
+}  // namespace talvenplan
+
+#endif  // TALVENPLAN_REQUEST_FRONT_H_

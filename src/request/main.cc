@@ -1,0 +1,26 @@
+// talvenplan.cgi: started by the web server once per request.
+#include <signal.h>
+
+#include "request/front.h"
+#include "request/line_reader.h"
+#include "request/output.h"
+
+namespace {
+
+// Both buffers sit in zero-filled static storage: no allocation and no
+// start-up work for them.
+constinit char g_output_buffer[64 * 1024];
+alignas(8) constinit char g_line_buffer[talvenplan::kLineBufferSize];
+
+}  // namespace
+
+int main() {
+  // A client that goes away must not kill the program halfway through a
+  // command; its writes then simply fail.
+  ::signal(SIGPIPE, SIG_IGN);
+  talvenplan::Output out(1, g_output_buffer);
+  int status =
+      talvenplan::ServeRequest(talvenplan::ReadCgiEnv(), 0, g_line_buffer, out);
+  if (!out.Flush()) status = 1;
+  return status;
+}

@@ -1,0 +1,158 @@
+#include "harness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+namespace talvenplan::testing {
+namespace {
+
+[[noreturn]] void Throw(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+int MemoryFile(const std::string& content) {
+  int fd = ::memfd_create("cgi", MFD_CLOEXEC);
+  if (fd < 0) Throw("memfd_create");
+  std::size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0) Throw("write memfd");
+    done += static_cast<std::size_t>(n);
+  }
+  ::lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+std::string ReadAll(int fd) {
+  std::string content;
+  ::lseek(fd, 0, SEEK_SET);
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  return content;
+}
+
+}  // namespace
+
+CgiResult RunCgi(const CgiRun& run) {
+  int in = MemoryFile(run.input);
+  int out = run.stdout_path.empty()
+                ? MemoryFile("")
+                : ::open(run.stdout_path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (out < 0) Throw("open " + run.stdout_path);
+  int err = MemoryFile("");
+
+  std::vector<char*> envp;
+  for (const std::string& entry : run.env) {
+    envp.push_back(const_cast<char*>(entry.c_str()));
+  }
+  envp.push_back(nullptr);
+  char program[] = TALVENPLAN_CGI;
+  char* argv[] = {program, nullptr};
+
+  pid_t pid = ::fork();
+  if (pid < 0) Throw("fork");
+  if (pid == 0) {
+    // Only async-signal-safe calls from here on.
+    if (::chdir(run.cwd.c_str()) != 0) ::_exit(126);
+    if (run.file_size_limit != RLIM_INFINITY) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{run.file_size_limit, run.file_size_limit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    ::execve(program, argv, envp.data());
+    ::_exit(127);
+  }
+  int wait_status = 0;
+  while (::waitpid(pid, &wait_status, 0) < 0) {
+    if (errno != EINTR) Throw("waitpid");
+  }
+
+  CgiResult result;
+  if (run.stdout_path.empty()) result.out = ReadAll(out);
+  result.err = ReadAll(err);
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
+                                         : 128 + WTERMSIG(wait_status);
+  ::close(in);
+  ::close(out);
+  ::close(err);
+  return result;
+}
+
+CgiResult RunCommand(const std::string& body, const std::string& cwd,
+                     std::vector<std::string> extra_env) {
+  CgiRun run;
+  run.env = std::move(extra_env);
+  run.env.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
+  run.input = body;
+  run.cwd = cwd;
+  return RunCgi(run);
+}
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(base ? base : "/tmp") + "/talvenplan.XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) Throw("mkdtemp");
+  path = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) Throw("open " + path);
+  std::size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0) Throw("write " + path);
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+}
+
+std::string ReadFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Throw("open " + path);
+  std::string content = ReadAll(fd);
+  ::close(fd);
+  return content;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> ListNames(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace talvenplan::testing

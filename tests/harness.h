@@ -1,0 +1,60 @@
+// Runs the built talvenplan.cgi as a web server would, for black-box tests:
+// a chosen environment (nothing inherited), a body on standard input, and a
+// working directory the test lays out.
+#ifndef TALVENPLAN_TESTS_HARNESS_H_
+#define TALVENPLAN_TESTS_HARNESS_H_
+
+#include <sys/resource.h>
+
+#include <string>
+#include <vector>
+
+namespace talvenplan::testing {
+
+struct CgiRun {
+  std::vector<std::string> env;  // "NAME=value" entries, the whole environment
+  std::string input;             // standard input
+  std::string cwd = ".";         // where the program starts
+  // When set, standard output goes to this path (e.g. "/dev/full") and the
+  // result's `out` stays empty.
+  std::string stdout_path;
+  // A file size limit for the program, with SIGXFSZ ignored, so that writes
+  // past it fail with EFBIG.
+  rlim_t file_size_limit = RLIM_INFINITY;
+};
+
+struct CgiResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or 128 + signal number
+};
+
+CgiResult RunCgi(const CgiRun& run);
+
+// A command request: CONTENT_LENGTH set to the body's size, plus `extra_env`.
+CgiResult RunCommand(const std::string& body, const std::string& cwd = ".",
+                     std::vector<std::string> extra_env = {});
+
+// The header every answer starts with.
+inline constexpr char kHeader[] = "Content-type: text/html\n\n";
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes away.
+struct TempDir {
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string Path(const std::string& name) const { return path + "/" + name; }
+  std::string path;
+};
+
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+// The names in a directory, "." and ".." left out, sorted.
+std::vector<std::string> ListNames(const std::string& directory);
+
+}  // namespace talvenplan::testing
+
+#endif  // TALVENPLAN_TESTS_HARNESS_H_

@@ -8,6 +8,7 @@
 
 #include "database/commands.h"
 #include "offer/offer.h"
+#include "request/confine.h"
 #include "request/fd.h"
 #include "request/request.h"
 
@@ -61,6 +62,7 @@ CgiEnv ReadCgiEnv() {
   env.http_content_length = std::getenv("HTTP_CONTENT_LENGTH");
   env.test = std::getenv("TALVEN_TEST");
   env.request_method = std::getenv("REQUEST_METHOD");
+  env.root = std::getenv("TALVEN_ROOT");
   return env;
 }
 
@@ -93,7 +95,9 @@ int ServeRequest(const CgiEnv& env, int input_fd, std::span<char> line_buffer,
 
   Request request = CutRequest(g_body, count);
   request.line_buffer = line_buffer;
-  if (::chdir(request.directory.data()) != 0) {
+  request.confined = env.root != nullptr;
+  if (::chdir(request.directory.data()) != 0 ||
+      (request.confined && !WorkingDirectoryWithin(env.root))) {
     return Fail(out, "can't change directory on server");
   }
   return Dispatch(request, out);

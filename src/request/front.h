@@ -17,6 +17,7 @@ struct CgiEnv {
   const char* http_content_length = nullptr;
   const char* test = nullptr;  // TALVEN_TEST: allows a short body
   const char* request_method = nullptr;
+  const char* root = nullptr;  // TALVEN_ROOT: requests stay below it
 };
 
 CgiEnv ReadCgiEnv();

@@ -31,6 +31,9 @@ struct Request {
 
   // Set by the front before dispatch.
   std::span<char> line_buffer;  // kLineBufferSize bytes of scratch storage
+  // TALVEN_ROOT is set: the directory has been checked to lie below it, and
+  // database names must not lead elsewhere.
+  bool confined = false;
 };
 
 // Cuts the fields from `body`, which holds `count` bytes followed by a NUL

@@ -1,0 +1,21 @@
+#include "request/confine.h"
+
+#include <gtest/gtest.h>
+
+namespace talvenplan {
+namespace {
+
+TEST(PathWithinTest, ComparesWholeComponents) {
+  EXPECT_TRUE(PathWithin("/data", "/data"));
+  EXPECT_TRUE(PathWithin("/data/shop", "/data"));
+  EXPECT_TRUE(PathWithin("/data/shop/x", "/data/shop"));
+  EXPECT_FALSE(PathWithin("/data2", "/data"));
+  EXPECT_FALSE(PathWithin("/dat", "/data"));
+  EXPECT_FALSE(PathWithin("/", "/data"));
+  EXPECT_FALSE(PathWithin("/other/data", "/data"));
+  EXPECT_TRUE(PathWithin("/", "/"));
+  EXPECT_TRUE(PathWithin("/anything", "/"));
+}
+
+}  // namespace
+}  // namespace talvenplan

@@ -1,0 +1,83 @@
+// Confinement to TALVEN_ROOT, seen from outside the program.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "harness.h"
+
+namespace talvenplan::testing {
+namespace {
+
+const std::string kRefused =
+    std::string(kHeader) + "fscan't change directory on server";
+
+bool Listed(const CgiResult& result) {
+  // Every listed directory holds a file "a"; the order is the directory's.
+  const std::string head = std::string(kHeader) + "s";
+  return result.status == 0 && result.err.empty() &&
+         result.out.starts_with(head) &&
+         ("\n" + result.out.substr(head.size())).find("\na\n") !=
+             std::string::npos;
+}
+
+struct Layout {
+  Layout() {
+    ::mkdir(dir.Path("data").c_str(), 0777);
+    ::mkdir(dir.Path("data/shop").c_str(), 0777);
+    ::mkdir(dir.Path("data2").c_str(), 0777);
+    WriteFile(dir.Path("data/a"), "");
+    WriteFile(dir.Path("data/shop/a"), "");
+    WriteFile(dir.Path("data2/a"), "");
+    ::symlink(dir.Path("data2").c_str(), dir.Path("data/escape").c_str());
+    ::symlink(dir.Path("data/shop").c_str(), dir.Path("shortcut").c_str());
+    ::symlink(dir.Path("data").c_str(), dir.Path("root-link").c_str());
+  }
+  CgiResult List(const std::string& directory, const std::string& root) {
+    return RunCommand("l\n" + directory + "\n", dir.path,
+                      {"TALVEN_ROOT=" + root});
+  }
+  TempDir dir;
+};
+
+TEST(ConfineTest, DirectoriesAtOrBelowTheRootAreServed) {
+  Layout layout;
+  const std::string root = layout.dir.Path("data");
+  EXPECT_TRUE(Listed(layout.List(root, root)));
+  EXPECT_TRUE(Listed(layout.List(root + "/shop", root)));
+  EXPECT_TRUE(Listed(layout.List("data/shop", root)));  // relative
+  EXPECT_TRUE(Listed(layout.List("shortcut", root)));   // link into it
+  EXPECT_TRUE(Listed(layout.List(root + "/shop", root + "/")));
+  // The root may itself be reached through a symbolic link.
+  EXPECT_TRUE(Listed(layout.List(root, layout.dir.Path("root-link"))));
+}
+
+TEST(ConfineTest, DirectoriesOutsideTheRootAreRefused) {
+  Layout layout;
+  const std::string root = layout.dir.Path("data");
+  for (const std::string& directory :
+       {layout.dir.Path("data2"), layout.dir.path, root + "/..",
+        root + "/shop/../..", root + "/escape", std::string("/"),
+        std::string("data2")}) {
+    CgiResult result = layout.List(directory, root);
+    EXPECT_EQ(result.out, kRefused) << directory;
+    EXPECT_EQ(result.status, 1) << directory;
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST(ConfineTest, AMissingRootRefusesEverything) {
+  Layout layout;
+  EXPECT_EQ(layout.List(layout.dir.Path("data"), layout.dir.Path("gone")).out,
+            kRefused);
+}
+
+TEST(ConfineTest, WithoutTheRootNothingChanges) {
+  Layout layout;
+  CgiResult result = RunCommand("l\ndata2\n", layout.dir.path);
+  EXPECT_TRUE(Listed(result));
+}
+
+}  // namespace
+}  // namespace talvenplan::testing

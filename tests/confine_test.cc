@@ -18,8 +18,8 @@ bool Listed(const CgiResult& result) {
   const std::string head = std::string(kHeader) + "s";
   return result.status == 0 && result.err.empty() &&
          result.out.starts_with(head) &&
-         ("\n" + result.out.substr(head.size())).find("\na\n") !=
-             std::string::npos;
+         (result.out.compare(head.size(), 2, "a\n") == 0 ||
+          result.out.find("\na\n", head.size()) != std::string::npos);
 }
 
 struct Layout {

@@ -1,0 +1,210 @@
+// Random command bodies and random offer links: whatever arrives, the answer
+// has the protocol's shape, nothing reaches standard error, and no file
+// outside the request's directory changes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+
+#include "harness.h"
+
+namespace talvenplan::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every path below `top` with its content ("<dir>" for directories).
+std::map<std::string, std::string> Snapshot(const std::string& top) {
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(top)) {
+    const std::string path = entry.path().string();
+    tree[path] = entry.is_symlink()     ? "<link>"
+                 : entry.is_directory() ? "<dir>"
+                                        : ReadFile(path);
+  }
+  return tree;
+}
+
+const std::set<std::string> kExitMessages = {
+    "fsCONTENT_LENGTH not present",
+    "fsinvalid CONTENTT_LENGTH",
+    "fsnot enough memory",
+    "fserror reading input data",
+    "fscan't change directory on server",
+    "fscan't open directory on server",
+    "fscan't open database on server",
+    "fscan't read database on server",
+    "fscan't write database on server",
+    "fscan't write on database",
+    "fscan't remove the database",
+};
+const std::set<std::string> kStoreMessages = {
+    "fscan't create temporary file",
+    "fscan't open temporary file",
+    "fscan't write temporary file",
+};
+const std::set<std::string> kLinkMessages = {
+    "error on server:not enough memory",
+    "error on server:can't change directory on server",
+    "error on server: can't open temp file",
+};
+constexpr std::string_view kPageStart =
+    "<html><head><title>Offer</title></head><body>\n<h1 "
+    "align=\"center\">Offer</h1>\n";
+
+struct World {
+  World() {
+    ::mkdir(dir.Path("outside").c_str(), 0777);
+    WriteFile(dir.Path("outside/db"), "k\n0\n0\n\"\"\n0\n0\n0\n");
+    WriteFile(dir.Path("outside/.aB3dE9"), "outside offer");
+    ::mkdir(dir.Path("req").c_str(), 0777);
+    ::mkdir(dir.Path("req/sub").c_str(), 0777);
+  }
+  // Lays out the request directory afresh: a database, a demo list and an
+  // offer that random requests may well hit.
+  void Reset() {
+    fs::remove_all(dir.Path("req"));
+    ::mkdir(dir.Path("req").c_str(), 0777);
+    ::mkdir(dir.Path("req/sub").c_str(), 0777);
+    WriteFile(
+        dir.Path("req/db"),
+        "k\n2\nalpha 0.5\nbeta 1.25\n7\nTitle\n2\nChair 10\nTable 99.5\n");
+    WriteFile(dir.Path("req/DEMO_x"), "k\n0\n0\n\"\"\n0\n0\n0\n");
+    WriteFile(dir.Path("req/.aB3dE9"), "<p>offer</p>");
+  }
+  std::map<std::string, std::string> Outside() {
+    return Snapshot(dir.Path("outside"));
+  }
+  TempDir dir;
+};
+
+std::string RandomBytes(std::mt19937& rng, std::size_t max_size,
+                        std::string_view alphabet = {}) {
+  std::string bytes(
+      std::uniform_int_distribution<std::size_t>(0, max_size)(rng), '\0');
+  for (char& c : bytes) {
+    c = alphabet.empty() ? static_cast<char>(rng())
+                         : alphabet[std::uniform_int_distribution<std::size_t>(
+                               0, alphabet.size() - 1)(rng)];
+  }
+  return bytes;
+}
+
+template <typename T>
+const T& Pick(std::mt19937& rng, const std::vector<T>& choices) {
+  return choices[std::uniform_int_distribution<std::size_t>(
+      0, choices.size() - 1)(rng)];
+}
+
+std::string RandomBody(std::mt19937& rng) {
+  static const std::vector<std::string> kLetters = {"c", "g", "p", "q", "r",
+                                                    "s", "l", "x", "C"};
+  static const std::vector<std::string> kDirectories = {
+      ".", "sub", "..", "../outside", "", "missing", "/", ".\r"};
+  static const std::vector<std::string> kKeys = {"k", "alpha", "beta",
+                                                 "",  "K",     "kkkkkkkkk"};
+  static const std::vector<std::string> kNames = {
+      "db",    "DEMO_x", "new",         ".aB3dE9", "../outside/db",
+      "sub/x", "sub",    "/etc/passwd", ""};
+  std::string body = Pick(rng, kLetters);
+  body += static_cast<char>(rng());
+  body += rng() % 8 == 0 ? RandomBytes(rng, 12) : Pick(rng, kDirectories);
+  body += rng() % 4 == 0 ? "\r\n" : "\n";
+  if (rng() % 6 == 0) {
+    body += RandomBytes(rng, 40);
+  } else {
+    body += (rng() % 5 == 0 ? RandomBytes(rng, 10) : Pick(rng, kKeys)) + " ";
+    body += rng() % 5 == 0 ? RandomBytes(rng, 10) : Pick(rng, kNames);
+    body += '\n';
+    body += RandomBytes(rng, 300);
+  }
+  return body;
+}
+
+std::string Encode(std::string_view bytes) {
+  std::string letters;
+  for (unsigned char c : bytes) {
+    letters += static_cast<char>('a' + (c & 15));
+    letters += static_cast<char>('a' + (c >> 4));
+  }
+  return letters;
+}
+
+std::string RandomLink(std::mt19937& rng, const std::string& request_dir) {
+  static const std::vector<std::string> kNames = {".aB3dE9", ".ab", "db",
+                                                  "../outside/.aB3dE9", ""};
+  std::string link = "TALVENPLAN_FILE=";
+  switch (rng() % 4) {
+    case 0:
+      return link + RandomBytes(rng, 60, "abcdefghijklmnopz");
+    case 1:
+      return link + RandomBytes(rng, 60);
+    default:
+      link += Encode(Pick(rng, kNames)) + "z";
+      link += Encode(rng() % 3 == 0 ? std::string("../outside") : request_dir) +
+              "z";
+      if (rng() % 4 == 0) {
+        link.resize(16 + rng() % (link.size() - 16));  // cut after the key
+      }
+      return link;
+  }
+}
+
+TEST(PropertyTest, RandomCommandsKeepTheProtocolAndTheirDirectory) {
+  World world;
+  const auto outside = world.Outside();
+  std::mt19937 rng(20261208);
+  for (int round = 0; round < 400; ++round) {
+    if (round % 20 == 0) world.Reset();
+    const std::string body = RandomBody(rng);
+    CgiRun run;
+    run.env = {"CONTENT_LENGTH=" + std::to_string(body.size()),
+               "TALVEN_ROOT=" + world.dir.Path("req")};
+    run.input = body;
+    run.cwd = world.dir.Path("req");
+    CgiResult result = RunCgi(run);
+    SCOPED_TRACE(::testing::PrintToString(body));
+    ASSERT_TRUE(result.out.starts_with(kHeader));
+    const std::string answer = result.out.substr(sizeof kHeader - 1);
+    EXPECT_EQ(result.err, "");
+    if (kExitMessages.contains(answer)) {
+      EXPECT_EQ(result.status, 1);
+    } else {
+      EXPECT_EQ(result.status, 0);
+      EXPECT_TRUE(answer.empty() || kStoreMessages.contains(answer) ||
+                  (answer[0] == 's' && answer.find("fs") != 0))
+          << answer;
+    }
+    ASSERT_EQ(world.Outside(), outside);
+  }
+}
+
+TEST(PropertyTest, RandomOfferLinksKeepTheProtocolAndOtherFiles) {
+  World world;
+  const auto outside = world.Outside();
+  std::mt19937 rng(8122026);
+  for (int round = 0; round < 300; ++round) {
+    if (round % 20 == 0) world.Reset();
+    CgiRun run;
+    run.env = {"QUERY_STRING=" + RandomLink(rng, world.dir.Path("req")),
+               "TALVEN_ROOT=" + world.dir.Path("req")};
+    run.cwd = world.dir.Path("req");
+    CgiResult result = RunCgi(run);
+    SCOPED_TRACE(run.env[0]);
+    ASSERT_TRUE(result.out.starts_with(kHeader));
+    const std::string answer = result.out.substr(sizeof kHeader - 1);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(answer.empty() || kLinkMessages.contains(answer) ||
+                answer.starts_with(kPageStart))
+        << answer;
+    ASSERT_EQ(world.Outside(), outside);
+  }
+}
+
+}  // namespace
+}  // namespace talvenplan::testing

@@ -1,0 +1,46 @@
+# Shared by scripts/run and the end-to-end test fixture: lays out a document
+# root holding talvenplan.cgi and writes a lighttpd configuration that runs it
+# through mod_cgi, with TALVEN_ROOT set to the data directory.
+
+# require_package COMMAND PACKAGE: installs PACKAGE when COMMAND is missing and
+# we are root; otherwise names the package to install and fails.
+require_package() {
+  command -v "$1" >/dev/null 2>&1 && return 0
+  if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+    echo "Installing the Debian package $2 ..." >&2
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$2" >&2 && return 0
+  fi
+  echo "$1 is missing: install the Debian package '$2' (apt-get install $2)" >&2
+  return 1
+}
+
+# write_lighttpd_conf DIR PROGRAM DATA PORT: makes DIR/www with a copy of
+# PROGRAM and writes DIR/lighttpd.conf.
+write_lighttpd_conf() {
+  local dir=$1 program=$2 data=$3 port=$4
+  mkdir -p "$dir/www"
+  cp -f "$program" "$dir/www/talvenplan.cgi"
+  cat >"$dir/lighttpd.conf" <<CONF
+server.document-root = "$dir/www"
+server.bind = "127.0.0.1"
+server.port = $port
+server.pid-file = "$dir/lighttpd.pid"
+server.errorlog = "$dir/error.log"
+server.modules = ("mod_cgi", "mod_setenv")
+cgi.assign = (".cgi" => "")
+setenv.add-environment = ("TALVEN_ROOT" => "$data")
+mimetype.assign = (".html" => "text/html")
+CONF
+}
+
+# make_demo_data DATA: a sample price list with several named factors, and a
+# list whose name begins with DEMO_ (put never changes it).
+make_demo_data() {
+  local data=$1
+  mkdir -p "$data"
+  printf '%s\n' demo 3 'retail 1.0' 'wholesale 0.8' 'vip 0.75' \
+    'Winter prices' '"Talvenplan demo shop"' 3 \
+    'Chair 49.90' 'Table 199.00' 'Lamp 24.50' 'Prices in EUR' >"$data/prices"
+  printf '%s\n' demo 1 'retail 1.0' 'Demo' '""' 1 'Sample 10.00' \
+    >"$data/DEMO_prices"
+}

@@ -1,0 +1,392 @@
+// Staging offers with the store command and showing them once through offer
+// links, seen from outside the program.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <latch>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+
+namespace talvenplan::testing {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr char kCantOpen[] = "error on server: can't open temp file";
+constexpr char kCantChangeDirectory[] =
+    "error on server:can't change directory on server";
+
+// The link encoding as a client writes it: 'a' plus the low four bits, then
+// 'a' plus the high four bits.
+std::string Encode(const std::string& bytes) {
+  std::string letters;
+  for (unsigned char c : bytes) {
+    letters += static_cast<char>('a' + (c & 15));
+    letters += static_cast<char>('a' + (c >> 4));
+  }
+  return letters;
+}
+
+// The same bytes in other letters: the second letter of each pair is taken
+// from outside 'a'-'p' and the first makes up the sum modulo 256.
+std::string EncodeWide(const std::string& bytes) {
+  std::string letters;
+  int second = 'q';
+  for (unsigned char c : bytes) {
+    for (;;) {
+      second = second == 255 ? 1 : second + 1;
+      int first = (c - 16 * (second - 97) + 97) & 0xFF;
+      if (first == 0 || first == 'z') continue;
+      letters += static_cast<char>(first);
+      letters += static_cast<char>(second);
+      break;
+    }
+  }
+  return letters;
+}
+
+std::string Link(const std::string& name, const std::string& directory) {
+  return Encode(name) + "z" + Encode(directory) + "z";
+}
+
+// Opens an offer link: `after_key` is what follows "TALVENPLAN_FILE=".
+CgiResult OpenLink(const std::string& after_key, const std::string& cwd = "/",
+                   const std::string& method = "GET") {
+  CgiRun run;
+  run.env = {"QUERY_STRING=TALVENPLAN_FILE=" + after_key,
+             "REQUEST_METHOD=" + method};
+  run.cwd = cwd;
+  return RunCgi(run);
+}
+
+std::string Page(const std::string& content) {
+  return kHeader +
+         "<html><head><title>Offer</title></head><body>\n"
+         "<h1 align=\"center\">Offer</h1>\n"s +
+         content + "</body></html>\n";
+}
+
+bool IsOfferName(const std::string& name) {
+  if (name.size() != 7 || name[0] != '.') return false;
+  for (char c : name.substr(1)) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+// Stores `text` in `directory` and returns the offer's name.
+std::string StoreOffer(const std::string& directory, const std::string& text) {
+  CgiResult result = RunCommand("s\n" + directory + "\n" + text, "/");
+  EXPECT_EQ(result.out.substr(0, sizeof kHeader), kHeader + "s"s);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+  std::string name = result.out.substr(sizeof kHeader);
+  EXPECT_TRUE(IsOfferName(name)) << name;
+  return name;
+}
+
+// Every entry under `directory` with its kind and, for files, content.
+std::vector<std::string> Snapshot(const std::string& directory) {
+  std::vector<std::string> entries;
+  for (const auto& entry :
+       std::filesystem::recursive_directory_iterator(directory)) {
+    std::string line = entry.path().string();
+    if (entry.is_symlink()) {
+      line += " -> " + std::filesystem::read_symlink(entry.path()).string();
+    } else if (entry.is_regular_file()) {
+      line += ": " + ReadFile(entry.path().string());
+    } else {
+      line += " (other)";
+    }
+    entries.push_back(line);
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+TEST(StoreTest, StoresTheWholeTextAndAnswersItsName) {
+  struct Case {
+    const char* label;
+    std::string after_directory;
+    std::string stored;
+  } cases[] = {
+      {"plain", "abc", "abc"},
+      {"blanks before the text", "\n \t\r\n<p>x</p>\n", "<p>x</p>\n"},
+      {"percent and high bytes", "a%s%n\xe4\xff\n", "a%s%n\xe4\xff\n"},
+      {"NUL bytes kept", "x\0y\0\0z"s, "x\0y\0\0z"s},
+      {"long", "L" + std::string(300000, '\n'),
+       "L" + std::string(300000, '\n')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempDir dir;
+    std::string name = StoreOffer(dir.path, c.after_directory);
+    EXPECT_EQ(ListNames(dir.path), std::vector<std::string>{name});
+    EXPECT_EQ(ReadFile(dir.Path(name)), c.stored);
+  }
+}
+
+TEST(StoreTest, EmptyTextLeavesNoFile) {
+  for (std::string tail : {"\n", "\n \t\n\r", "", "\n\xe4\x01 "}) {
+    TempDir dir;
+    CgiResult result = RunCommand("s\n" + dir.path + tail, "/");
+    EXPECT_EQ(result.out, kHeader + "fscan't write temporary file"s);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(ListNames(dir.path), std::vector<std::string>{});
+  }
+}
+
+TEST(StoreTest, FailedWriteLeavesNoFile) {
+  TempDir dir;
+  CgiRun run;
+  std::string body = "s\n.\n" + std::string(100000, 'x');
+  run.env = {"CONTENT_LENGTH=" + std::to_string(body.size())};
+  run.input = body;
+  run.cwd = dir.path;
+  run.file_size_limit = 4096;
+  CgiResult result = RunCgi(run);
+  EXPECT_EQ(result.out, kHeader + "fscan't write temporary file"s);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(ListNames(dir.path), std::vector<std::string>{});
+}
+
+TEST(StoreTest, UnwritableDirectoryAnswersCantOpen) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes every directory";
+  TempDir dir;
+  ::mkdir(dir.Path("closed").c_str(), 0555);
+  CgiResult result = RunCommand("s\nclosed\nabc", dir.path);
+  EXPECT_EQ(result.out, kHeader + "fscan't open temporary file"s);
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST(StoreTest, ListingNeverShowsOffers) {
+  TempDir dir;
+  StoreOffer(dir.path, "abc");
+  WriteFile(dir.Path("prices"), "");
+  CgiResult result = RunCommand("l\n.\n", dir.path);
+  EXPECT_EQ(result.out, kHeader + "sprices\n"s);
+}
+
+TEST(OfferLinkTest, ShowsTheOfferOnceThenRefuses) {
+  TempDir dir;
+  std::string content = "<p>Offer\0 100%\xe4</p>\n"s + std::string(200000, 'y');
+  std::string name = StoreOffer(dir.path, content);
+
+  CgiResult first = OpenLink(Link(name, dir.path));
+  EXPECT_EQ(first.out, Page(content));
+  EXPECT_EQ(first.err, "");
+  EXPECT_EQ(first.status, 0);
+  EXPECT_EQ(ListNames(dir.path), std::vector<std::string>{});
+
+  CgiResult second = OpenLink(Link(name, dir.path));
+  EXPECT_EQ(second.out, kHeader + std::string(kCantOpen));
+  EXPECT_EQ(second.err, "");
+  EXPECT_EQ(second.status, 0);
+}
+
+TEST(OfferLinkTest, DirectoryIsRelativeToTheStartAndTheTailIsIgnored) {
+  TempDir dir;
+  ::mkdir(dir.Path("sub").c_str(), 0777);
+  WriteFile(dir.Path("sub/.Ab3xY9"), "here");
+  CgiResult result =
+      OpenLink(Link(".Ab3xY9", "sub") + "zz&utm_source=mail", dir.path);
+  EXPECT_EQ(result.out, Page("here"));
+  EXPECT_FALSE(Exists(dir.Path("sub/.Ab3xY9")));
+}
+
+TEST(OfferLinkTest, HeadShowsTheOfferButKeepsIt) {
+  TempDir dir;
+  std::string name = StoreOffer(dir.path, "kept");
+  for (int i = 0; i < 2; ++i) {
+    CgiResult head = OpenLink(Link(name, dir.path), "/", "HEAD");
+    EXPECT_EQ(head.out, Page("kept"));
+    EXPECT_EQ(head.status, 0);
+    EXPECT_EQ(ReadFile(dir.Path(name)), "kept");
+  }
+  // Only the exact method keeps it.
+  CgiResult get = OpenLink(Link(name, dir.path), "/", "head");
+  EXPECT_EQ(get.out, Page("kept"));
+  EXPECT_FALSE(Exists(dir.Path(name)));
+}
+
+TEST(OfferLinkTest, RacingOpensShowTheOfferOnce) {
+  TempDir dir;
+  // A long offer keeps each showing busy for a while, so the openers overlap.
+  std::string content(2 * 1024 * 1024, 'r');
+  constexpr int kOpeners = 6;
+  for (int round = 0; round < 8; ++round) {
+    std::string name = StoreOffer(dir.path, content);
+    std::vector<CgiResult> results(kOpeners);
+    std::latch start(kOpeners);
+    std::vector<std::thread> openers;
+    for (CgiResult& result : results) {
+      openers.emplace_back([&result, &name, &dir, &start] {
+        start.arrive_and_wait();
+        result = OpenLink(Link(name, dir.path));
+      });
+    }
+    for (std::thread& opener : openers) opener.join();
+    int pages = 0;
+    int refused = 0;
+    for (const CgiResult& result : results) {
+      if (result.out == Page(content)) ++pages;
+      if (result.out == kHeader + std::string(kCantOpen)) ++refused;
+      EXPECT_EQ(result.status, 0);
+    }
+    EXPECT_EQ(pages, 1) << "round " << round;
+    EXPECT_EQ(refused, kOpeners - 1) << "round " << round;
+    EXPECT_FALSE(Exists(dir.Path(name)));
+  }
+}
+
+TEST(OfferLinkTest, EveryByteOfADirectoryNameDecodes) {
+  // Every byte value that can stand in a file name, in one directory name,
+  // reached through both ways of writing the letters.
+  TempDir dir;
+  std::string odd_name;
+  for (int b = 1; b < 256; ++b) {
+    if (b != '/') odd_name += static_cast<char>(b);
+  }
+  std::string odd_dir = dir.Path(odd_name);
+  ASSERT_EQ(::mkdir(odd_dir.c_str(), 0777), 0);
+  for (bool wide : {false, true}) {
+    SCOPED_TRACE(wide ? "wide letters" : "letters a-p");
+    WriteFile(odd_dir + "/.zZ09aA", "found");
+    std::string link =
+        wide ? EncodeWide(".zZ09aA") + "z" + EncodeWide(odd_dir) + "z"
+             : Link(".zZ09aA", odd_dir);
+    CgiResult result = OpenLink(link);
+    EXPECT_EQ(result.out, Page("found"));
+    EXPECT_EQ(result.err, "");
+    EXPECT_FALSE(Exists(odd_dir + "/.zZ09aA"));
+  }
+}
+
+TEST(OfferLinkTest, RefusesNamesThatAreNotOffers) {
+  enum Kind { kFile, kSymlink, kDirectory, kFifo };
+  struct Case {
+    const char* label;
+    std::string linked;   // the decoded name in the link
+    std::string present;  // what lies in the directory
+    Kind kind;
+  } cases[] = {
+      {"too short", ".ab", ".ab", kFile},
+      {"six characters", ".abcde", ".abcde", kFile},
+      {"eight characters", ".abcdefg", ".abcdefg", kFile},
+      {"no leading dot", "abcdefg", "abcdefg", kFile},
+      {"other character", ".abc-ef", ".abc-ef", kFile},
+      {"high byte", ".abcde\xe4", ".abcde\xe4", kFile},
+      {"into a subdirectory", ".abc/de", ".abc/de", kFile},
+      {"parent directory", "..", ".aBc123", kFile},
+      {"empty", "", ".aBc123", kFile},
+      {"NUL inside", ".aBc123\0x"s, ".aBc123", kFile},
+      {"NUL as a name byte", ".aBc12\0"s, ".aBc12", kFile},
+      {"symbolic link", ".aBc123", ".aBc123", kSymlink},
+      {"directory", ".aBc123", ".aBc123", kDirectory},
+      {"FIFO", ".aBc123", ".aBc123", kFifo},
+      {"no such offer", ".aBc123", ".xYz789", kFile},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempDir dir;
+    WriteFile(dir.Path("target"), "secret");
+    std::string present = dir.Path(c.present);
+    switch (c.kind) {
+      case kFile:
+        if (c.present == ".abc/de") ::mkdir(dir.Path(".abc").c_str(), 0777);
+        WriteFile(present, "offer");
+        break;
+      case kSymlink:
+        ASSERT_EQ(::symlink("target", present.c_str()), 0);
+        break;
+      case kDirectory:
+        ASSERT_EQ(::mkdir(present.c_str(), 0777), 0);
+        break;
+      case kFifo:
+        ASSERT_EQ(::mkfifo(present.c_str(), 0666), 0);
+        break;
+    }
+    std::vector<std::string> before = Snapshot(dir.path);
+    CgiResult result = OpenLink(Link(c.linked, dir.path));
+    EXPECT_EQ(result.out, kHeader + std::string(kCantOpen));
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(Snapshot(dir.path), before);
+  }
+}
+
+TEST(OfferLinkTest, MalformedLinksReadAndDeleteNothing) {
+  TempDir dir;
+  const std::string name = ".Offer1";
+  WriteFile(dir.Path(name), "offer");
+  const std::string n = Encode(name);
+  const std::string d = Encode(dir.path);
+  struct Case {
+    const char* label;
+    std::string after_key;
+    const char* answer;
+  } cases[] = {
+      {"nothing", "", kCantOpen},
+      {"name without z", n, kCantOpen},
+      {"name with a lone letter", n + "b", kCantOpen},
+      // A 'z' in second place is a letter, so the name runs on to the end.
+      {"z as a second letter", n + "bz", kCantOpen},
+      {"z second then the directory", n + "bz" + d + "z", kCantChangeDirectory},
+      {"empty name", "z" + d + "z", kCantOpen},
+      {"nothing after the name", n + "z", kCantChangeDirectory},
+      {"empty directory", n + "zz", kCantChangeDirectory},
+      {"directory without z", n + "z" + d, kCantChangeDirectory},
+      {"directory with a lone letter", n + "z" + d + "c", kCantChangeDirectory},
+      {"NUL inside the directory", n + "z" + Encode(dir.path + "\0/x"s) + "z",
+       kCantChangeDirectory},
+      {"missing directory", n + "z" + Encode(dir.Path("missing")) + "z",
+       kCantChangeDirectory},
+      {"directory is a file", n + "z" + Encode(dir.Path(name)) + "z",
+       kCantChangeDirectory},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    CgiResult result = OpenLink(c.after_key);
+    EXPECT_EQ(result.out, kHeader + std::string(c.answer));
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(ReadFile(dir.Path(name)), "offer");
+  }
+}
+
+TEST(OfferLinkTest, KeyMatchesOnlyExactlyAtTheStart) {
+  TempDir dir;
+  std::string name = StoreOffer(dir.path, "wait");
+  std::string link = Link(name, dir.path);
+  for (std::string query :
+       {"talvenplan_file=" + link, "Talvenplan_File=" + link,
+        "x&TALVENPLAN_FILE=" + link, " TALVENPLAN_FILE=" + link,
+        "TALVENPLAN_FILE" + link, "TALVENPLAN_FILE%3D" + link}) {
+    SCOPED_TRACE(query);
+    CgiRun run;
+    run.env = {"QUERY_STRING=" + query};
+    CgiResult result = RunCgi(run);
+    EXPECT_EQ(result.out, kHeader + "fsCONTENT_LENGTH not present"s);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(ReadFile(dir.Path(name)), "wait");
+  }
+  // The method is not looked at, and a body does not change the answer.
+  CgiRun post;
+  post.env = {"QUERY_STRING=TALVENPLAN_FILE=" + link, "REQUEST_METHOD=POST",
+              "CONTENT_LENGTH=4"};
+  post.input = "l\n.\n";
+  EXPECT_EQ(RunCgi(post).out, Page("wait"));
+  EXPECT_FALSE(Exists(dir.Path(name)));
+}
+
+}  // namespace
+}  // namespace talvenplan::testing

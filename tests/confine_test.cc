@@ -67,6 +67,39 @@ TEST(ConfineTest, DirectoriesOutsideTheRootAreRefused) {
   }
 }
 
+std::string Encode(std::string_view bytes) {
+  std::string letters;
+  for (unsigned char c : bytes) {
+    letters += static_cast<char>('a' + (c & 15));
+    letters += static_cast<char>('a' + (c >> 4));
+  }
+  return letters;
+}
+
+TEST(ConfineTest, OfferLinksStayBelowTheRoot) {
+  Layout layout;
+  WriteFile(layout.dir.Path("data/.aB3dE9"), "inside");
+  WriteFile(layout.dir.Path("data2/.aB3dE9"), "outside");
+  auto open = [&](const std::string& directory) {
+    CgiRun run;
+    run.env = {"QUERY_STRING=TALVENPLAN_FILE=" + Encode(".aB3dE9") + "z" +
+                   Encode(directory) + "z",
+               "TALVEN_ROOT=" + layout.dir.Path("data")};
+    run.cwd = layout.dir.path;
+    return RunCgi(run);
+  };
+  CgiResult escaped = open(layout.dir.Path("data/escape"));
+  EXPECT_EQ(escaped.out,
+            std::string(kHeader) +
+                "error on server:can't change directory on server");
+  EXPECT_EQ(escaped.status, 0);
+  EXPECT_TRUE(Exists(layout.dir.Path("data2/.aB3dE9")));
+
+  CgiResult inside = open("data");
+  EXPECT_NE(inside.out.find("inside</body>"), std::string::npos);
+  EXPECT_FALSE(Exists(layout.dir.Path("data/.aB3dE9")));
+}
+
 TEST(ConfineTest, AMissingRootRefusesEverything) {
   Layout layout;
   EXPECT_EQ(layout.List(layout.dir.Path("data"), layout.dir.Path("gone")).out,

@@ -8,6 +8,7 @@
 
 #include "offer/letter_pair.h"
 #include "offer/offer.h"
+#include "request/confine.h"
 #include "request/fd.h"
 
 namespace talvenplan {
@@ -61,9 +62,11 @@ int ShowOffer(const char* encoded, const CgiEnv& env, std::span<char> buffer,
     return Refuse(out, kCantChangeDirectory);
   }
 
-  // A site that confines offers to a root directory checks the decoded
-  // directory here, before changing to it.
-  if (::chdir(directory_path) != 0) return Refuse(out, kCantChangeDirectory);
+  // A site that sets a root keeps links below it, as it does commands.
+  if (::chdir(directory_path) != 0 ||
+      (env.root != nullptr && !WorkingDirectoryWithin(env.root))) {
+    return Refuse(out, kCantChangeDirectory);
+  }
 
   const char* name_path = buffer.data();
   if (!IsOfferName({name_path, name.size})) return Refuse(out, kCantOpen);

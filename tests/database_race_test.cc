@@ -63,7 +63,6 @@ TEST(DatabaseRaceTest, GetsSeeTheWholeOldOrTheWholeNewFile) {
   EXPECT_EQ(bad_puts, 0);
   EXPECT_EQ(torn_gets, 0) << "of " << gets << " gets";
   EXPECT_GT(gets, 0);
-  
   std::string last = ReadFile(dir.Path("db"));
   EXPECT_TRUE(last == texts[0] || last == texts[1]);
   EXPECT_EQ(ListNames(dir.path), Names{"db"});

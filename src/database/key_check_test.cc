@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ struct KeyCase {
   std::string stored;  // the stored key as trimmed
   std::string rest;    // what the reader has left of the file afterwards
 };
+
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.label; }
 
 class KeyCheckTest : public ::testing::TestWithParam<KeyCase> {};
 

@@ -1,7 +1,32 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "database/commands.h"
+#include "database/key_check.h"
+#include "request/fd.h"
+#include "request/line_reader.h"
 
 namespace talvenplan {
 
-int RunRemove(const Request&, Output&) { return 0; }
+int RunRemove(const Request& request, Output& out) {
+  Fd file(::open(request.name.data(), O_RDONLY | O_CLOEXEC));
+  if (!file) return Fail(out, "can't open database on server");
+  LineReader reader(file.get(), request.line_buffer);
+  KeyCheckResult check = CheckKey(reader, request.key);
+  if (check.outcome == KeyCheck::kUnreadable) {
+    return Fail(out, "can't read database on server");
+  }
+  if (check.outcome == KeyCheck::kMismatch) {
+    out.Write("s!");
+    return 0;
+  }
+
+  file.Close();
+  if (::unlink(request.name.data()) != 0) {
+    return Fail(out, "can't remove the database");
+  }
+  out.Write('s');
+  return 0;
+}
 
 }  // namespace talvenplan

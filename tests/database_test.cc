@@ -1,0 +1,331 @@
+// Creating, reading, replacing and removing databases, seen from outside the
+// program.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace talvenplan::testing {
+namespace {
+
+using namespace std::string_literals;
+
+using Names = std::vector<std::string>;
+
+std::string Answer(const std::string& after_header) {
+  return kHeader + after_header;
+}
+
+// A command body for the directory ".".
+std::string Body(char letter, const std::string& key, const std::string& name,
+                 const std::string& text = "") {
+  return letter + "\n.\n"s + key + " " + name + "\n" + text;
+}
+
+std::string NewDatabase(const std::string& key) {
+  return key + "\n0\n0\n\"\"\n0\n0\n0\n";
+}
+
+// One command on one file: what the file holds before and after (nullopt:
+// no such file), the answer and the exit status. The directory must hold
+// nothing else afterwards.
+struct CommandCase {
+  const char* label;
+  std::string name;
+  std::optional<std::string> before;
+  std::string body;
+  std::string answer;  // after the header
+  int status;
+  std::optional<std::string> after;
+};
+
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.label; }
+
+class CommandTest : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(CommandTest, AnswersAndLeavesTheFileExactly) {
+  const CommandCase& c = GetParam();
+  TempDir dir;
+  if (c.before) WriteFile(dir.Path(c.name), *c.before);
+  CgiResult result = RunCommand(c.body, dir.path);
+  EXPECT_EQ(result.out, Answer(c.answer));
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, c.status);
+  if (c.after) {
+    EXPECT_EQ(ListNames(dir.path), Names{c.name});
+    EXPECT_EQ(ReadFile(dir.Path(c.name)), *c.after);
+  } else {
+    EXPECT_EQ(ListNames(dir.path), Names{});
+  }
+}
+
+const std::string kOld = "k1\n2\nA 1.5\nB 2\nhead\n\"\"\n1\nitem 10\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Create, CommandTest,
+    ::testing::Values(
+        CommandCase{"create_new", "db", std::nullopt, Body('c', "k1", "db"),
+                    "s", 0, NewDatabase("k1")},
+        CommandCase{"create_long_key_in_full", "db", std::nullopt,
+                    Body('c', "ABCDEFGHIJ", "db"), "s", 0,
+                    NewDatabase("ABCDEFGHIJ")},
+        CommandCase{"create_empty_key", "db", std::nullopt, Body('c', "", "db"),
+                    "s", 0, NewDatabase("")},
+        CommandCase{"create_demo_name", "DEMO_db", std::nullopt,
+                    Body('c', "k1", "DEMO_db"), "s", 0, NewDatabase("k1")},
+        CommandCase{"create_existing", "db", kOld, Body('c', "k2", "db"), "s!",
+                    0, kOld},
+        CommandCase{"create_in_missing_directory", "no/db", std::nullopt,
+                    Body('c', "k1", "no/db"), "fscan't open database on server",
+                    1, std::nullopt}),
+    [](const ::testing::TestParamInfo<CommandCase>& info) {
+      return std::string(info.param.label);
+    });
+
+INSTANTIATE_TEST_SUITE_P(
+    Get, CommandTest,
+    ::testing::Values(
+        CommandCase{"get_new", "db", NewDatabase("k1"), Body('g', "k1", "db"),
+                    "sk1\n0\n0\n\"\"\n0\n0\n0\n", 0, NewDatabase("k1")},
+        CommandCase{"get_trims_key_line", "db", "abc  \t\nrest\n",
+                    Body('g', "abc", "db"), "sabc\nrest\n", 0,
+                    "abc  \t\nrest\n"},
+        CommandCase{"get_eight_byte_key", "db", "ABCDEFGH\nrest\n",
+                    Body('g', "ABCDEFGH", "db"), "sABCDEFGH\n\nrest\n", 0,
+                    "ABCDEFGH\nrest\n"},
+        CommandCase{"get_long_key_whole", "db", NewDatabase("ABCDEFGHIJ"),
+                    Body('g', "ABCDEFGHIJ", "db"), "s!", 0,
+                    NewDatabase("ABCDEFGHIJ")},
+        CommandCase{"get_long_key_by_eight", "db", NewDatabase("ABCDEFGHIJ"),
+                    Body('g', "ABCDEFGH", "db"),
+                    "sABCDEFGH\nIJ\n0\n0\n\"\"\n0\n0\n0\n", 0,
+                    NewDatabase("ABCDEFGHIJ")},
+        CommandCase{"get_empty_file", "db", "", Body('g', "", "db"),
+                    "fscan't read database on server", 1, ""},
+        CommandCase{"get_missing", "db", std::nullopt, Body('g', "k1", "db"),
+                    "s!", 0, std::nullopt}),
+    [](const ::testing::TestParamInfo<CommandCase>& info) {
+      return std::string(info.param.label);
+    });
+
+INSTANTIATE_TEST_SUITE_P(
+    Put, CommandTest,
+    ::testing::Values(
+        CommandCase{"put", "db", kOld, Body('p', "k1", "db", "k1\nnew\n"), "s",
+                    0, "k1\nnew\n"},
+        CommandCase{"put_changes_key", "db", kOld,
+                    Body('p', "k1", "db", "k2\nnew"), "s", 0, "k2\nnew"},
+        CommandCase{"put_percent_literally", "db", kOld,
+                    Body('p', "k1", "db", "k1\n%d %s %n %%\n"), "s", 0,
+                    "k1\n%d %s %n %%\n"},
+        CommandCase{"put_empty_text", "db", kOld, Body('p', "k1", "db"), "s", 0,
+                    ""},
+        CommandCase{"put_wrong_key", "db", kOld, Body('p', "k2", "db", "x\n"),
+                    "s!", 0, kOld},
+        CommandCase{"put_empty_file", "db", "", Body('p', "", "db", "x\n"),
+                    "fscan't read database on server", 1, ""},
+        CommandCase{"put_missing", "db", std::nullopt,
+                    Body('p', "k1", "db", "k1\n"),
+                    "fscan't open database on server", 1, std::nullopt},
+        CommandCase{"put_demo", "DEMO_prices", kOld,
+                    Body('p', "k1", "DEMO_prices", "k1\nnew\n"), "s", 0, kOld},
+        CommandCase{"put_demo_wrong_key", "DEMO_prices", kOld,
+                    Body('p', "k2", "DEMO_prices", "k1\nnew\n"), "s", 0, kOld},
+        CommandCase{"put_demo_missing", "DEMO_prices", std::nullopt,
+                    Body('p', "k1", "DEMO_prices", "k1\nnew\n"), "s", 0,
+                    std::nullopt},
+        CommandCase{"put_demo_lower_case", "demo_prices", kOld,
+                    Body('p', "k1", "demo_prices", "k1\nnew\n"), "s", 0,
+                    "k1\nnew\n"}),
+    [](const ::testing::TestParamInfo<CommandCase>& info) {
+      return std::string(info.param.label);
+    });
+
+INSTANTIATE_TEST_SUITE_P(
+    Remove, CommandTest,
+    ::testing::Values(
+        CommandCase{"remove", "db", kOld, Body('r', "k1", "db"), "s", 0,
+                    std::nullopt},
+        CommandCase{"remove_demo", "DEMO_prices", kOld,
+                    Body('r', "k1", "DEMO_prices"), "s", 0, std::nullopt},
+        CommandCase{"remove_wrong_key", "db", kOld, Body('r', "k2", "db"), "s!",
+                    0, kOld},
+        CommandCase{"remove_empty_file", "db", "", Body('r', "", "db"),
+                    "fscan't read database on server", 1, ""},
+        CommandCase{"remove_missing", "db", std::nullopt, Body('r', "k1", "db"),
+                    "fscan't open database on server", 1, std::nullopt}),
+    [](const ::testing::TestParamInfo<CommandCase>& info) {
+      return std::string(info.param.label);
+    });
+
+// Runs one command in `dir` and expects the exit status that goes with the
+// answer.
+std::string Command(const TempDir& dir, const std::string& body) {
+  CgiResult result = RunCommand(body, dir.path);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, result.out.starts_with(kHeader + "fs"s) ? 1 : 0);
+  return result.out;
+}
+
+TEST(DatabaseTest, LifeOfADatabase) {
+  TempDir dir;
+  EXPECT_EQ(Command(dir, Body('c', "k1", "db")), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('c', "k2", "db")), Answer("s!"));
+  EXPECT_EQ(Command(dir, Body('g', "k1", "db")),
+            Answer("sk1\n0\n0\n\"\"\n0\n0\n0\n"));
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k2\n1\nF 2\n")), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('g', "k1", "db")), Answer("s!"));
+  EXPECT_EQ(Command(dir, Body('g', "k2", "db")), Answer("sk2\n1\nF 2\n"));
+  EXPECT_EQ(Command(dir, Body('p', "k2", "db")), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('g', "k2", "db")),
+            Answer("fscan't read database on server"));
+  EXPECT_EQ(Command(dir, Body('r', "", "db")),
+            Answer("fscan't read database on server"));
+  WriteFile(dir.Path("db"), "k3\n");
+  EXPECT_EQ(Command(dir, Body('r', "k3", "db")), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('g', "k3", "db")), Answer("s!"));
+  EXPECT_EQ(ListNames(dir.path), Names{});
+}
+
+TEST(DatabaseTest, GetPutGetIsByteExact) {
+  TempDir dir;
+  const std::string content = "k1\n2\nA\0x 1.5\n"s + std::string(200000, 'L') +
+                              "\n\xff\x80\x01 \r\n\0\0\n"s +
+                              std::string(70000, '\0') + "no newline at end";
+  WriteFile(dir.Path("db"), content);
+
+  std::string first = Command(dir, Body('g', "k1", "db"));
+  ASSERT_EQ(first, Answer("s" + content));
+  std::string payload = first.substr(sizeof kHeader);  // after "s"
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", payload)), Answer("s"));
+  EXPECT_EQ(ReadFile(dir.Path("db")), content);
+  EXPECT_EQ(Command(dir, Body('g', "k1", "db")), first);
+}
+
+TEST(DatabaseTest, DirectoryInPlaceOfADatabase) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.Path("db").c_str(), 0777), 0);
+  EXPECT_EQ(Command(dir, Body('c', "k1", "db")), Answer("s!"));
+  for (char letter : {'g', 'p', 'r'}) {
+    EXPECT_EQ(Command(dir, Body(letter, "k1", "db", "k1\n")),
+              Answer("fscan't read database on server"))
+        << letter;
+  }
+}
+
+TEST(PutTest, KeepsPermissionBits) {
+  TempDir dir;
+  WriteFile(dir.Path("db"), kOld);
+  ASSERT_EQ(::chmod(dir.Path("db").c_str(), 0604), 0);
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")), Answer("s"));
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.Path("db").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(ReadFile(dir.Path("db")), "k1\nnew\n");
+}
+
+TEST(PutTest, WritesThroughALink) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.Path("store").c_str(), 0777), 0);
+  WriteFile(dir.Path("store/db"), kOld);
+  ASSERT_EQ(::symlink("store/db", dir.Path("db").c_str()), 0);
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")), Answer("s"));
+  struct stat st {};
+  ASSERT_EQ(::lstat(dir.Path("db").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(dir.Path("store/db")), "k1\nnew\n");
+  EXPECT_EQ(ListNames(dir.path), (Names{"db", "store"}));
+  EXPECT_EQ(ListNames(dir.Path("store")), Names{"db"});
+}
+
+TEST(PutTest, DatabaseInASubdirectory) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.Path("sub").c_str(), 0777), 0);
+  WriteFile(dir.Path("sub/db"), kOld);
+  EXPECT_EQ(Command(dir, Body('p', "k1", "sub/db", "k1\nnew\n")), Answer("s"));
+  EXPECT_EQ(ReadFile(dir.Path("sub/db")), "k1\nnew\n");
+  EXPECT_EQ(ListNames(dir.path), Names{"sub"});
+  EXPECT_EQ(ListNames(dir.Path("sub")), Names{"db"});
+}
+
+TEST(PutTest, NameTooLongForTheTemporaryFile) {
+  TempDir dir;
+  WriteFile(dir.Path("db"), kOld);
+  std::string name;
+  for (int i = 0; i < 2045; ++i) name += "./";
+  name += "db";  // opens, but the temporary name beside it would not fit
+  EXPECT_EQ(Command(dir, Body('p', "k1", name, "k1\nnew\n")),
+            Answer("fscan't write database on server"));
+  EXPECT_EQ(ReadFile(dir.Path("db")), kOld);
+  EXPECT_EQ(ListNames(dir.path), Names{"db"});
+}
+
+TEST(PutTest, ReadOnlyDatabaseStaysAsItIs) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes every file";
+  TempDir dir;
+  WriteFile(dir.Path("db"), kOld);
+  ASSERT_EQ(::chmod(dir.Path("db").c_str(), 0444), 0);
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")),
+            Answer("fscan't write database on server"));
+  EXPECT_EQ(ReadFile(dir.Path("db")), kOld);
+  EXPECT_EQ(ListNames(dir.path), Names{"db"});
+}
+
+// Writes beyond a file size limit fail (EFBIG); the answer itself stays far
+// below the limit.
+constexpr rlim_t kSizeLimit = 1024;
+
+CgiResult RunLimited(const TempDir& dir, const std::string& body) {
+  CgiRun run;
+  run.env = {"CONTENT_LENGTH=" + std::to_string(body.size())};
+  run.input = body;
+  run.cwd = dir.path;
+  run.file_size_limit = kSizeLimit;
+  return RunCgi(run);
+}
+
+TEST(FailingWriteTest, PutKeepsTheOldDatabase) {
+  TempDir dir;
+  WriteFile(dir.Path("db"), kOld);
+  std::string text = "k1\n" + std::string(5000, 'x');
+  CgiResult result = RunLimited(dir, Body('p', "k1", "db", text));
+  EXPECT_EQ(result.out, Answer("fscan't write on database"));
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(ReadFile(dir.Path("db")), kOld);
+  EXPECT_EQ(ListNames(dir.path), Names{"db"});
+
+  // Below the limit the same put goes through.
+  text.resize(kSizeLimit);
+  result = RunLimited(dir, Body('p', "k1", "db", text));
+  EXPECT_EQ(result.out, Answer("s"));
+  EXPECT_EQ(ReadFile(dir.Path("db")), text);
+  EXPECT_EQ(ListNames(dir.path), Names{"db"});
+}
+
+TEST(FailingWriteTest, CreateLeavesNoFileBehind) {
+  TempDir dir;
+  WriteFile(dir.Path("other"), kOld);
+  std::string key(2 * kSizeLimit, 'K');
+  CgiResult result = RunLimited(dir, Body('c', key, "db"));
+  EXPECT_EQ(result.out, Answer("fscan't write on database"));
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(ListNames(dir.path), Names{"other"});
+  EXPECT_EQ(ReadFile(dir.Path("other")), kOld);
+
+  // A template that ends exactly at the limit still fits.
+  key.resize(kSizeLimit - NewDatabase("").size());
+  result = RunLimited(dir, Body('c', key, "db"));
+  EXPECT_EQ(result.out, Answer("s"));
+  EXPECT_EQ(ReadFile(dir.Path("db")), NewDatabase(key));
+}
+
+}  // namespace
+}  // namespace talvenplan::testing

@@ -100,6 +100,38 @@ TEST(ConfineTest, OfferLinksStayBelowTheRoot) {
   EXPECT_FALSE(Exists(layout.dir.Path("data/.aB3dE9")));
 }
 
+TEST(ConfineTest, DatabaseNamesWithASlashCannotBeOpened) {
+  Layout layout;
+  const std::string db = "k\n0\n0\n\"\"\n0\n0\n0\n";
+  WriteFile(layout.dir.Path("data/shop/db"), db);
+  WriteFile(layout.dir.Path("data2/db"), db);
+  const std::string cant_open =
+      std::string(kHeader) + "fscan't open database on server";
+  const std::string refused = std::string(kHeader) + "s!";
+  struct {
+    std::string body;
+    std::string answer;
+  } cases[] = {
+      {"c\n.\nk shop/new\n", cant_open},
+      {"p\n.\nk shop/db\nx\n", cant_open},
+      {"r\n.\nk shop/db\n", cant_open},
+      {"g\n.\nk shop/db\n", refused},
+      {"g\n.\nk ../data2/db\n", refused},
+      {"g\n.\nk " + layout.dir.Path("data2/db") + "\n", refused},
+  };
+  for (const auto& c : cases) {
+    CgiResult result = RunCommand(c.body, layout.dir.Path("data"),
+                                  {"TALVEN_ROOT=" + layout.dir.Path("data")});
+    EXPECT_EQ(result.out, c.answer) << c.body;
+    EXPECT_EQ(result.status, c.answer == refused ? 0 : 1) << c.body;
+  }
+  EXPECT_EQ(ReadFile(layout.dir.Path("data/shop/db")), db);
+  EXPECT_FALSE(Exists(layout.dir.Path("data/shop/new")));
+  // Without the root, such names are used as they are.
+  CgiResult free = RunCommand("g\n.\nk shop/db\n", layout.dir.Path("data"));
+  EXPECT_EQ(free.out, std::string(kHeader) + "sk\n0\n0\n\"\"\n0\n0\n0\n");
+}
+
 TEST(ConfineTest, AMissingRootRefusesEverything) {
   Layout layout;
   EXPECT_EQ(layout.List(layout.dir.Path("data"), layout.dir.Path("gone")).out,

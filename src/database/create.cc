@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "database/commands.h"
+#include "database/open.h"
 #include "request/fd.h"
 
 namespace talvenplan {
@@ -20,8 +21,7 @@ int RunCreate(const Request& request, Output& out) {
   // Exclusive creation: whatever already has the name (a database, any other
   // file, a directory, a dangling link) is left alone, and of two creators
   // racing for one name only one can succeed.
-  Fd file(::open(request.name.data(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                 0666));
+  Fd file = OpenDatabase(request, O_WRONLY | O_CREAT | O_EXCL, 0666);
   if (!file) {
     if (errno == EEXIST) {
       out.Write("s!");

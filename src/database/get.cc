@@ -2,13 +2,14 @@
 
 #include "database/commands.h"
 #include "database/key_check.h"
+#include "database/open.h"
 #include "request/fd.h"
 #include "request/line_reader.h"
 
 namespace talvenplan {
 
 int RunGet(const Request& request, Output& out) {
-  Fd file(::open(request.name.data(), O_RDONLY | O_CLOEXEC));
+  Fd file = OpenDatabase(request, O_RDONLY);
   if (!file) {
     out.Write("s!");
     return 0;

@@ -10,6 +10,7 @@
 
 #include "database/commands.h"
 #include "database/key_check.h"
+#include "database/open.h"
 #include "request/fd.h"
 #include "request/line_reader.h"
 #include "request/unique_file.h"
@@ -43,7 +44,7 @@ int RunPut(const Request& request, Output& out) {
     return 0;
   }
 
-  Fd file(::open(request.name.data(), O_RDONLY | O_CLOEXEC));
+  Fd file = OpenDatabase(request, O_RDONLY);
   if (!file) return Fail(out, "can't open database on server");
   LineReader reader(file.get(), request.line_buffer);
   KeyCheckResult check = CheckKey(reader, request.key);

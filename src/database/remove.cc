@@ -3,13 +3,14 @@
 
 #include "database/commands.h"
 #include "database/key_check.h"
+#include "database/open.h"
 #include "request/fd.h"
 #include "request/line_reader.h"
 
 namespace talvenplan {
 
 int RunRemove(const Request& request, Output& out) {
-  Fd file(::open(request.name.data(), O_RDONLY | O_CLOEXEC));
+  Fd file = OpenDatabase(request, O_RDONLY);
   if (!file) return Fail(out, "can't open database on server");
   LineReader reader(file.get(), request.line_buffer);
   KeyCheckResult check = CheckKey(reader, request.key);

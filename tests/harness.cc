@@ -52,9 +52,17 @@ std::string ReadAll(int fd) {
 
 CgiResult RunCgi(const CgiRun& run) {
   int in = MemoryFile(run.input);
-  int out = run.stdout_path.empty()
-                ? MemoryFile("")
-                : ::open(run.stdout_path.c_str(), O_WRONLY | O_CLOEXEC);
+  int out = -1;
+  if (run.stdout_closed_pipe) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) Throw("pipe");
+    ::close(ends[0]);
+    out = ends[1];
+  } else if (!run.stdout_path.empty()) {
+    out = ::open(run.stdout_path.c_str(), O_WRONLY | O_CLOEXEC);
+  } else {
+    out = MemoryFile("");
+  }
   if (out < 0) Throw("open " + run.stdout_path);
   int err = MemoryFile("");
 
@@ -88,7 +96,9 @@ CgiResult RunCgi(const CgiRun& run) {
   }
 
   CgiResult result;
-  if (run.stdout_path.empty()) result.out = ReadAll(out);
+  if (run.stdout_path.empty() && !run.stdout_closed_pipe) {
+    result.out = ReadAll(out);
+  }
   result.err = ReadAll(err);
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
                                          : 128 + WTERMSIG(wait_status);

@@ -18,6 +18,9 @@ struct CgiRun {
   // When set, standard output goes to this path (e.g. "/dev/full") and the
   // result's `out` stays empty.
   std::string stdout_path;
+  // When set, standard output is a pipe whose reading end is already closed,
+  // as when the web server's client has gone away.
+  bool stdout_closed_pipe = false;
   // A file size limit for the program, with SIGXFSZ ignored, so that writes
   // past it fail with EFBIG.
   rlim_t file_size_limit = RLIM_INFINITY;

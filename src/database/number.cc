@@ -15,7 +15,7 @@ namespace {
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// The C library itself, for every text the fast way does not take. strtod
+// The C library itself, for every text the fast ways do not take. strtod
 // needs a C string, so the text is copied: the caller's bytes need not be
 // NUL-terminated, and they may not be written to.
 [[gnu::noinline]] double StrtodCopy(const char* begin, const char* end) {
@@ -28,6 +28,16 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 }
 
 __extension__ typedef unsigned __int128 Uint128;
+
+// "00", "01", ... "99".
+constexpr char kDigitPairs[] =
+    "0001020304050607080910111213141516171819202122232425262728293031323334"
+    "3536373839404142434445464748495051525354555657585960616263646566676869"
+    "707172737475767778798081828384858687888990919293949596979899";
+
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
+                                   1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
+                                   1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
 
 }  // namespace
 
@@ -52,17 +62,15 @@ int ParseInt(std::string_view text) {
 }
 
 double ParseDouble(std::string_view text) {
-  const char* const begin = text.data();
-  const char* end = begin + text.size();
-  if (const void* nul = std::memchr(begin, '\0', text.size())) {
-    end = static_cast<const char*>(nul);
-  }
-  const char* p = begin;
+  // No scan below passes a NUL byte (it is neither blank nor digit), and
+  // strtod stops at it in the copy: the text ends there for both.
+  const char* p = text.data();
+  const char* const end = p + text.size();
   while (p < end && IsSpace(*p)) ++p;
   if (p == end) return 0.0;
   const char* const number = p;
 
-  // The fast way takes decimal numbers only: digits with at most one point,
+  // The fast ways take decimal numbers only: digits with at most one point,
   // at least one digit, then an exponent if one with digits follows. That is
   // strtod's decimal grammar, so strtod would read exactly these bytes.
   bool negative = false;
@@ -71,14 +79,29 @@ double ParseDouble(std::string_view text) {
   if (p + 1 < end && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
     return StrtodCopy(number, end);  // hexadecimal
   }
-  bool any_digit = false;
-  while (p < end && IsDigit(*p)) ++p, any_digit = true;
-  if (p < end && *p == '.') {
-    ++p;
-    while (p < end && IsDigit(*p)) ++p, any_digit = true;
+  std::uint64_t mantissa = 0;
+  int digit_count = 0;
+  for (; p < end && IsDigit(*p); ++p, ++digit_count) {
+    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
   }
-  if (!any_digit) return StrtodCopy(number, end);  // inf, nan, no number
-  if (p < end && (*p == 'e' || *p == 'E')) {
+  int decimals = 0;
+  if (p < end && *p == '.') {
+    for (++p; p < end && IsDigit(*p); ++p, ++decimals) {
+      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    }
+  }
+  digit_count += decimals;
+  if (digit_count == 0) return StrtodCopy(number, end);  // inf, nan, none
+
+  const bool exponent = p < end && (*p == 'e' || *p == 'E');
+  if (!exponent && digit_count <= 19 && mantissa <= (std::uint64_t{1} << 53)) {
+    // The digits fit 64 bits and are an exact double; so is the power of
+    // ten (decimals <= 19). One division then rounds correctly: the value
+    // strtod gives (Clinger's fast path).
+    double value = static_cast<double>(mantissa) / kPowersOfTen[decimals];
+    return negative ? -value : value;
+  }
+  if (exponent) {
     const char* q = p + 1;
     if (q < end && (*q == '+' || *q == '-')) ++q;
     if (q < end && IsDigit(*q)) {
@@ -86,8 +109,8 @@ double ParseDouble(std::string_view text) {
       p = q;
     }
   }
-  // from_chars rounds correctly, as strtod does, but leaves the value alone
-  // when it is out of range; and it must have read the same bytes.
+  // from_chars rounds correctly too, but leaves the value alone when it is
+  // out of range; and it must have read the same bytes.
   double value = 0;
   std::from_chars_result result = std::from_chars(digits, p, value);
   if (result.ec != std::errc() || result.ptr != p) {
@@ -132,11 +155,10 @@ std::size_t FormatFixed(double value, char* out) {
   if (negative) *p++ = '-';
   p = std::to_chars(p, p + 20, millionths / 1000000).ptr;
   *p++ = '.';
-  std::uint64_t decimals = millionths % 1000000;
-  for (int i = 6; i > 0; --i) {
-    p[i - 1] = static_cast<char>('0' + decimals % 10);
-    decimals /= 10;
-  }
+  unsigned decimals = static_cast<unsigned>(millionths % 1000000);
+  std::memcpy(p, kDigitPairs + 2 * (decimals / 10000), 2);
+  std::memcpy(p + 2, kDigitPairs + 2 * (decimals / 100 % 100), 2);
+  std::memcpy(p + 4, kDigitPairs + 2 * (decimals % 100), 2);
   return static_cast<std::size_t>(p + 6 - out);
 }
 

@@ -152,95 +152,40 @@ TEST(ParseIntTest, MatchesAtoi) {
 
 TEST(ParseDoubleTest, MatchesStrtodOnHandPickedTexts) {
   Mismatches bad;
+  std::vector<std::string> texts = {
+      // Blanks, signs, what may follow a number, and where a text ends.
+      ""s, "   "s, "\n"s, "+"s, "-"s, "."s, "+."s, "-.5"s, "5."s, "+5"s, "-0"s,
+      "+-5"s, "-+5"s, "--5"s, " \t\n\v\f\r1.5"s, "\xa0 1"s, "1e"s, "1e+"s,
+      "1E-"s, "1e5"s, "1E+05x"s, "1.e5"s, ".e5"s, "e5"s, "1e-5x"s, "12,50"s,
+      "10\n "s, "10 \n "s, "1\0 2"s, "\0 2"s, "1.5\0e3"s,
+      // Hexadecimal, infinity and NaN.
+      "0x"s, "0x1p3"s, "0X1P-2"s, "0x.8"s, "0xg"s, "-0x1p3"s, "0x1.8p"s,
+      "0x1p99999"s, "0x1p-99999"s, "00x1p3"s, "inf"s, "-INF"s, "Infinity"s,
+      "infinit"s, "+inFINity"s, "in"s, "nan"s, "-nan"s, "NaN(123)"s,
+      "nan(0x7)"s, "nan("s, "nan()"s, "nan(abc_1)"s, "nan(a b)"s,
+      // The ends of the range, and of exact arithmetic.
+      "1e400"s, "-1e400"s, "1e-400"s, "-1e-400"s, "4.9e-324"s,
+      "2.4703282292062327e-324"s, "2.4703282292062328e-324"s,
+      "2.2250738585072011e-308"s, "2.2250738585072014e-308"s,
+      "1.7976931348623157e308"s, "1.7976931348623158e308"s,
+      "1.7976931348623159e308"s, "0.1"s, "0.3"s, "9007199254740992"s,
+      "9007199254740993"s, "9007199254740993.0001"s, "9007199254740992.0"s,
+      "900719925474099.3"s, "0.9007199254740993"s, "9999999999999999999"s,
+      "18446744073709551615"s, "18446744073709551617"s,
+      "0.0000000000000000000001"s, "0.00000000000000000000001"s,
+      "0.000000000000000000000001"s, "123.0000000000000000000001"s,
+      "123456789012345678901234567890"s, "1e99999999999999999999"s,
+      "1e-99999999999999999999"s, "0e99999999999999999999"s};
+  // Long digit strings, up to a whole line piece.
   const std::string max = Format("%.*f", 0, DBL_MAX);
-  for (const std::string& text : {
-           ""s,
-           "   "s,
-           "\n"s,
-           "+"s,
-           "-"s,
-           "."s,
-           "+."s,
-           "-.5"s,
-           "5."s,
-           "+5"s,
-           "-0"s,
-           "+-5"s,
-           "-+5"s,
-           "--5"s,
-           " \t\n\v\f\r1.5"s,
-           "\xa0 1"s,
-           "1e"s,
-           "1e+"s,
-           "1E-"s,
-           "1e5"s,
-           "1E+05x"s,
-           "1.e5"s,
-           ".e5"s,
-           "e5"s,
-           "1e-5x"s,
-           "12,50"s,
-           "10\n"s,
-           "10 \n"s,
-           "1\0 2"s,
-           "\0 2"s,
-           "1.5\0e3"s,
-           "0x"s,
-           "0x1p3"s,
-           "0X1P-2"s,
-           "0x.8"s,
-           "0xg"s,
-           "-0x1p3"s,
-           "0x1.8p"s,
-           "0x1p99999"s,
-           "0x1p-99999"s,
-           "00x1p3"s,
-           "inf"s,
-           "-INF"s,
-           "Infinity"s,
-           "infinit"s,
-           "+inFINity"s,
-           "in"s,
-           "nan"s,
-           "-nan"s,
-           "NaN(123)"s,
-           "nan(0x7)"s,
-           "nan("s,
-           "nan()"s,
-           "nan(abc_1)"s,
-           "nan(a b)"s,
-           "1e400"s,
-           "-1e400"s,
-           "1e-400"s,
-           "-1e-400"s,
-           "4.9e-324"s,
-           "2.4703282292062327e-324"s,
-           "2.4703282292062328e-324"s,
-           "2.2250738585072011e-308"s,
-           "2.2250738585072014e-308"s,
-           "1.7976931348623157e308"s,
-           "1.7976931348623158e308"s,
-           "1.7976931348623159e308"s,
-           max,
-           max + ".5"s,
-           "1" + max,
-           "9007199254740993"s,
-           "9007199254740993.0001"s,
-           "0.1"s,
-           "0.3"s,
-           "123456789012345678901234567890"s,
-           "1e99999999999999999999"s,
-           "1e-99999999999999999999"s,
-           "0e99999999999999999999"s,
-           "0." + std::string(400, '0') + "1"s,
-           "1" + std::string(5000, '0'),
-           "0." + std::string(5000, '0') + "1e5000",
-           std::string(kMaxNumberText, '7'),
-           "0." + std::string(kMaxNumberText - 2, '3'),
-           "1." + std::string(kMaxNumberText - 4, '0') + "e9",
-       }) {
-    CheckDouble(text, bad);
-  }
+  texts.insert(
+      texts.end(),
+      {max, max + ".5", "1" + max, "0." + std::string(400, '0') + "1",
+       "1" + std::string(5000, '0'), "0." + std::string(5000, '0') + "1e5000",
+       std::string(kMaxNumberText, '7'),
+       "0." + std::string(kMaxNumberText - 2, '3'),
+       "1." + std::string(kMaxNumberText - 4, '0') + "e9"});
+  for (const std::string& text : texts) CheckDouble(text, bad);
   EXPECT_EQ(bad.count, 0) << bad.first;
 }
 
@@ -253,6 +198,10 @@ TEST(ParseDoubleTest, MatchesStrtodOnPrintedDoubles) {
     CheckDouble(Format("%.*e", static_cast<int>(random() % 25), value), bad);
     if (i % 8 == 0) CheckDouble(Format("%.*a", -1, value), bad);
     if (i % 16 == 0) CheckDouble(Format("%.*f", 6, value), bad);
+    // Few digits, many decimals: around the limits of exact arithmetic.
+    CheckDouble(Format("%.*f", static_cast<int>(random() % 26),
+                       RandomScaled(random, -30, 64)),
+                bad);
   }
   EXPECT_EQ(bad.count, 0) << bad.first;
 }

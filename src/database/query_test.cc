@@ -185,7 +185,7 @@ struct CountCase {
   int repriced;
 };
 
-TEST(QueryTest, PriceCountIsTruncatedAndBounded) {
+TEST(QueryDatabaseTest, PriceCountIsTruncatedAndBounded) {
   for (CountCase c : {CountCase{"2.9", 2},
                       {"0", 0},
                       {"-1", 0},
@@ -212,7 +212,7 @@ TEST(QueryTest, PriceCountIsTruncatedAndBounded) {
 }
 
 // Every line piece of at most 59999 bytes counts as a line.
-TEST(QueryTest, LongLinesCountAsSeveralLines) {
+TEST(QueryDatabaseTest, LongLinesCountAsSeveralLines) {
   const std::string x10(10, 'x');
   const std::string two_pieces = std::string(kMaxPiece, 'x') + x10;
 
@@ -248,9 +248,9 @@ TEST(QueryTest, LongLinesCountAsSeveralLines) {
 // answer. Worked out here from the whole file's answer, line by line: the
 // lines before the cut as in the whole answer, then the cut line as a last
 // line of its own, and nothing more.
-class TruncatedTest : public ::testing::TestWithParam<const char*> {};
+class QueryTruncatedTest : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(TruncatedTest, AnswersWhatTheFileHoldsAndNothingTwice) {
+TEST_P(QueryTruncatedTest, AnswersWhatTheFileHoldsAndNothingTwice) {
   const std::string name = GetParam();
   std::vector<std::string> lines;  // kWorkedExample's lines
   for (std::size_t at = 0; at < kWorkedExample.size();) {
@@ -300,10 +300,10 @@ TEST_P(TruncatedTest, AnswersWhatTheFileHoldsAndNothingTwice) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Lookups, TruncatedTest,
+INSTANTIATE_TEST_SUITE_P(Lookups, QueryTruncatedTest,
                          ::testing::Values("alpha", "beta"));
 
-TEST(QueryTest, UnreadableFileHasNoFactors) {
+TEST(QueryDatabaseTest, UnreadableFileHasNoFactors) {
   // A directory opens but cannot be read.
   int directory = ::open(".", O_RDONLY | O_CLOEXEC);
   ASSERT_GE(directory, 0);

@@ -66,6 +66,9 @@ bool CopyRest(LineReader& reader, std::span<char> buffer, Output& out) {
   return true;
 }
 
+// The exit status once the file has ended: 1 when a read error ended it.
+int EndStatus(const LineReader& reader) { return reader.error() ? 1 : 0; }
+
 }  // namespace
 
 int QueryDatabase(int fd, std::string_view name, std::span<char> buffer,
@@ -99,25 +102,24 @@ int QueryDatabase(int fd, std::string_view name, std::span<char> buffer,
   // From here on the end of the file ends the answer: it holds what the file
   // has, and no line twice. A read error ends it the same way, and the exit
   // status then tells the server that the answer was cut short.
-  auto cut_short = [&reader] { return reader.error() ? 1 : 0; };
   for (std::int32_t skip = remaining - 1; skip > 0; --skip) {
-    if (reader.ReadPiece().empty()) return cut_short();
+    if (reader.ReadPiece().empty()) return EndStatus(reader);
   }
   std::string_view line;
   for (int copy = 0; copy < 3; ++copy) {  // header lines A, B, price count
     line = reader.ReadPiece();
-    if (line.empty()) return cut_short();
+    if (line.empty()) return EndStatus(reader);
     out.Write(line);
   }
   const double wide_factor = factor;
   for (std::int32_t left = PriceCount(line); left > 0; --left) {
     line = reader.ReadPiece();
-    if (line.empty()) return cut_short();
+    if (line.empty()) return EndStatus(reader);
     WritePriceLine(line, wide_factor, out);
     if (out.failed()) return 0;
   }
   if (!CopyRest(reader, buffer, out)) return 1;
-  return cut_short();
+  return EndStatus(reader);
 }
 
 int RunQuery(const Request& request, Output& out) {

@@ -57,15 +57,14 @@ Answer Query(const std::string& file, const std::string& name) {
 }
 
 // A database with the given factor entries and price lines, the factor
-// count and price count written from their sizes.
+// count and price count written from their sizes, and one trailing line.
 std::string Database(const std::vector<std::string>& entries,
-                     const std::vector<std::string>& prices,
-                     const std::string& trailing = "t\n") {
+                     const std::vector<std::string>& prices) {
   std::string file = "key\n" + std::to_string(entries.size()) + "\n";
   for (const std::string& entry : entries) file += entry + "\n";
   file += "A\nB\n" + std::to_string(prices.size()) + "\n";
   for (const std::string& price : prices) file += price + "\n";
-  return file + trailing;
+  return file + "t\n";
 }
 
 const std::string kWorkedExample =
@@ -88,7 +87,8 @@ TEST_P(QueryCaseTest, AnswersExactly) {
   EXPECT_EQ(answer.status, 0);
 }
 
-const std::string kOneChair = "sA\nB\n1\n";  // the answer's start: one price
+// How an answer over a Database() with one price line starts.
+const std::string kOnePriceStart = "sA\nB\n1\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, QueryCaseTest,
@@ -111,34 +111,34 @@ INSTANTIATE_TEST_SUITE_P(
                   "key\n1\nalpha 2\nbeta 3\nB\n1\nx 1\n", "alpha",
                   "sbeta 3\nB\n1\nx 2.000000\n"},
         QueryCase{"tab_after_name", Database({"beta\t1.25"}, {"Chair 10"}),
-                  "beta", kOneChair + "Chair 12.500000\nt\n"},
+                  "beta", kOnePriceStart + "Chair 12.500000\nt\n"},
         QueryCase{"two_spaces_after_name",
                   Database({"beta  1.25"}, {"Chair 10"}), "beta",
-                  kOneChair + "Chair 12.500000\nt\n"},
+                  kOnePriceStart + "Chair 12.500000\nt\n"},
         QueryCase{"crlf_lines",
                   "key\r\n1\r\nbeta 1.25\r\nA\r\nB\r\n1\r\n"
                   "Chair 10\r\nt\r\n",
                   "beta", "sA\r\nB\r\n1\r\nChair 12.500000\nt\r\n"},
         QueryCase{"empty_name_matches_leading_separator",
                   Database({"alpha 2", " 3"}, {"x 1"}), "",
-                  kOneChair + "x 3.000000\nt\n"},
+                  kOnePriceStart + "x 3.000000\nt\n"},
         QueryCase{"high_byte_ends_name", Database({"H\xe4ndler 1.2"}, {"x 10"}),
-                  "H", kOneChair + "x 0.000000\nt\n"},
+                  "H", kOnePriceStart + "x 0.000000\nt\n"},
         QueryCase{"high_byte_name_never_matches",
                   Database({"H\xe4ndler 1.2"}, {"x 10"}), "H\xe4ndler", "s!"},
         QueryCase{"nul_ends_name", Database({"be\0ta 2"s}, {"x 10"}), "be",
-                  kOneChair + "x 0.000000\nt\n"},
+                  kOnePriceStart + "x 0.000000\nt\n"},
         QueryCase{"entry_without_factor", Database({"beta"}, {"x 10", "y -5"}),
                   "beta", "sA\nB\n2\nx 0.000000\ny -0.000000\nt\n"},
         // Only the text after the last space is the price.
         QueryCase{"price_after_last_space",
                   Database({"beta 1.25"}, {"Big chair 10"}), "beta",
-                  kOneChair + "Big chair 12.500000\nt\n"},
+                  kOnePriceStart + "Big chair 12.500000\nt\n"},
         QueryCase{"space_before_newline",
                   Database({"beta 1.25"}, {"Chair 10 "}), "beta",
-                  kOneChair + "Chair 10 0.000000\nt\n"},
+                  kOnePriceStart + "Chair 10 0.000000\nt\n"},
         QueryCase{"decimal_comma", Database({"beta 2"}, {"Chair 12,50"}),
-                  "beta", kOneChair + "Chair 24.000000\nt\n"},
+                  "beta", kOnePriceStart + "Chair 24.000000\nt\n"},
         QueryCase{"bare_price", Database({"beta 1.25"}, {"10", "Chair"}),
                   "beta", "sA\nB\n2\n12.500000\n0.000000\nt\n"},
         QueryCase{
@@ -152,13 +152,13 @@ INSTANTIATE_TEST_SUITE_P(
                   Database({"a 0.9", "b 1.1", "c 2.5"}, {"x 100", "y 4"}), "a",
                   "sA\nB\n2\nx 89.999998\ny 3.600000\nt\n"},
         QueryCase{"factor_1_1", Database({"a 0.9", "b 1.1"}, {"x 100"}), "b",
-                  kOneChair + "x 110.000002\nt\n"},
+                  kOnePriceStart + "x 110.000002\nt\n"},
         QueryCase{"factor_2_5", Database({"c 2.5"}, {"y 4"}), "c",
-                  kOneChair + "y 10.000000\nt\n"},
+                  kOnePriceStart + "y 10.000000\nt\n"},
         QueryCase{"factor_beyond_float", Database({"a 1e300"}, {"x 1", "y 0"}),
                   "a", "sA\nB\n2\nx inf\ny -nan\nt\n"},
         QueryCase{"huge_product", Database({"a 2"}, {"x 1e300"}), "a",
-                  kOneChair + "x " +
+                  kOnePriceStart + "x " +
                       "200000000000000010500952051040884049740893716221631830"
                       "983170823102360491597781639157274275016089572808740888"
                       "766576775635388504647072086115128958436957341396569677"
@@ -167,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "6231338944392773730918801080320.000000\nt\n"},
         QueryCase{"factor_text_hex_and_blanks",
                   Database({"a \t 0x1p-1"}, {"x 3"}), "a",
-                  kOneChair + "x 1.500000\nt\n"},
+                  kOnePriceStart + "x 1.500000\nt\n"},
         QueryCase{"nul_bytes_sent_as_stored",
                   "key\n1\nbeta 2\nA\0a\nB\n1\nCh\0air 10\0x\nt\0t\n"s, "beta",
                   "sA\0a\nB\n1\nCh\0air 20.000000\nt\0t\n"s},

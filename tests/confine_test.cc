@@ -116,6 +116,7 @@ TEST(ConfineTest, DatabaseNamesWithASlashCannotBeOpened) {
       {"p\n.\nk shop/db\nx\n", cant_open},
       {"r\n.\nk shop/db\n", cant_open},
       {"g\n.\nk shop/db\n", refused},
+      {"q\n.\nk shop/db\n", refused},
       {"g\n.\nk ../data2/db\n", refused},
       {"g\n.\nk " + layout.dir.Path("data2/db") + "\n", refused},
   };

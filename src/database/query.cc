@@ -6,6 +6,7 @@
 
 #include "database/commands.h"
 #include "database/number.h"
+#include "database/open.h"
 #include "request/bytes.h"
 #include "request/fd.h"
 #include "request/line_reader.h"
@@ -123,7 +124,7 @@ int QueryDatabase(int fd, std::string_view name, std::span<char> buffer,
 }
 
 int RunQuery(const Request& request, Output& out) {
-  Fd file(::open(request.name.data(), O_RDONLY | O_CLOEXEC));
+  Fd file = OpenDatabase(request, O_RDONLY);
   if (!file) {
     out.Write("s!");
     return 0;

@@ -67,23 +67,14 @@ TEST(ConfineTest, DirectoriesOutsideTheRootAreRefused) {
   }
 }
 
-std::string Encode(std::string_view bytes) {
-  std::string letters;
-  for (unsigned char c : bytes) {
-    letters += static_cast<char>('a' + (c & 15));
-    letters += static_cast<char>('a' + (c >> 4));
-  }
-  return letters;
-}
-
 TEST(ConfineTest, OfferLinksStayBelowTheRoot) {
   Layout layout;
   WriteFile(layout.dir.Path("data/.aB3dE9"), "inside");
   WriteFile(layout.dir.Path("data2/.aB3dE9"), "outside");
   auto open = [&](const std::string& directory) {
     CgiRun run;
-    run.env = {"QUERY_STRING=TALVENPLAN_FILE=" + Encode(".aB3dE9") + "z" +
-                   Encode(directory) + "z",
+    run.env = {"QUERY_STRING=TALVENPLAN_FILE=" + EncodeLetterPairs(".aB3dE9") +
+                   "z" + EncodeLetterPairs(directory) + "z",
                "TALVEN_ROOT=" + layout.dir.Path("data")};
     run.cwd = layout.dir.path;
     return RunCgi(run);

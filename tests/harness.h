@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace talvenplan::testing {
@@ -37,6 +38,10 @@ CgiResult RunCgi(const CgiRun& run);
 // A command request: CONTENT_LENGTH set to the body's size, plus `extra_env`.
 CgiResult RunCommand(const std::string& body, const std::string& cwd = ".",
                      std::vector<std::string> extra_env = {});
+
+// An offer link's encoding of `bytes`, as a client writes it: each byte as
+// 'a' plus its low four bits, then 'a' plus its high four bits.
+std::string EncodeLetterPairs(std::string_view bytes);
 
 // The header every answer starts with.
 inline constexpr char kHeader[] = "Content-type: text/html\n\n";

@@ -23,17 +23,6 @@ constexpr char kCantOpen[] = "error on server: can't open temp file";
 constexpr char kCantChangeDirectory[] =
     "error on server:can't change directory on server";
 
-// The link encoding as a client writes it: 'a' plus the low four bits, then
-// 'a' plus the high four bits.
-std::string Encode(const std::string& bytes) {
-  std::string letters;
-  for (unsigned char c : bytes) {
-    letters += static_cast<char>('a' + (c & 15));
-    letters += static_cast<char>('a' + (c >> 4));
-  }
-  return letters;
-}
-
 // The same bytes in other letters: the second letter of each pair is taken
 // from outside 'a'-'p' and the first makes up the sum modulo 256.
 std::string EncodeWide(const std::string& bytes) {
@@ -53,7 +42,7 @@ std::string EncodeWide(const std::string& bytes) {
 }
 
 std::string Link(const std::string& name, const std::string& directory) {
-  return Encode(name) + "z" + Encode(directory) + "z";
+  return EncodeLetterPairs(name) + "z" + EncodeLetterPairs(directory) + "z";
 }
 
 // Opens an offer link: `after_key` is what follows "TALVENPLAN_FILE=".
@@ -328,8 +317,8 @@ TEST(OfferLinkTest, MalformedLinksReadAndDeleteNothing) {
   TempDir dir;
   const std::string name = ".Offer1";
   WriteFile(dir.Path(name), "offer");
-  const std::string n = Encode(name);
-  const std::string d = Encode(dir.path);
+  const std::string n = EncodeLetterPairs(name);
+  const std::string d = EncodeLetterPairs(dir.path);
   struct Case {
     const char* label;
     std::string after_key;
@@ -346,11 +335,13 @@ TEST(OfferLinkTest, MalformedLinksReadAndDeleteNothing) {
       {"empty directory", n + "zz", kCantChangeDirectory},
       {"directory without z", n + "z" + d, kCantChangeDirectory},
       {"directory with a lone letter", n + "z" + d + "c", kCantChangeDirectory},
-      {"NUL inside the directory", n + "z" + Encode(dir.path + "\0/x"s) + "z",
+      {"NUL inside the directory",
+       n + "z" + EncodeLetterPairs(dir.path + "\0/x"s) + "z",
        kCantChangeDirectory},
-      {"missing directory", n + "z" + Encode(dir.Path("missing")) + "z",
+      {"missing directory",
+       n + "z" + EncodeLetterPairs(dir.Path("missing")) + "z",
        kCantChangeDirectory},
-      {"directory is a file", n + "z" + Encode(dir.Path(name)) + "z",
+      {"directory is a file", n + "z" + EncodeLetterPairs(dir.Path(name)) + "z",
        kCantChangeDirectory},
   };
   for (const Case& c : cases) {

@@ -125,15 +125,6 @@ std::string RandomBody(std::mt19937& rng) {
   return body;
 }
 
-std::string Encode(std::string_view bytes) {
-  std::string letters;
-  for (unsigned char c : bytes) {
-    letters += static_cast<char>('a' + (c & 15));
-    letters += static_cast<char>('a' + (c >> 4));
-  }
-  return letters;
-}
-
 std::string RandomLink(std::mt19937& rng, const std::string& request_dir) {
   static const std::vector<std::string> kNames = {".aB3dE9", ".ab", "db",
                                                   "../outside/.aB3dE9", ""};
@@ -144,8 +135,9 @@ std::string RandomLink(std::mt19937& rng, const std::string& request_dir) {
     case 1:
       return link + RandomBytes(rng, 60);
     default:
-      link += Encode(Pick(rng, kNames)) + "z";
-      link += Encode(rng() % 3 == 0 ? std::string("../outside") : request_dir) +
+      link += EncodeLetterPairs(Pick(rng, kNames)) + "z";
+      link += EncodeLetterPairs(rng() % 3 == 0 ? std::string("../outside")
+                                               : request_dir) +
               "z";
       if (rng() % 4 == 0) {
         link.resize(16 + rng() % (link.size() - 16));  // cut after the key

@@ -16,13 +16,7 @@ int RunGet(const Request& request, Output& out) {
   }
   LineReader reader(file.get(), request.line_buffer);
   KeyCheckResult check = CheckKey(reader, request.key);
-  if (check.outcome == KeyCheck::kUnreadable) {
-    return Fail(out, "can't read database on server");
-  }
-  if (check.outcome == KeyCheck::kMismatch) {
-    out.Write("s!");
-    return 0;
-  }
+  if (check.outcome != KeyCheck::kMatch) return RefuseKey(check, out);
 
   out.Write('s');
   out.Write(check.stored_key());

@@ -26,4 +26,12 @@ KeyCheckResult CheckKey(LineReader& reader, std::string_view request_key) {
   return result;
 }
 
+int RefuseKey(const KeyCheckResult& check, Output& out) {
+  if (check.outcome == KeyCheck::kUnreadable) {
+    return Fail(out, "can't read database on server");
+  }
+  out.Write("s!");
+  return 0;
+}
+
 }  // namespace talvenplan

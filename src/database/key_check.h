@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "request/line_reader.h"
+#include "request/output.h"
 
 namespace talvenplan {
 
@@ -39,6 +40,11 @@ struct KeyCheckResult {
 // after the piece: at the start of the second line for a key line of up to 7
 // bytes.
 KeyCheckResult CheckKey(LineReader& reader, std::string_view request_key);
+
+// Answers a key check that did not match, the same way for every guarded
+// command: "fscan't read database on server" when the key line could not be
+// read (exit status 1), "s!" when the key differs. Returns the exit status.
+int RefuseKey(const KeyCheckResult& check, Output& out);
 
 }  // namespace talvenplan
 

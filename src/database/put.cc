@@ -48,13 +48,7 @@ int RunPut(const Request& request, Output& out) {
   if (!file) return Fail(out, "can't open database on server");
   LineReader reader(file.get(), request.line_buffer);
   KeyCheckResult check = CheckKey(reader, request.key);
-  if (check.outcome == KeyCheck::kUnreadable) {
-    return Fail(out, "can't read database on server");
-  }
-  if (check.outcome == KeyCheck::kMismatch) {
-    out.Write("s!");
-    return 0;
-  }
+  if (check.outcome != KeyCheck::kMatch) return RefuseKey(check, out);
   struct stat old {};
   if (::fstat(file.get(), &old) != 0) {
     return Fail(out, "can't write database on server");

@@ -14,13 +14,7 @@ int RunRemove(const Request& request, Output& out) {
   if (!file) return Fail(out, "can't open database on server");
   LineReader reader(file.get(), request.line_buffer);
   KeyCheckResult check = CheckKey(reader, request.key);
-  if (check.outcome == KeyCheck::kUnreadable) {
-    return Fail(out, "can't read database on server");
-  }
-  if (check.outcome == KeyCheck::kMismatch) {
-    out.Write("s!");
-    return 0;
-  }
+  if (check.outcome != KeyCheck::kMatch) return RefuseKey(check, out);
 
   file.Close();
   if (::unlink(request.name.data()) != 0) {

@@ -8,18 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
+
 namespace talvenplan {
 namespace {
 
-// 'a' plus the low four bits, then 'a' plus the high four bits.
-std::string Encode(const std::string& bytes) {
-  std::string letters;
-  for (unsigned char c : bytes) {
-    letters += static_cast<char>('a' + (c & 15));
-    letters += static_cast<char>('a' + (c >> 4));
-  }
-  return letters;
-}
+using testing::EncodeLetterPairs;
 
 struct Decoded {
   bool complete;
@@ -40,10 +34,11 @@ Decoded Decode(const std::string& text, std::size_t room = 1000) {
 TEST(LetterPairTest, EveryByteValueRoundTrips) {
   std::string all;
   for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-  Decoded got = Decode(Encode(all) + "z" + Encode("/tmp") + "z");
+  Decoded got =
+      Decode(EncodeLetterPairs(all) + "z" + EncodeLetterPairs("/tmp") + "z");
   EXPECT_TRUE(got.complete);
   EXPECT_EQ(got.bytes, all);
-  EXPECT_EQ(got.rest, Encode("/tmp") + "z");
+  EXPECT_EQ(got.rest, EncodeLetterPairs("/tmp") + "z");
 }
 
 TEST(LetterPairTest, AnyLettersDecodeModulo256) {
@@ -81,7 +76,7 @@ TEST(LetterPairTest, EndingInsideTheNameIsIncomplete) {
 }
 
 TEST(LetterPairTest, NameMustFitWithItsNul) {
-  std::string text = Encode("abcd") + "z";
+  std::string text = EncodeLetterPairs("abcd") + "z";
   EXPECT_TRUE(Decode(text, 5).complete);
   EXPECT_FALSE(Decode(text, 4).complete);
   EXPECT_FALSE(Decode(text, 0).complete);

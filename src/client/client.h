@@ -1,0 +1,107 @@
+// The pure logic of talvenplan-client: its arguments, the checks that keep a
+// request from losing bytes on the way, the request bodies, offer links, and
+// reading the program's answers. Nothing here does I/O.
+#ifndef TALVENPLAN_CLIENT_CLIENT_H_
+#define TALVENPLAN_CLIENT_CLIENT_H_
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace talvenplan::client {
+
+// The client's exit statuses.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitServerFailed = 1;  // "fs", or not an answer at all
+inline constexpr int kExitUsage = 2;    // bad arguments, local files, no server
+inline constexpr int kExitRefused = 3;  // "s!"
+
+// The header every answer of the program starts with. A web server turns it
+// into an HTTP header; run locally, it comes first on standard output.
+inline constexpr std::string_view kHeader = "Content-type: text/html\n\n";
+
+enum class Command {
+  kHelp,
+  kList,
+  kCreate,
+  kGet,
+  kPut,
+  kRemove,
+  kQuery,
+  kOffer,
+  kLink
+};
+
+struct Invocation {
+  Command command = Command::kHelp;
+  std::string url;                // --url, else TALVENPLAN_URL
+  std::string local;              // --local PATH: run the program directly
+  std::string output;             // get -o FILE
+  std::vector<std::string> args;  // the command's own arguments
+  std::string error;  // a usage problem; empty when the invocation is fine
+};
+
+// Reads the command line (without the program name). Options may stand
+// anywhere; "--" ends them. `env_url` is TALVENPLAN_URL, or null.
+Invocation ParseArguments(std::span<const char* const> args,
+                          const char* env_url);
+
+extern const char kUsage[];
+
+// Checks of what a request carries. Each returns an empty string when the
+// value passes, else a sentence that says what is wrong.
+std::string DirectoryProblem(std::string_view directory);
+// A database name, or a factor name for query (`what` names which).
+std::string NameProblem(std::string_view name, std::string_view what);
+std::string KeyProblem(std::string_view key);
+std::string OfferTextProblem(std::string_view text);
+// A put text becomes the whole database; its first line is the new key line.
+std::string PutTextProblem(std::string_view text);
+
+// Request bodies.
+std::string ListBody(std::string_view directory);
+// create, get, put, remove and query: the key field carries the factor's
+// name for query.
+std::string CommandBody(char letter, std::string_view directory,
+                        std::string_view key, std::string_view name,
+                        std::string_view text = {});
+std::string StoreBody(std::string_view directory, std::string_view text);
+
+// The letter-pair encoding of offer links: each byte becomes 'a' plus its low
+// four bits, then 'a' plus its high four bits.
+std::string EncodeLetterPairs(std::string_view bytes);
+// "TALVENPLAN_FILE=", the encoded name, "z", the encoded directory, "z".
+std::string OfferLinkQuery(std::string_view name, std::string_view directory);
+
+enum class Status {
+  kDone,        // "s": the payload follows
+  kRefused,     // "s!"
+  kFailed,      // "fs": the message follows
+  kUnexpected,  // anything else, the whole answer in `text`
+};
+
+struct Answer {
+  Status status = Status::kUnexpected;
+  std::string_view text;  // payload, message, or the unexpected answer
+};
+
+// Reads an answer whose header is already gone (as over HTTP). A refusal is
+// "s!" alone: "s!" with more after it is a payload that begins with "!".
+Answer ReadAnswer(std::string_view answer);
+// Reads the program's standard output, header first, as --local gets it.
+Answer ReadProgramOutput(std::string_view output);
+
+// A short, printable quotation of `bytes` for messages.
+std::string Quote(std::string_view bytes);
+
+// get's payload as a database file that put can send back unchanged. get
+// answers the stored key and a newline, and the key check reads at most 8
+// bytes of the key line: after a stored key of 8 bytes the rest of the key
+// line (often just its newline) follows, so the newline after the key is
+// not the file's and is dropped.
+std::string DatabaseFromGet(std::string_view payload);
+
+}  // namespace talvenplan::client
+
+#endif  // TALVENPLAN_CLIENT_CLIENT_H_

@@ -124,6 +124,32 @@ TEST(ConfineTest, DatabaseNamesWithASlashCannotBeOpened) {
   EXPECT_EQ(free.out, std::string(kHeader) + "sk\n0\n0\n\"\"\n0\n0\n0\n");
 }
 
+TEST(ConfineTest, ARelativeRootIsTakenFromWhereTheProgramStarts) {
+  Layout layout;
+  // Started in the test directory: "data" is its data folder, wherever a
+  // request goes.
+  EXPECT_TRUE(Listed(layout.List("data/shop", "data")));
+  EXPECT_EQ(layout.List(layout.dir.Path("data2"), "data").out, kRefused);
+  // Started inside the data folder, "." is that folder, not the request's
+  // directory.
+  for (const std::string& directory :
+       {layout.dir.Path("data2"), std::string("/")}) {
+    CgiResult result = RunCommand("l\n" + directory + "\n",
+                                  layout.dir.Path("data"), {"TALVEN_ROOT=."});
+    EXPECT_EQ(result.out, kRefused) << directory;
+  }
+  WriteFile(layout.dir.Path("data2/.aB3dE9"), "outside");
+  CgiRun link;
+  link.env = {"QUERY_STRING=TALVENPLAN_FILE=" + EncodeLetterPairs(".aB3dE9") +
+                  "z" + EncodeLetterPairs(layout.dir.Path("data2")) + "z",
+              "TALVEN_ROOT=."};
+  link.cwd = layout.dir.Path("data");
+  EXPECT_EQ(RunCgi(link).out,
+            std::string(kHeader) +
+                "error on server:can't change directory on server");
+  EXPECT_TRUE(Exists(layout.dir.Path("data2/.aB3dE9")));
+}
+
 TEST(ConfineTest, AMissingRootRefusesEverything) {
   Layout layout;
   EXPECT_EQ(layout.List(layout.dir.Path("data"), layout.dir.Path("gone")).out,

@@ -80,7 +80,6 @@ CgiResult RunCgi(const CgiRun& run) {
     // Only async-signal-safe calls from here on.
     if (::chdir(run.cwd.c_str()) != 0) ::_exit(126);
     if (run.file_size_limit != RLIM_INFINITY) {
-      ::signal(SIGXFSZ, SIG_IGN);
       rlimit limit{run.file_size_limit, run.file_size_limit};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }

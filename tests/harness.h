@@ -22,8 +22,9 @@ struct CgiRun {
   // When set, standard output is a pipe whose reading end is already closed,
   // as when the web server's client has gone away.
   bool stdout_closed_pipe = false;
-  // A file size limit for the program, with SIGXFSZ ignored, so that writes
-  // past it fail with EFBIG.
+  // A file size limit for the program. SIGXFSZ keeps its default action
+  // (the program must ignore it itself, so that writes past the limit fail
+  // with EFBIG instead of killing it).
   rlim_t file_size_limit = RLIM_INFINITY;
 };
 

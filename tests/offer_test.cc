@@ -207,6 +207,18 @@ TEST(OfferLinkTest, HeadShowsTheOfferButKeepsIt) {
   EXPECT_FALSE(Exists(dir.Path(name)));
 }
 
+TEST(OfferLinkTest, AnOfferThatCannotBeClaimedIsNotShown) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root removes files anywhere";
+  TempDir dir;
+  ::mkdir(dir.Path("locked").c_str(), 0777);
+  WriteFile(dir.Path("locked/.aB3dE9"), "offer");
+  ::chmod(dir.Path("locked").c_str(), 0555);
+  CgiResult result = OpenLink(Link(".aB3dE9", dir.Path("locked")));
+  ::chmod(dir.Path("locked").c_str(), 0777);
+  EXPECT_EQ(result.out, std::string(kHeader) + kCantOpen);
+  EXPECT_EQ(ReadFile(dir.Path("locked/.aB3dE9")), "offer");
+}
+
 TEST(OfferLinkTest, RacingOpensShowTheOfferOnce) {
   TempDir dir;
   // A long offer keeps each showing busy for a while, so the openers overlap.

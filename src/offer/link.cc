@@ -48,8 +48,8 @@ bool IsOfferName(std::string_view name) {
 
 }  // namespace
 
-int ShowOffer(const char* encoded, const CgiEnv& env, std::span<char> buffer,
-              Output& out) {
+int ShowOffer(const char* encoded, const CgiEnv& env, const Root& root,
+              std::span<char> buffer, Output& out) {
   // The name, then the directory, each with its NUL, one after the other.
   DecodedName name = DecodeLetterPairs(encoded, buffer);
   if (!name.complete) return Refuse(out, kCantOpen);
@@ -63,8 +63,7 @@ int ShowOffer(const char* encoded, const CgiEnv& env, std::span<char> buffer,
   }
 
   // A site that sets a root keeps links below it, as it does commands.
-  if (::chdir(directory_path) != 0 ||
-      (env.root != nullptr && !WorkingDirectoryWithin(env.root))) {
+  if (!EnterDirectory(directory_path, root)) {
     return Refuse(out, kCantChangeDirectory);
   }
 
@@ -80,13 +79,12 @@ int ShowOffer(const char* encoded, const CgiEnv& env, std::span<char> buffer,
 
   // Claim the offer before showing it: of several requests that opened it
   // at the same moment, only the one whose unlink removes the name shows it.
-  // A HEAD request (a link checker, a preview) shows it but leaves it. If the
-  // name cannot be removed for another reason, the offer is shown anyway.
+  // An offer that cannot be removed (a read-only directory) is not shown
+  // either: it could be shown again. A HEAD request (a link checker, a
+  // preview) shows it but leaves it.
   bool head = env.request_method != nullptr &&
               std::strcmp(env.request_method, "HEAD") == 0;
-  if (!head && ::unlink(name_path) != 0 && errno == ENOENT) {
-    return Refuse(out, kCantOpen);
-  }
+  if (!head && ::unlink(name_path) != 0) return Refuse(out, kCantOpen);
 
   // The decoded names are no longer needed: the buffer carries the content.
   out.Write(kPageStart);

@@ -4,6 +4,7 @@
 
 #include <span>
 
+#include "request/confine.h"
 #include "request/front.h"
 #include "request/output.h"
 #include "request/request.h"
@@ -15,8 +16,9 @@ int RunStore(const Request& request, Output& out);
 
 // An offer link: `encoded` is the query string after "TALVENPLAN_FILE=".
 // `buffer` holds kLineBufferSize bytes.
-int ShowOffer(const char* encoded, const CgiEnv& env, std::span<char> buffer,
-              Output& out);
+// `root` is the site's root, if any, that the link's directory must lie in.
+int ShowOffer(const char* encoded, const CgiEnv& env, const Root& root,
+              std::span<char> buffer, Output& out);
 
 }  // namespace talvenplan
 

@@ -33,7 +33,9 @@ int RunStore(const Request& request, Output& out) {
   // The text goes in whole, NUL bytes included. Only a file that holds all
   // of it is an offer: an empty text, a short write or a failed close leave
   // no file behind.
-  bool stored = !request.text.empty() && WriteAll(file.fd.get(), request.text);
+  bool stored = !request.text.empty() &&
+                WriteAll(file.fd.get(), request.text) &&
+                ::fsync(file.fd.get()) == 0;
   if (!file.fd.Close()) stored = false;
   if (!stored) {
     ::unlink(name);

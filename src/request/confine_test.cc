@@ -15,6 +15,9 @@ TEST(PathWithinTest, ComparesWholeComponents) {
   EXPECT_FALSE(PathWithin("/other/data", "/data"));
   EXPECT_TRUE(PathWithin("/", "/"));
   EXPECT_TRUE(PathWithin("/anything", "/"));
+  // A root that could not be resolved holds nothing.
+  EXPECT_FALSE(PathWithin("/", ""));
+  EXPECT_FALSE(PathWithin("/data", ""));
 }
 
 }  // namespace

@@ -70,10 +70,15 @@ int ServeRequest(const CgiEnv& env, int input_fd, std::span<char> line_buffer,
                  Output& out) {
   out.Write(kHeader);
 
+  // Resolved before any change of directory, so that a relative root means
+  // the same for every request.
+  Root root;
+  ResolveRoot(env.root, root);
+
   if (env.query_string != nullptr &&
       std::strncmp(env.query_string, kOfferKey.data(), kOfferKey.size()) == 0) {
-    return ShowOffer(env.query_string + kOfferKey.size(), env, line_buffer,
-                     out);
+    return ShowOffer(env.query_string + kOfferKey.size(), env, root,
+                     line_buffer, out);
   }
 
   const char* length_text = env.content_length != nullptr
@@ -95,9 +100,8 @@ int ServeRequest(const CgiEnv& env, int input_fd, std::span<char> line_buffer,
 
   Request request = CutRequest(g_body, count);
   request.line_buffer = line_buffer;
-  request.confined = env.root != nullptr;
-  if (::chdir(request.directory.data()) != 0 ||
-      (request.confined && !WorkingDirectoryWithin(env.root))) {
+  request.confined = root.confined;
+  if (!EnterDirectory(request.directory.data(), root)) {
     return Fail(out, "can't change directory on server");
   }
   return Dispatch(request, out);

@@ -15,9 +15,11 @@ alignas(8) constinit char g_line_buffer[talvenplan::kLineBufferSize];
 }  // namespace
 
 int main() {
-  // A client that goes away must not kill the program halfway through a
-  // command; its writes then simply fail.
+  // Neither a client that goes away nor a file size limit may kill the
+  // program halfway through a command: the write fails instead, and the
+  // command cleans up and answers.
   ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
   talvenplan::Output out(1, g_output_buffer);
   int status =
       talvenplan::ServeRequest(talvenplan::ReadCgiEnv(), 0, g_line_buffer, out);

@@ -225,6 +225,16 @@ std::string PutTextProblem(std::string_view text) {
   // The stored key the server will read back: at most 8 bytes, up to and
   // including a newline, cut at a NUL, trailing separator bytes trimmed.
   std::string_view piece = text.substr(0, 8);
+  if (piece.size() == 8 && piece.find('\n') == std::string_view::npos &&
+      (piece.find('\0') != std::string_view::npos ||
+       IsSeparator(piece.back()))) {
+    // The key check would trim or cut the key inside a longer key line, and
+    // get could no longer show where that line ends: the database would not
+    // come back whole.
+    return "the text's first line is the new key line, and its first 8 "
+           "bytes end in a blank, control or non-ASCII byte or hold a NUL "
+           "byte: get could not give the database back whole";
+  }
   piece = piece.substr(0, piece.find('\n'));
   piece = piece.substr(0, piece.find('\0'));
   while (!piece.empty() && IsSeparator(piece.back())) piece.remove_suffix(1);

@@ -116,6 +116,12 @@ TEST(CheckTest, RejectsWhatTheProtocolWouldCutShort) {
       {"empty put text", PutTextProblem(""), true},
       {"put text with an empty key line", PutTextProblem("\n0\n"), true},
       {"put text with a key holding a space", PutTextProblem("a b\n0\n"), true},
+      {"put text whose key line has a blank at byte 8",
+       PutTextProblem("abcdefg xyz\n1\n"), true},
+      {"put text whose key line has a NUL in its first 8 bytes",
+       PutTextProblem(std::string_view("abc\0defghi\n1\n", 14)), true},
+      {"put text with an 8-byte key line", PutTextProblem("abcdefgh\n0\n"),
+       false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(!c.problem.empty(), c.rejected) << c.label << ": " << c.problem;

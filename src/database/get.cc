@@ -22,17 +22,9 @@ int RunGet(const Request& request, Output& out) {
   out.Write(check.stored_key());
   out.Write('\n');
 
-  // The rest of the file goes out byte for byte: what the key check read
-  // ahead, then the file in large blocks. A read error ends the copy like the
-  // end of the file does; the answer has begun and cannot be taken back.
-  out.Write(reader.TakeBuffered());
-  char* block = request.line_buffer.data();
-  while (!out.failed()) {
-    long got = ReadSome(file.get(), block, request.line_buffer.size());
-    if (got <= 0) break;
-    out.Write({block, static_cast<std::size_t>(got)});
-  }
-  return 0;
+  // The rest of the file goes out byte for byte. A read error cuts the
+  // answer short after it has begun; the exit status tells the server.
+  return reader.CopyRestTo(out) ? 0 : 1;
 }
 
 }  // namespace talvenplan

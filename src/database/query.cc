@@ -54,19 +54,6 @@ void WritePriceLine(std::string_view line, double factor, Output& out) {
   out.Commit(size + 1);
 }
 
-// Sends the rest of the file as it is stored, the reader's buffered bytes
-// first.
-bool CopyRest(LineReader& reader, std::span<char> buffer, Output& out) {
-  out.Write(reader.TakeBuffered());
-  while (!out.failed()) {
-    long got = ReadSome(reader.fd(), buffer.data(), buffer.size());
-    if (got < 0) return false;
-    if (got == 0) break;
-    out.Write({buffer.data(), static_cast<std::size_t>(got)});
-  }
-  return true;
-}
-
 // The exit status once the file has ended: 1 when a read error ended it.
 int EndStatus(const LineReader& reader) { return reader.error() ? 1 : 0; }
 
@@ -119,7 +106,7 @@ int QueryDatabase(int fd, std::string_view name, std::span<char> buffer,
     WritePriceLine(line, wide_factor, out);
     if (out.failed()) return 0;
   }
-  if (!CopyRest(reader, buffer, out)) return 1;
+  reader.CopyRestTo(out);
   return EndStatus(reader);
 }
 

@@ -10,6 +10,7 @@
 #include "offer/offer.h"
 #include "request/confine.h"
 #include "request/fd.h"
+#include "request/line_reader.h"
 
 namespace talvenplan {
 namespace {
@@ -88,11 +89,8 @@ int ShowOffer(const char* encoded, const CgiEnv& env, const Root& root,
 
   // The decoded names are no longer needed: the buffer carries the content.
   out.Write(kPageStart);
-  for (;;) {
-    long got = ReadSome(file.get(), buffer.data(), buffer.size());
-    if (got <= 0 || out.failed()) break;
-    out.Write(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
-  }
+  LineReader content(file.get(), buffer);
+  content.CopyRestTo(out);
   out.Write(kPageEnd);
   return 0;
 }

@@ -44,4 +44,18 @@ std::string_view LineReader::TakeBuffered() {
   return rest;
 }
 
+bool LineReader::CopyRestTo(Output& out) {
+  out.Write(TakeBuffered());
+  while (!out.failed()) {
+    long got = ReadSome(fd_, storage_.data(), storage_.size());
+    if (got == 0) break;
+    if (got < 0) {
+      error_ = true;
+      return false;
+    }
+    out.Write(std::string_view(storage_.data(), static_cast<std::size_t>(got)));
+  }
+  return true;
+}
+
 }  // namespace talvenplan

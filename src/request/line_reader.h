@@ -13,6 +13,8 @@
 #include <span>
 #include <string_view>
 
+#include "request/output.h"
+
 namespace talvenplan {
 
 // The longest piece a line read returns: a 60000-byte line buffer less its
@@ -35,6 +37,11 @@ struct LineReader {
   // Hands over the bytes read from the file but not yet returned as pieces
   // (possibly none); the caller continues with raw reads on fd().
   std::string_view TakeBuffered();
+
+  // Sends the rest of the file to `out` byte for byte: the bytes read ahead,
+  // then the file in large blocks through the reader's storage. Stops early
+  // once `out` has failed. False when a read error cut the copy short.
+  bool CopyRestTo(Output& out);
 
   int fd() const { return fd_; }
   bool error() const { return error_; }

@@ -132,14 +132,16 @@ void write_file(const char* path, const char* data, size_t size) {
 void print_row(const char* figure, const char* program, const char* baseline,
                double ratio, const char* goal, long program_kib,
                long baseline_kib, const char* verdict) {
-  char program_peak[32] = "-", baseline_peak[32] = "-";
-  if (program_kib >= 0)
+  char ratio_text[32] = "-", program_peak[32] = "-", baseline_peak[32] = "-";
+  if (ratio >= 0) snprintf(ratio_text, sizeof ratio_text, "%.2f", ratio);
+  if (program_kib >= 0) {
     snprintf(program_peak, sizeof program_peak, "%ld", program_kib);
+  }
   if (baseline_kib >= 0) {
     snprintf(baseline_peak, sizeof baseline_peak, "%ld", baseline_kib);
   }
-  printf("row\t%s\t%s\t%s\t%.2f\t%s\t%s\t%s\t%s\n", figure, program, baseline,
-         ratio, goal, program_peak, baseline_peak, verdict);
+  printf("row\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", figure, program, baseline,
+         ratio_text, goal, program_peak, baseline_peak, verdict);
   fflush(stdout);
 }
 

@@ -40,7 +40,7 @@ size_t read_file(int fd, char* buffer, size_t room);
  *
  * Why: how a program's pages came into the page cache changes what its exec
  * costs. This machine's kernel execs a program whose file was just written
- * in large pieces (cp, install) up to 10% faster than one written in small
+ * in large pieces (cp, install) 10-15% faster than one written in small
  * pieces (the linker) or read back by exec itself, and by how much depends
  * on the program's size and layout. Measured programs are all put in the
  * second state, the one a server is in for most of its life. */
@@ -54,9 +54,10 @@ _Noreturn void die(const char* what);
 
 /* Prints one row of the results table (tab-separated, "row" first):
  * the figure, this program's value, the baseline's, the ratio (this
- * program's cost divided by the baseline's), the goal, this program's and
- * the baseline's peak memory in KiB (negative: not measured) and the
- * verdict. */
+ * program's cost divided by the baseline's; negative: none), the goal, this
+ * program's and the baseline's peak memory in KiB (negative: not measured)
+ * and the verdict. Lines that begin "note" and a tab are printed under the
+ * table. */
 void print_row(const char* figure, const char* program, const char* baseline,
                double ratio, const char* goal, long program_kib,
                long baseline_kib, const char* verdict);

@@ -86,12 +86,15 @@ int main(int argc, char** argv) {
   // Rows of the results table (see bench/child.h): figure, this program,
   // the baseline, the cost ratio, the goal, peak memory, the verdict.
   std::printf(
-      "row\tnumbers: read a price, ParseDouble vs strtod (best of 5)\t%.1f "
-      "ns\t%.1f ns\t%.2f\t-\t-\t-\t-\n",
+      "row\tread a price, vs strtod\t%.1f ns\t%.1f ns\t%.2f\t-\t-\t-\t-\n",
       parse, strtod, parse / strtod);
   std::printf(
-      "row\tnumbers: write a price, FormatFixed vs snprintf %%f (best of "
-      "5)\t%.1f ns\t%.1f ns\t%.2f\t-\t-\t-\t-\n",
+      "row\twrite a price, vs snprintf %%f\t%.1f ns\t%.1f ns\t%.2f\t-\t-\t-"
+      "\t-\n",
       format, snprintf, format / snprintf);
+  std::printf(
+      "note\tnumbers: ParseDouble and FormatFixed, best of 5 passes over %zu "
+      "price texts\n",
+      count);
   return 0;
 }

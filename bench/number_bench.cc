@@ -3,6 +3,7 @@
 // (FormatFixed / snprintf "%f").
 //
 // Usage: number_bench [COUNT]   (1000000 texts by default)
+// Prints its figures as rows of the table scripts/bench shows.
 #include <time.h>
 
 #include <cstdint>
@@ -82,10 +83,18 @@ int main(int argc, char** argv) {
     }
     sink = static_cast<double>(total);
   });
-  std::printf("number conversions, %zu price texts, best of 5\n", count);
-  std::printf("  read:  ParseDouble %6.1f ns   strtod        %6.1f ns\n", parse,
-              strtod);
-  std::printf("  write: FormatFixed %6.1f ns   snprintf \"%%f\" %6.1f ns\n",
-              format, snprintf);
+  // Rows of the results table (see bench/child.h): figure, this program,
+  // the baseline, the cost ratio, the goal, peak memory, the verdict.
+  std::printf(
+      "row\tread a price, vs strtod\t%.1f ns\t%.1f ns\t%.2f\t-\t-\t-\t-\n",
+      parse, strtod, parse / strtod);
+  std::printf(
+      "row\twrite a price, vs snprintf %%f\t%.1f ns\t%.1f ns\t%.2f\t-\t-\t-"
+      "\t-\n",
+      format, snprintf, format / snprintf);
+  std::printf(
+      "note\tnumbers: ParseDouble and FormatFixed, best of 5 passes over %zu "
+      "price texts\n",
+      count);
   return 0;
 }

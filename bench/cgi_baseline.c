@@ -1,0 +1,235 @@
+/* The small requests the plain C way, to measure talvenplan.cgi against: a
+ * CGI program written as a C programmer would, with stdio, getenv, malloc,
+ * opendir and fgets. It answers a listing (l), a get (g), a price query (q)
+ * and an offer link with the same bytes as talvenplan.cgi for well-formed
+ * requests and database files; it does not try to match the refusals and
+ * edge cases (NUL bytes, long lines, odd names) that talvenplan.cgi handles.
+ * Linked statically, like talvenplan.cgi. */
+#define _GNU_SOURCE
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static char line[60000 + 400];
+
+static int is_line_end(char c) { return (signed char)c < ' '; }
+static int is_separator(char c) { return (signed char)c <= ' '; }
+
+static int fail(const char* message) {
+  printf("fs%s", message);
+  return 1;
+}
+
+/* TALVEN_ROOT, when set, must hold the working directory. */
+static int within_root(void) {
+  const char* root = getenv("TALVEN_ROOT");
+  char here[PATH_MAX], resolved[PATH_MAX];
+  size_t size;
+  if (root == NULL) return 1;
+  if (getcwd(here, sizeof here) == NULL || realpath(root, resolved) == NULL) {
+    return 0;
+  }
+  if (strcmp(resolved, "/") == 0) return here[0] == '/';
+  size = strlen(resolved);
+  return strncmp(here, resolved, size) == 0 &&
+         (here[size] == '\0' || here[size] == '/');
+}
+
+static int list(void) {
+  DIR* directory = opendir(".");
+  struct dirent* entry;
+  int any = 0;
+  if (directory == NULL) return fail("can't open directory on server");
+  fputs("s", stdout);
+  while ((entry = readdir(directory)) != NULL) {
+    if (entry->d_name[0] == '.') continue;
+    printf("%s\n", entry->d_name);
+    any = 1;
+  }
+  if (!any) putchar('\n');
+  closedir(directory);
+  return 0;
+}
+
+static int get(const char* key, const char* name) {
+  FILE* file = fopen(name, "r");
+  size_t size;
+  if (file == NULL) {
+    fputs("s!", stdout);
+    return 0;
+  }
+  /* Only the first 8 bytes of the key line are the stored key. */
+  if (fgets(line, 9, file) == NULL)
+    return fail("can't read database on server");
+  size = strlen(line);
+  while (size > 0 && is_separator(line[size - 1])) --size;
+  line[size] = '\0';
+  if (strcmp(line, key) != 0) {
+    fputs("s!", stdout);
+    return 0;
+  }
+  printf("s%s\n", line);
+  while ((size = fread(line, 1, sizeof line, file)) > 0) {
+    fwrite(line, 1, size, stdout);
+  }
+  fclose(file);
+  return 0;
+}
+
+/* As bench/query_baseline.c does it, on the database the request names. */
+static int query(const char* factor_name, const char* name) {
+  FILE* file = fopen(name, "r");
+  int remaining, count, found = 0;
+  float factor = 0;
+  double price_count;
+  if (file == NULL || fgets(line, 60000, file) == NULL ||
+      fgets(line, 60000, file) == NULL) {
+    fputs("s!", stdout);
+    return 0;
+  }
+  remaining = atoi(line);
+  while (remaining > 0 && fgets(line, 60000, file) != NULL) {
+    char* end = line;
+    char* text;
+    while (!is_separator(*end)) ++end;
+    text = *end == '\0' ? end : end + 1;
+    *end = '\0';
+    if (strcmp(line, factor_name) == 0) {
+      factor = (float)atof(text);
+      found = 1;
+      break;
+    }
+    --remaining;
+  }
+  if (!found) {
+    fputs("s!", stdout);
+    return 0;
+  }
+  fputs("s", stdout);
+  while (--remaining > 0 && fgets(line, 60000, file) != NULL) {
+  }
+  for (count = 0; count < 3 && fgets(line, 60000, file) != NULL; ++count) {
+    fputs(line, stdout);
+  }
+  if (count < 3) return 0;
+  price_count = atof(line);
+  count = price_count > -2147483649.0 && price_count < 2147483648.0
+              ? (int)price_count
+              : 0;
+  for (; count > 0 && fgets(line, 60000, file) != NULL; --count) {
+    char* space = strrchr(line, ' ');
+    char* price = space != NULL ? space + 1 : line;
+    sprintf(price, "%f", atof(price) * (double)factor);
+    puts(line);
+  }
+  while (fgets(line, 60000, file) != NULL) fputs(line, stdout);
+  fclose(file);
+  return 0;
+}
+
+/* Two letters a byte: 'a' plus the low four bits, 'a' plus the high four. */
+static const char* decode(const char* text, char* out, size_t room) {
+  size_t size = 0;
+  while (*text != 'z') {
+    if (text[0] == '\0' || text[1] == '\0' || size + 1 >= room) return NULL;
+    out[size++] = (char)(((unsigned char)text[0] - 'a') +
+                         16 * ((unsigned char)text[1] - 'a'));
+    text += 2;
+  }
+  out[size] = '\0';
+  return text + 1;
+}
+
+static int offer(const char* encoded) {
+  char name[256], directory[PATH_MAX];
+  const char* method = getenv("REQUEST_METHOD");
+  struct stat info;
+  size_t size;
+  FILE* file;
+  int fd;
+  encoded = decode(encoded, name, sizeof name);
+  if (encoded == NULL) {
+    fputs("error on server: can't open temp file", stdout);
+    return 0;
+  }
+  if (decode(encoded, directory, sizeof directory) == NULL ||
+      chdir(directory) != 0 || !within_root()) {
+    fputs("error on server:can't change directory on server", stdout);
+    return 0;
+  }
+  fd = strlen(name) == 7 && name[0] == '.'
+           ? open(name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK)
+           : -1;
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+      ((method == NULL || strcmp(method, "HEAD") != 0) && unlink(name) != 0)) {
+    fputs("error on server: can't open temp file", stdout);
+    return 0;
+  }
+  file = fdopen(fd, "r");
+  fputs(
+      "<html><head><title>Offer</title></head>"
+      "<body>\n<h1 align=\"center\">Offer</h1>\n",
+      stdout);
+  while ((size = fread(line, 1, sizeof line, file)) > 0) {
+    fwrite(line, 1, size, stdout);
+  }
+  fputs("</body></html>\n", stdout);
+  fclose(file);
+  return 0;
+}
+
+int main(void) {
+  const char* query_string = getenv("QUERY_STRING");
+  const char* length_text = getenv("CONTENT_LENGTH");
+  char *body, *directory, *key = "", *name = "", *p, *end;
+  int length;
+  size_t count;
+
+  fputs("Content-type: text/html\n\n", stdout);
+  if (query_string != NULL &&
+      strncmp(query_string, "TALVENPLAN_FILE=", 16) == 0) {
+    return offer(query_string + 16);
+  }
+  if (length_text == NULL) length_text = getenv("HTTP_CONTENT_LENGTH");
+  if (length_text == NULL) return fail("CONTENT_LENGTH not present");
+  length = atoi(length_text);
+  if (length <= 0 || length == INT_MAX) return fail("invalid CONTENTT_LENGTH");
+  body = malloc((size_t)length + 1);
+  if (body == NULL) return fail("not enough memory");
+  count = fread(body, 1, (size_t)length, stdin);
+  if (count != (size_t)length) return fail("error reading input data");
+  body[count] = '\0';
+  end = body + count;
+
+  p = body + 2;
+  directory = p;
+  while (p < end && !is_line_end(*p)) ++p;
+  if (p < end) *p++ = '\0';
+  if (body[0] != 'l') {
+    while (p < end && is_line_end(*p)) ++p;
+    key = p;
+    while (p < end && *p != ' ') ++p;
+    if (p < end) *p++ = '\0';
+    name = p;
+    while (p < end && !is_separator(*p)) ++p;
+    *p = '\0';
+  }
+  if (chdir(directory) != 0 || !within_root()) {
+    return fail("can't change directory on server");
+  }
+  switch (body[0]) {
+    case 'l':
+      return list();
+    case 'g':
+      return get(key, name);
+    case 'q':
+      return query(key, name);
+    default:
+      return 0;
+  }
+}

@@ -1,0 +1,360 @@
+/* The cost of small requests: talvenplan.cgi against cgi_baseline, the same
+ * work done the plain C way, each started as a web server starts a CGI
+ * program (fork, exec with the CGI environment, the body on standard input,
+ * the answer through a pipe, wait), alternately, in the same run. Both
+ * answers must be identical to the byte on every run.
+ *
+ * For each request it prints the median time of a request and each
+ * program's peak resident memory and, when valgrind is given, the
+ * instructions each program executes (callgrind's count of user-mode
+ * instructions, which does not drift with the machine's load).
+ *
+ * Usage: request_bench [RUNS [VALGRIND [PROGRAM]]]
+ *   1000 runs; VALGRIND "-": no instruction counts; PROGRAM: another build of
+ *   talvenplan.cgi to measure (the one built with this benchmark by
+ *   default). */
+#define _GNU_SOURCE
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "child.h"
+
+enum { kMaxEnv = 40, kAnswerRoom = 64 * 1024 };
+
+/* What lighttpd passes a CGI program for a request from a browser, less
+ * the variables that depend on the request (added by make_env). */
+static const char* const kServerEnv[] = {
+    "DOCUMENT_ROOT=/var/www/html",
+    "GATEWAY_INTERFACE=CGI/1.1",
+    "HTTP_ACCEPT=text/html,application/xhtml+xml,application/xml;q=0.9,*/*;"
+    "q=0.8",
+    "HTTP_ACCEPT_ENCODING=gzip, deflate, br",
+    "HTTP_ACCEPT_LANGUAGE=fi-FI,fi;q=0.9,en-US;q=0.8,en;q=0.7",
+    "HTTP_CONNECTION=keep-alive",
+    "HTTP_HOST=shop.example.com",
+    "HTTP_USER_AGENT=Mozilla/5.0 (X11; Linux x86_64; rv:128.0) "
+    "Gecko/20100101 Firefox/128.0",
+    "REDIRECT_STATUS=200",
+    "REMOTE_ADDR=192.0.2.17",
+    "REMOTE_PORT=50758",
+    "REQUEST_SCHEME=http",
+    "SCRIPT_FILENAME=/usr/lib/cgi-bin/talvenplan.cgi",
+    "SCRIPT_NAME=/cgi-bin/talvenplan.cgi",
+    "SERVER_ADDR=192.0.2.1",
+    "SERVER_NAME=shop.example.com",
+    "SERVER_PORT=80",
+    "SERVER_PROTOCOL=HTTP/1.1",
+    "SERVER_SOFTWARE=lighttpd/1.4.69",
+};
+
+static const char kDatabase[] =
+    "k3y\n3\nretail 1.0\nwholesale 0.8\nvip 0.75\n"
+    "Winter prices\n\"Talvenplan shop\"\n10\n"
+    "Chair 49.90\nTable, oak 199.00\nLamp 24.50\nShelf 89\nDesk 310.5\n"
+    "Drawer 45.00\nStool 19.99\nBench 120.00\nMirror 64.25\nRug 75.00\n"
+    "Prices in EUR\nEnd\n";
+
+static const char kOffer[] =
+    "<p>Offer for Example Oy, valid until 31 January.</p>\n"
+    "<table><tr><td>Chair</td><td>39.92</td></tr>\n"
+    "<tr><td>Table, oak</td><td>159.20</td></tr>\n"
+    "<tr><td>Lamp</td><td>19.60</td></tr></table>\n";
+
+static const char kOfferName[] = ".Bench1";
+
+struct request_case {
+  const char* label;    /* names the figures */
+  const char* body;     /* a command request's body; NULL for a link */
+  const char* baseline; /* the program to measure against */
+  int instruction_goal; /* the instruction count has a goal */
+  int time_goal;        /* the time has a goal */
+};
+
+struct environment {
+  char* entries[kMaxEnv];
+  char text[4][8192];
+};
+
+static void add(struct environment* env, size_t* count, char* entry) {
+  if (*count + 1 >= kMaxEnv) die("too many variables");
+  env->entries[(*count)++] = entry;
+  env->entries[*count] = NULL;
+}
+
+/* The environment of a request: a POST of `body`, or (body NULL) a GET of
+ * `query`. */
+static void make_env(struct environment* env, const char* body,
+                     const char* query, const char* root) {
+  size_t count = 0;
+  for (size_t i = 0; i < sizeof kServerEnv / sizeof *kServerEnv; ++i) {
+    add(env, &count, (char*)kServerEnv[i]);
+  }
+  snprintf(env->text[0], sizeof env->text[0], "TALVEN_ROOT=%s", root);
+  add(env, &count, env->text[0]);
+  if (body != NULL) {
+    size_t length = strlen(body);
+    snprintf(env->text[1], sizeof env->text[1], "CONTENT_LENGTH=%zu", length);
+    snprintf(env->text[2], sizeof env->text[2], "HTTP_CONTENT_LENGTH=%zu",
+             length);
+    add(env, &count, env->text[1]);
+    add(env, &count, env->text[2]);
+    add(env, &count, "CONTENT_TYPE=application/x-www-form-urlencoded");
+    add(env, &count, "QUERY_STRING=");
+    add(env, &count, "REQUEST_METHOD=POST");
+    add(env, &count, "REQUEST_URI=/cgi-bin/talvenplan.cgi");
+  } else {
+    snprintf(env->text[1], sizeof env->text[1], "QUERY_STRING=%s", query);
+    snprintf(env->text[2], sizeof env->text[2],
+             "REQUEST_URI=/cgi-bin/talvenplan.cgi?%s", query);
+    add(env, &count, env->text[1]);
+    add(env, &count, env->text[2]);
+    add(env, &count, "REQUEST_METHOD=GET");
+  }
+}
+
+/* Letter pairs: 'a' plus the low four bits, 'a' plus the high four bits. */
+static void encode(const char* text, char* out) {
+  for (; *text != '\0'; ++text) {
+    unsigned char c = (unsigned char)*text;
+    *out++ = (char)('a' + (c & 15));
+    *out++ = (char)('a' + (c >> 4));
+  }
+  *out++ = 'z';
+  *out = '\0';
+}
+
+static char offer_path[4096];
+/* The measured programs: copies in the benchmark's directory. */
+static char g_program[4096], g_baseline[4096], g_header[4096];
+
+static void stage_offer(int link) {
+  if (link) write_file(offer_path, kOffer, sizeof kOffer - 1);
+}
+
+/* An offer that was shown must be gone. */
+static int offer_left(int link) {
+  return link && access(offer_path, F_OK) == 0;
+}
+
+/* One run of `path`; its answer must be `expected` (or, when that is empty,
+ * becomes it). */
+static struct child_run run_checked(const char* path, char* const envp[],
+                                    int input, int link, int answer,
+                                    char* expected) {
+  static char got[kAnswerRoom];
+  char* argv[] = {(char*)path, NULL};
+  struct child_run run;
+  stage_offer(link);
+  empty_file(answer);
+  run = run_child(path, argv, envp, input, answer);
+  read_file(answer, got, sizeof got);
+  if (expected[0] == '\0') strcpy(expected, got);
+  if (run.status != 0 || strcmp(got, expected) != 0 || offer_left(link)) {
+    fprintf(stderr,
+            "%s: exit status %d%s; answer:\n%s\n--- expected:\n%s\n---\n", path,
+            run.status, offer_left(link) ? ", offer left" : "", got, expected);
+    exit(2);
+  }
+  return run;
+}
+
+/* User-mode instructions of one run under callgrind. */
+static long long count_instructions(const char* valgrind, const char* path,
+                                    char* const envp[], int input, int link,
+                                    const char* directory) {
+  char out_option[4400], out_file[4200], line[256];
+  char* argv[] = {(char*)valgrind, "--tool=callgrind", out_option, (char*)path,
+                  NULL};
+  long long total = -1;
+  struct child_run run;
+  FILE* file;
+  snprintf(out_file, sizeof out_file, "%s/callgrind.out", directory);
+  snprintf(out_option, sizeof out_option, "--callgrind-out-file=%s", out_file);
+  stage_offer(link);
+  run = run_child(valgrind, argv, envp, input, -1);
+  file = fopen(out_file, "r");
+  if (run.status != 0 || file == NULL) {
+    fprintf(stderr, "callgrind of %s failed (exit status %d)\n", path,
+            run.status);
+    exit(2);
+  }
+  while (fgets(line, sizeof line, file) != NULL) {
+    if (strncmp(line, "totals:", 7) == 0) total = atoll(line + 7);
+  }
+  fclose(file);
+  unlink(out_file);
+  if (total < 0) die("callgrind: no totals");
+  return total;
+}
+
+static void time_case(const struct request_case* request, int runs,
+                      const char* valgrind, const char* root) {
+  static char expected[kAnswerRoom];
+  struct environment env;
+  char query[4096], encoded_name[64], encoded_directory[2400];
+  char figure[256], program_text[64], baseline_text[64];
+  int link = request->body == NULL;
+  int input = memory_file("body"), answer = memory_file("answer");
+  long long* program_ns = malloc(sizeof(long long) * (size_t)runs);
+  long long* baseline_ns = malloc(sizeof(long long) * (size_t)runs);
+  long program_kib = 0, baseline_kib = 0;
+  long long program_median, baseline_median;
+  double ratio;
+
+  if (program_ns == NULL || baseline_ns == NULL) die("malloc");
+  if (link) {
+    char directory[1100];
+    snprintf(directory, sizeof directory, "%s/offers", root);
+    snprintf(offer_path, sizeof offer_path, "%s/%s", directory, kOfferName);
+    encode(kOfferName, encoded_name);
+    encode(directory, encoded_directory);
+    snprintf(query, sizeof query, "TALVENPLAN_FILE=%s%s", encoded_name,
+             encoded_directory);
+    make_env(&env, NULL, query, root);
+  } else {
+    if (write(input, request->body, strlen(request->body)) !=
+        (ssize_t)strlen(request->body)) {
+      die("write");
+    }
+    make_env(&env, request->body, NULL, root);
+  }
+  fprintf(stderr, "  %s: %d runs each\n", request->label, runs);
+
+  /* A few runs first, so that both programs start from a warm cache. */
+  expected[0] = '\0';
+  for (int run = 0; run < 20; ++run) {
+    run_checked(g_program, env.entries, input, link, answer, expected);
+    run_checked(request->baseline, env.entries, input, link, answer, expected);
+  }
+  for (int run = 0; run < runs; ++run) {
+    struct child_run program =
+        run_checked(g_program, env.entries, input, link, answer, expected);
+    struct child_run baseline = run_checked(request->baseline, env.entries,
+                                            input, link, answer, expected);
+    program_ns[run] = program.nanoseconds;
+    baseline_ns[run] = baseline.nanoseconds;
+    if (program.peak_kib > program_kib) program_kib = program.peak_kib;
+    if (baseline.peak_kib > baseline_kib) baseline_kib = baseline.peak_kib;
+  }
+  program_median = median(program_ns, (size_t)runs);
+  baseline_median = median(baseline_ns, (size_t)runs);
+  ratio = (double)program_median / (double)baseline_median;
+  snprintf(figure, sizeof figure, "%s, time", request->label);
+  snprintf(program_text, sizeof program_text, "%.1f us", program_median / 1e3);
+  snprintf(baseline_text, sizeof baseline_text, "%.1f us",
+           baseline_median / 1e3);
+  print_row(figure, program_text, baseline_text, ratio,
+            request->time_goal ? "<= 1.10" : "-", program_kib, baseline_kib,
+            request->time_goal ? verdict(ratio, 1.10) : "-");
+
+  snprintf(figure, sizeof figure, "%s, instructions", request->label);
+  if (valgrind != NULL) {
+    long long program_count =
+        count_instructions(valgrind, g_program, env.entries, input, link, root);
+    long long baseline_count = count_instructions(
+        valgrind, request->baseline, env.entries, input, link, root);
+    ratio = (double)program_count / (double)baseline_count;
+    snprintf(program_text, sizeof program_text, "%lld", program_count);
+    snprintf(baseline_text, sizeof baseline_text, "%lld", baseline_count);
+    print_row(figure, program_text, baseline_text, ratio,
+              request->instruction_goal ? "<= 1.50" : "-", -1, -1,
+              request->instruction_goal ? verdict(ratio, 1.50) : "-");
+  } else if (request->instruction_goal) {
+    print_row(figure, "-", "-", -1, "<= 1.50", -1, -1,
+              "NOT MEASURED (no valgrind)");
+  }
+  free(program_ns);
+  free(baseline_ns);
+  close(input);
+  close(answer);
+}
+
+int main(int argc, char** argv) {
+  int runs = argc > 1 ? atoi(argv[1]) : 1000;
+  const char* valgrind = argc > 2 && strcmp(argv[2], "-") != 0 ? argv[2] : NULL;
+  const char* base = getenv("TMPDIR");
+  char root[1024], path[4096], body[4][4096];
+  static const char* const kNames[] = {"prices", "DEMO_prices", "winter",
+                                       "summer"};
+  static char expected[kAnswerRoom];
+  struct environment env;
+  int input, answer;
+
+  if (runs < 1) {
+    fprintf(stderr, "usage: request_bench [RUNS [VALGRIND [PROGRAM]]]\n");
+    return 2;
+  }
+  snprintf(root, sizeof root, "%s/request_bench.XXXXXX", base ? base : "/tmp");
+  if (mkdtemp(root) == NULL) die("mkdtemp");
+  snprintf(path, sizeof path, "%s/bin", root);
+  if (mkdir(path, 0755) != 0) die("mkdir");
+  copy_program(argc > 3 ? argv[3] : TALVENPLAN_CGI, path, g_program,
+               sizeof g_program);
+  copy_program(CGI_BASELINE, path, g_baseline, sizeof g_baseline);
+  copy_program(HEADER_CGI, path, g_header, sizeof g_header);
+
+  /* A shop directory of five databases, one of them new, made by the
+   * program itself; and a directory for offers. */
+  snprintf(path, sizeof path, "%s/shop", root);
+  if (mkdir(path, 0755) != 0) die("mkdir");
+  for (size_t i = 0; i < sizeof kNames / sizeof *kNames; ++i) {
+    snprintf(path, sizeof path, "%s/shop/%s", root, kNames[i]);
+    write_file(path, kDatabase, sizeof kDatabase - 1);
+  }
+  snprintf(path, sizeof path, "%s/offers", root);
+  if (mkdir(path, 0755) != 0) die("mkdir");
+  snprintf(body[0], sizeof body[0], "c\n%s/shop\nk3y new\n", root);
+  input = memory_file("create");
+  answer = memory_file("answer");
+  if (write(input, body[0], strlen(body[0])) != (ssize_t)strlen(body[0])) {
+    die("write");
+  }
+  make_env(&env, body[0], NULL, root);
+  strcpy(expected, "Content-type: text/html\n\ns");
+  run_checked(g_program, env.entries, input, 0, answer, expected);
+  close(input);
+  close(answer);
+
+  snprintf(body[0], sizeof body[0], "l\n%s/shop\n", root);
+  snprintf(body[1], sizeof body[1], "g\n%s/shop\nk3y new\n", root);
+  snprintf(body[2], sizeof body[2], "q\n%s/shop\nwholesale prices\n", root);
+  snprintf(body[3], sizeof body[3], "x\n%s/shop\n", root);
+  const struct request_case cases[] = {
+      {"list (5 databases)", body[0], g_baseline, 1, 1},
+      {"get (a new database)", body[1], g_baseline, 1, 1},
+      {"query (10 prices)", body[2], g_baseline, 0, 1},
+      {"offer page", NULL, g_baseline, 0, 1},
+      {"header only (unknown letter)", body[3], g_header, 0, 0},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof *cases; ++i) {
+    time_case(&cases[i], runs, valgrind, root);
+  }
+  printf(
+      "note\tsmall requests: median time of %d runs of each program, "
+      "alternately, from fork to exit;\n"
+      "note\t  baseline bench/cgi_baseline.c (same answer bytes), for "
+      "\"header only\" bench/header_cgi.c\n",
+      runs);
+
+  for (size_t i = 0; i < sizeof kNames / sizeof *kNames; ++i) {
+    snprintf(path, sizeof path, "%s/shop/%s", root, kNames[i]);
+    unlink(path);
+  }
+  snprintf(path, sizeof path, "%s/shop/new", root);
+  unlink(path);
+  snprintf(path, sizeof path, "%s/shop", root);
+  rmdir(path);
+  snprintf(path, sizeof path, "%s/offers", root);
+  rmdir(path);
+  unlink(g_program);
+  unlink(g_baseline);
+  unlink(g_header);
+  snprintf(path, sizeof path, "%s/bin", root);
+  rmdir(path);
+  rmdir(root);
+  return bench_status();
+}

@@ -339,9 +339,10 @@ TEST(OfferLinkTest, MalformedLinksReadAndDeleteNothing) {
       {"nothing", "", kCantOpen},
       {"name without z", n, kCantOpen},
       {"name with a lone letter", n + "b", kCantOpen},
-      // A 'z' in second place is a letter, so the name runs on to the end.
+      // A 'z' in second place is a letter, so a name of odd length runs on
+      // into the directory and never has the offer form.
       {"z as a second letter", n + "bz", kCantOpen},
-      {"z second then the directory", n + "bz" + d + "z", kCantChangeDirectory},
+      {"odd letters then the directory", n + "bz" + d + "z", kCantOpen},
       {"empty name", "z" + d + "z", kCantOpen},
       {"nothing after the name", n + "z", kCantChangeDirectory},
       {"empty directory", n + "zz", kCantChangeDirectory},

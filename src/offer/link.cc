@@ -52,8 +52,14 @@ bool IsOfferName(std::string_view name) {
 int ShowOffer(const char* encoded, const CgiEnv& env, const Root& root,
               std::span<char> buffer, Output& out) {
   // The name, then the directory, each with its NUL, one after the other.
+  // A name that cannot be an offer is refused before anything else is
+  // looked at: a name cut short, or one that ran on because its letters
+  // were odd in number, never has the offer form.
   DecodedName name = DecodeLetterPairs(encoded, buffer);
-  if (!name.complete) return Refuse(out, kCantOpen);
+  const char* name_path = buffer.data();
+  if (!name.complete || !IsOfferName({name_path, name.size})) {
+    return Refuse(out, kCantOpen);
+  }
   std::span<char> after_name = buffer.subspan(name.size + 1);
   DecodedName directory = DecodeLetterPairs(name.rest, after_name);
   if (!directory.complete) return Refuse(out, kCantChangeDirectory);
@@ -68,8 +74,6 @@ int ShowOffer(const char* encoded, const CgiEnv& env, const Root& root,
     return Refuse(out, kCantChangeDirectory);
   }
 
-  const char* name_path = buffer.data();
-  if (!IsOfferName({name_path, name.size})) return Refuse(out, kCantOpen);
   // No symbolic link is followed, and a FIFO cannot hold the open up.
   Fd file(::open(name_path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
   if (!file) return Refuse(out, kCantOpen);

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
 
 namespace talvenplan {
 namespace {
@@ -70,12 +69,11 @@ double ParseDouble(std::string_view text) {
   if (p == end) return 0.0;
   const char* const number = p;
 
-  // The fast ways take decimal numbers only: digits with at most one point,
-  // at least one digit, then an exponent if one with digits follows. That is
-  // strtod's decimal grammar, so strtod would read exactly these bytes.
+  // The fast way takes plain decimals only: a sign, digits with at most one
+  // point, at least one digit, and no exponent after them. strtod would read
+  // exactly these bytes.
   bool negative = false;
   if (*p == '+' || *p == '-') negative = *p++ == '-';
-  const char* const digits = p;
   if (p + 1 < end && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
     return StrtodCopy(number, end);  // hexadecimal
   }
@@ -101,22 +99,9 @@ double ParseDouble(std::string_view text) {
     double value = static_cast<double>(mantissa) / kPowersOfTen[decimals];
     return negative ? -value : value;
   }
-  if (exponent) {
-    const char* q = p + 1;
-    if (q < end && (*q == '+' || *q == '-')) ++q;
-    if (q < end && IsDigit(*q)) {
-      while (q < end && IsDigit(*q)) ++q;
-      p = q;
-    }
-  }
-  // from_chars rounds correctly too, but leaves the value alone when it is
-  // out of range; and it must have read the same bytes.
-  double value = 0;
-  std::from_chars_result result = std::from_chars(digits, p, value);
-  if (result.ec != std::errc() || result.ptr != p) {
-    return StrtodCopy(number, end);
-  }
-  return negative ? -value : value;
+  // Exponents, long digit strings and mantissas beyond 2^53 are rare in
+  // price lists: the C library reads them.
+  return StrtodCopy(number, end);
 }
 
 std::size_t FormatFixed(double value, char* out) {

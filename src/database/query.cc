@@ -24,7 +24,9 @@ struct Entry {
 
 Entry CutEntry(std::string_view line) {
   for (std::size_t at = 0; at < line.size(); ++at) {
-    if (IsSeparator(line[at])) return {line.substr(0, at), line.substr(at + 1)};
+    if (IsSeparator(line[at])) {
+      return {{line.data(), at}, {line.data() + at + 1, line.size() - at - 1}};
+    }
   }
   return {line, {}};
 }
@@ -45,7 +47,7 @@ void WritePriceLine(std::string_view line, double factor, Output& out) {
   std::string_view price = line;
   std::size_t space = line.rfind(' ');
   if (space != std::string_view::npos) {
-    out.Write(line.substr(0, space + 1));
+    out.Write(std::string_view(line.data(), space + 1));
     price.remove_prefix(space + 1);
   }
   char* text = out.Reserve(kMaxFixedText + 1);

@@ -41,8 +41,8 @@ bool IsNameByte(char c) {
 // out of a link's reach.
 bool IsOfferName(std::string_view name) {
   if (name.size() != 7 || name[0] != '.') return false;
-  for (char c : name.substr(1)) {
-    if (!IsNameByte(c)) return false;
+  for (std::size_t i = 1; i < name.size(); ++i) {
+    if (!IsNameByte(name[i])) return false;
   }
   return true;
 }

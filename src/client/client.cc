@@ -93,7 +93,8 @@ const char kUsage[] =
     "  1  the server failed (its message is printed), or its answer was not\n"
     "     one of the protocol's\n"
     "  2  usage error, an argument the protocol cannot carry, a local file\n"
-    "     error, or the server could not be reached or run\n"
+    "     error, a database get -o cannot give back whole, or the server\n"
+    "     could not be reached or run\n"
     "  3  refused: no such database, wrong key, unknown factor, or the\n"
     "     name is already taken\n";
 
@@ -120,6 +121,10 @@ Invocation ParseArguments(std::span<const char* const> args,
         return result;
       }
       std::string value = args[++i];
+      if (value.empty()) {
+        result.error = std::string(arg) + " needs a value, not an empty one";
+        return result;
+      }
       if (arg == "--url") {
         result.url = value;
         named_url = true;
@@ -133,7 +138,15 @@ Invocation ParseArguments(std::span<const char* const> args,
       return result;
     }
   }
-  if (help) return result;
+  if (help) {
+    // A help request that also names a command runs neither: a key or name
+    // "-h" must not look like a success.
+    if (!words.empty()) {
+      result.error =
+          "--help stands alone (put -- before arguments that begin with -)";
+    }
+    return result;
+  }
   if (words.empty()) {
     result.error = "no command given";
     return result;
@@ -326,13 +339,22 @@ std::string Quote(std::string_view bytes) {
   return text;
 }
 
-std::string DatabaseFromGet(std::string_view payload) {
+std::optional<std::string> DatabaseFromGet(std::string_view payload) {
   // A stored key never holds a newline, so the first newline is the one get
   // put after the key.
-  if (payload.find('\n') != 8) return std::string(payload);
-  std::string file(payload.substr(0, 8));
-  file += payload.substr(9);
-  return file;
+  const std::size_t key_end = payload.find('\n');
+  if (key_end == 8) {
+    std::string file(payload.substr(0, 8));
+    file += payload.substr(9);
+    return file;
+  }
+  if (key_end == std::string_view::npos) return std::string(payload);
+  std::string_view next = payload.substr(key_end + 1);
+  next = next.substr(0, next.find('\n'));
+  bool blank = true;
+  for (char c : next) blank = blank && IsSeparator(c);
+  if (blank) return std::nullopt;
+  return std::string(payload);
 }
 
 }  // namespace talvenplan::client

@@ -4,6 +4,7 @@
 #ifndef TALVENPLAN_CLIENT_CLIENT_H_
 #define TALVENPLAN_CLIENT_CLIENT_H_
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -99,8 +100,11 @@ std::string Quote(std::string_view bytes);
 // answers the stored key and a newline, and the key check reads at most 8
 // bytes of the key line: after a stored key of 8 bytes the rest of the key
 // line (often just its newline) follows, so the newline after the key is
-// not the file's and is dropped.
-std::string DatabaseFromGet(std::string_view payload);
+// not the file's and is dropped. A shorter stored key followed by a blank
+// line may be a key line whose first 8 bytes ended in blanks or a carriage
+// return that the key check trimmed: where that line ended cannot be told,
+// so there is no such file (nullopt).
+std::optional<std::string> DatabaseFromGet(std::string_view payload);
 
 }  // namespace talvenplan::client
 

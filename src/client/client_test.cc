@@ -160,6 +160,11 @@ TEST(DatabaseFromGetTest, RejoinsAKeyLineTheKeyCheckCut) {
   // 8 bytes: the key line's own newline follows the one get adds.
   EXPECT_EQ(DatabaseFromGet("ABCDEFGH\n\n0\n"), "ABCDEFGH\n0\n");
   EXPECT_EQ(DatabaseFromGet("ABCDEFGH\nIJ\n0\n"), "ABCDEFGHIJ\n0\n");
+  // A short key before a blank line: its key line may have ended in blanks
+  // or a carriage return the key check trimmed ('abcdefg\r\n', 'shop1   \n'),
+  // and where it ended cannot be told.
+  EXPECT_EQ(DatabaseFromGet("abcdefg\n\n1\r\n"), std::nullopt);
+  EXPECT_EQ(DatabaseFromGet("shop1\n  \n1\n"), std::nullopt);
 }
 
 Invocation Parse(std::vector<const char*> args, const char* env_url) {
@@ -196,6 +201,12 @@ TEST(ArgumentsTest, RefusesWhatItCannotRun) {
       {"list", "d", "--url"},
       {"list", "d", "-x"},
       {"list", "d", "--url", "u", "--local", "p"},
+      // An empty value must not fall back to something else.
+      {"get", "d", "n", "k", "-o", ""},
+      {"list", "d", "--local", ""},
+      {"list", "d", "--url", ""},
+      // Help beside a command runs neither: a key "-h" is no success.
+      {"remove", "d", "n", "-h"},
   };
   for (const auto& args : bad) {
     EXPECT_NE(Parse(args, "u").error, "") << (args.empty() ? "" : args[0]);

@@ -8,6 +8,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -89,6 +90,14 @@ int Exchange(const Invocation& invocation, const std::string& body,
       local ? ReadProgramOutput(transfer.answer) : ReadAnswer(transfer.answer);
   switch (answer.status) {
     case Status::kDone:
+      if (local && transfer.exit_status != 0) {
+        // The program began its answer and then failed (a read error):
+        // what arrived may be cut short.
+        Say(invocation.local + " ended with status " +
+            std::to_string(transfer.exit_status) +
+            " after it began to answer: the answer may be incomplete");
+        return kExitServerFailed;
+      }
       payload.assign(answer.text);
       return kExitDone;
     case Status::kRefused:
@@ -160,7 +169,15 @@ int RunGet(const Invocation& invocation) {
                payload);
   if (status != kExitDone) return status;
   if (invocation.output.empty()) return Print(payload);
-  return WriteFile(invocation.output, DatabaseFromGet(payload));
+  std::optional<std::string> file = DatabaseFromGet(payload);
+  if (!file) {
+    return Reject(
+        "the key line of " + Quote(name) +
+        " ends in blanks or a carriage return within its first 8 bytes, and "
+        "the server trims them: get cannot give this database back whole, "
+        "so no file was written (get it without -o to see the answer)");
+  }
+  return WriteFile(invocation.output, *file);
 }
 
 int RunPut(const Invocation& invocation) {

@@ -142,6 +142,7 @@ Transfer RunProgram(const std::string& path, std::string_view body,
     }
   }
   result.reached = true;
+  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) {
     result.problem =
         path + " was killed by signal " + std::to_string(WTERMSIG(status));

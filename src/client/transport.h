@@ -15,7 +15,8 @@ struct Transfer {
   // Set with `reached` when the server answered, but not as the program does
   // (an HTTP status other than 200, or the program killed by a signal).
   std::string problem;
-  std::string answer;  // the response body, or the program's standard output
+  std::string answer;   // the response body, or the program's standard output
+  int exit_status = 0;  // the program's, when run directly
 };
 
 // POSTs `body` to `url`.

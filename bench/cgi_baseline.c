@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "stdio_query.h"
+
 static char line[60000 + 400];
 
 static int is_line_end(char c) { return (signed char)c < ' '; }
@@ -84,52 +86,9 @@ static int get(const char* key, const char* name) {
 /* As bench/query_baseline.c does it, on the database the request names. */
 static int query(const char* factor_name, const char* name) {
   FILE* file = fopen(name, "r");
-  int remaining, count, found = 0;
-  float factor = 0;
-  double price_count;
-  if (file == NULL || fgets(line, 60000, file) == NULL ||
-      fgets(line, 60000, file) == NULL) {
-    fputs("s!", stdout);
-    return 0;
-  }
-  remaining = atoi(line);
-  while (remaining > 0 && fgets(line, 60000, file) != NULL) {
-    char* end = line;
-    char* text;
-    while (!is_separator(*end)) ++end;
-    text = *end == '\0' ? end : end + 1;
-    *end = '\0';
-    if (strcmp(line, factor_name) == 0) {
-      factor = (float)atof(text);
-      found = 1;
-      break;
-    }
-    --remaining;
-  }
-  if (!found) {
-    fputs("s!", stdout);
-    return 0;
-  }
-  fputs("s", stdout);
-  while (--remaining > 0 && fgets(line, 60000, file) != NULL) {
-  }
-  for (count = 0; count < 3 && fgets(line, 60000, file) != NULL; ++count) {
-    fputs(line, stdout);
-  }
-  if (count < 3) return 0;
-  price_count = atof(line);
-  count = price_count > -2147483649.0 && price_count < 2147483648.0
-              ? (int)price_count
-              : 0;
-  for (; count > 0 && fgets(line, 60000, file) != NULL; --count) {
-    char* space = strrchr(line, ' ');
-    char* price = space != NULL ? space + 1 : line;
-    sprintf(price, "%f", atof(price) * (double)factor);
-    puts(line);
-  }
-  while (fgets(line, 60000, file) != NULL) fputs(line, stdout);
-  fclose(file);
-  return 0;
+  int status = stdio_query(file, factor_name, line);
+  if (file != NULL) fclose(file);
+  return status;
 }
 
 /* Two letters a byte: 'a' plus the low four bits, 'a' plus the high four. */

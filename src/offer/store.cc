@@ -7,18 +7,6 @@
 #include "request/unique_file.h"
 
 namespace talvenplan {
-namespace {
-
-// Store's failures are answered like the others but end the process
-// normally: the client reads the message and decides.
-int StoreFailed(Output& out, std::string_view message) {
-  out.Write("fs");
-  out.Write(message);
-  return 0;
-}
-
-}  // namespace
-
 int RunStore(const Request& request, Output& out) {
   // The name is chosen and the file created in one step, so no other request
   // can take the name in between. A leading "." keeps the file out of
@@ -26,8 +14,11 @@ int RunStore(const Request& request, Output& out) {
   char name[] = ".XXXXXX";
   UniqueFile file = CreateUniqueFile(name);
   if (!file.fd) {
-    return StoreFailed(out, file.names_exhausted ? "can't create temporary file"
-                                                 : "can't open temporary file");
+    // Store's failures end the process normally: the client reads the
+    // message and decides.
+    Fail(out, file.names_exhausted ? "can't create temporary file"
+                                   : "can't open temporary file");
+    return 0;
   }
 
   // The text goes in whole, NUL bytes included. Only a file that holds all
@@ -39,7 +30,8 @@ int RunStore(const Request& request, Output& out) {
   if (!file.fd.Close()) stored = false;
   if (!stored) {
     ::unlink(name);
-    return StoreFailed(out, "can't write temporary file");
+    Fail(out, "can't write temporary file");
+    return 0;
   }
 
   out.Write('s');

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -115,6 +116,20 @@ CgiResult RunCommand(const std::string& body, const std::string& cwd,
   run.input = body;
   run.cwd = cwd;
   return RunCgi(run);
+}
+
+std::string Printable(std::string_view bytes) {
+  std::string text;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7f && c != '\\') {
+      text += static_cast<char>(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      text += hex;
+    }
+  }
+  return text;
 }
 
 TempDir::TempDir() {

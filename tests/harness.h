@@ -47,6 +47,10 @@ using talvenplan::EncodeLetterPairs;
 // The header every answer starts with, as a string to build expected answers.
 inline const std::string kHeader{talvenplan::kHeader};
 
+// `bytes` with every byte outside printable ASCII written as \xNN, for
+// test messages.
+std::string Printable(std::string_view bytes);
+
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes away.
 struct TempDir {

@@ -133,7 +133,9 @@ launch() {
 # alive PID: the process runs (an ended one that nobody reaped yet does not).
 alive() {
   local stat
-  stat=$(ps -o stat= -p "$1") && [[ $stat != Z* ]]
+  read -r stat 2>/dev/null <"/proc/$1/stat" || return 1
+  stat=${stat##*) }
+  [[ $stat != Z* ]]
 }
 
 # stop_pid FILE: ends the process whose PID FILE holds and waits for it.

@@ -67,7 +67,7 @@ post "g${nl}$data${nl}k1 shop${nl}"
 expect "get after put" "s$prices"
 post "g${nl}$data${nl}k2 shop${nl}"
 expect "get, wrong key" "s!"
-# More than the 1 MiB that web servers allow by default (nginx answers 413).
+# More than the 1 MiB nginx allows by default (it answers 413).
 big="k1${nl}1${nl}retail 1.0${nl}Big${nl}\"B\"${nl}71000${nl}$(seq -f 'Item %05g 12.50' 71000)${nl}"
 post "c${nl}$data${nl}k1 big${nl}"
 expect "create another" "s"
@@ -134,6 +134,9 @@ if [ ${#login[@]} -gt 0 ]; then
   # command too, and must not slip past the login.
   status "create by GET without the login" "40[01]" -X GET \
     --data-binary @"$dir/request" "$url"
+  # Only a query string that begins with the offer key makes a link.
+  status "create, the offer key later in the query" 401 \
+    --data-binary @"$dir/request" "$url?x&TALVENPLAN_FILE=ocz"
   [ -e "$data/nologin" ] && fail "a command without the login created a file"
   printf 's\n%s\nnobody asked' "$data" >"$dir/request"
   status "store without the login" 401 --data-binary @"$dir/request" "$url"

@@ -147,6 +147,8 @@ CgiResult RunCgi(const CgiRun& run) {
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    // Nothing else is inherited: the program's first file is descriptor 3.
+    ::close_range(3, ~0U, 0);
 #if defined(__x86_64__)
     if (run.fault.number >= 0) ::ptrace(PTRACE_TRACEME, 0, 0, 0);
 #endif

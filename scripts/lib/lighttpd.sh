@@ -17,7 +17,7 @@ require_package() {
   return 1
 }
 
-# json_string TEXT: TEXT as a JSON string.
+# json_string TEXT: TEXT as a JSON (and JavaScript) string.
 json_string() {
   local text=${1//\\/\\\\}
   text=${text//\"/\\\"}
@@ -25,7 +25,7 @@ json_string() {
 }
 
 # write_lighttpd_conf DIR PROGRAM DATA PORT: makes DIR/www with a copy of
-# PROGRAM and of the workbench, whose config.json opens it onto DATA, and
+# PROGRAM and of the workbench, whose config.js opens it onto DATA, and
 # writes DIR/lighttpd.conf.
 write_lighttpd_conf() {
   local dir=$1 program=$2 data=$3 port=$4
@@ -34,8 +34,8 @@ write_lighttpd_conf() {
   # The page's files only: its unit tests stay behind.
   cp -R "$talvenplan_web/." "$dir/www/"
   find "$dir/www" -name '*_test.js' -delete
-  printf '{"program": "talvenplan.cgi", "directory": %s}\n' \
-    "$(json_string "$data")" >"$dir/www/config.json"
+  printf 'export default { program: "talvenplan.cgi", directory: %s };\n' \
+    "$(json_string "$data")" >"$dir/www/config.js"
   cat >"$dir/lighttpd.conf" <<CONF
 server.document-root = "$dir/www"
 server.bind = "127.0.0.1"
@@ -48,7 +48,7 @@ setenv.add-environment = ("TALVEN_ROOT" => "$data")
 index-file.names = ("index.html")
 mimetype.assign = (".html" => "text/html; charset=utf-8",
   ".css" => "text/css; charset=utf-8", ".js" => "text/javascript; charset=utf-8",
-  ".json" => "application/json", ".png" => "image/png")
+  ".png" => "image/png")
 CONF
 }
 

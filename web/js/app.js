@@ -10,6 +10,7 @@ import {
   nameProblem, offerLinkQuery, offerTextProblem, putTextProblem, storeBody, storedKey,
 } from './protocol.js';
 import { describe, send } from './api.js';
+import config from '../config.js';
 
 const $ = (id) => document.getElementById(id);
 const utf8 = (text) => UTF8.encode(text);
@@ -607,13 +608,6 @@ async function changeDirectory(dir) {
 }
 
 async function start() {
-  let config = {};
-  try {
-    const response = await fetch('config.json', { cache: 'no-store' });
-    if (response.ok) config = await response.json();
-  } catch {
-    // No configuration beside the page: the defaults serve.
-  }
   state.program = new URL(config.program || 'talvenplan.cgi', location.href);
   state.directory = new URLSearchParams(location.search).get('dir') ?? config.directory ?? '';
   $('directory').value = state.directory;

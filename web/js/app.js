@@ -6,7 +6,7 @@ import { UTF8, encodingOf, equalBytes, latin1Bytes } from './bytes.js';
 import { isEdited, newRow, readDatabase, writeDatabase } from './format.js';
 import { scanDouble } from './number.js';
 import {
-  commandBody, databaseFromGet, directoryProblem, isOfferName, keyProblem, listBody,
+  commandBody, crlfDatabaseFromGet, databaseFromGet, directoryProblem, isOfferName, keyProblem, listBody,
   nameProblem, offerLinkQuery, offerTextProblem, putTextProblem, storeBody, storedKey,
 } from './protocol.js';
 import { describe, send } from './api.js';
@@ -184,7 +184,8 @@ async function openDatabase(name, key) {
   }
   if (outcome.kind !== 'done') return sayOutcome(outcome, '');
   const reasons = [];
-  let file = databaseFromGet(outcome.payload);
+  const crlf = crlfDatabaseFromGet(outcome.payload);
+  let file = crlf || databaseFromGet(outcome.payload);
   if (!file) {
     file = outcome.payload;
     reasons.push('the server trimmed blanks from the end of its key line, so where that line ends cannot be told');
@@ -194,6 +195,7 @@ async function openDatabase(name, key) {
   }
   const db = readDatabase(file);
   if (db.readOnly) reasons.push(db.readOnly);
+  if (crlf) db.notes.push('The server does not send back how the key line ends; like the next line, it is taken to end in CR LF.');
   setOpen({ name, key, file, db, saved: readDatabase(file), reasons });
   say('ok', `Opened “${show(name)}”.`);
   showScreen('editor');
@@ -415,7 +417,7 @@ async function save() {
   const key = storedKey(bytes);
   state.open.key = key;
   const check = await send(state.program, commandBody('g', state.directory, key, name));
-  const file = check.kind === 'done' ? databaseFromGet(check.payload) : null;
+  const file = check.kind === 'done' ? crlfDatabaseFromGet(check.payload) || databaseFromGet(check.payload) : null;
   if (!file || !equalBytes(file, bytes)) {
     say('refused', 'Saved, but reading the list back gave something else: someone may have changed it at the same time. Open it again to see.');
     return;

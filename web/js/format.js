@@ -178,9 +178,9 @@ function splitPrice(row, content, encoding) {
   row.price = encoding.decode(content.subarray(space + 1));
 }
 
-// What the server reads from a factor entry: its name and factor.
-export function serverFactor(nameBytes, sepAndValueBytes) {
-  const line = concat([nameBytes, sepAndValueBytes]);
+// What the server reads from a factor entry line: the name up to the first
+// separator byte, the factor from the text after that byte.
+export function factorEntry(line) {
   let cut = line.findIndex(isSeparator);
   if (cut < 0) cut = line.length;
   return { name: line.subarray(0, cut), factor: scanDouble(line.subarray(cut + 1)).value };

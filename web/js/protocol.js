@@ -149,3 +149,20 @@ export function databaseFromGet(payload) {
   if (nl >= 0) next = next.subarray(0, nl);
   return next.every(isSeparator) ? null : payload;
 }
+
+// get does not give back the blanks the key check trimmed from the end of a
+// short key line, a carriage return among them. Where the next line ends in
+// CR LF, the key line is taken to have ended so too: the file with that key
+// line, or null where the next line does not end so.
+export function crlfDatabaseFromGet(payload) {
+  const keyEnd = payload.indexOf(NL);
+  let rest;
+  if (keyEnd >= 0 && keyEnd < 7) rest = payload.subarray(keyEnd + 1);
+  // A key of 7 bytes and a CR fill the 8 bytes the key check reads: the key
+  // line's newline comes next.
+  else if (keyEnd === 7 && payload[8] === NL) rest = payload.subarray(9);
+  else return null;
+  const next = rest.indexOf(NL);
+  if (next < 1 || rest[next - 1] !== 0x0d) return null;
+  return concat([payload.subarray(0, keyEnd), latin1Bytes('\r\n'), rest]);
+}

@@ -33,7 +33,7 @@ write_lighttpd_conf() {
   cp -f "$program" "$dir/www/talvenplan.cgi"
   # The page's files only: its unit tests stay behind.
   cp -R "$talvenplan_web/." "$dir/www/"
-  find "$dir/www" -name '*_test.js' -delete
+  rm -rf "$dir/www/test"
   printf 'export default { program: "talvenplan.cgi", directory: %s };\n' \
     "$(json_string "$data")" >"$dir/www/config.js"
   cat >"$dir/lighttpd.conf" <<CONF

@@ -85,7 +85,7 @@ test('from a new database to an offer opened twice', async () => {
   }
   await page.getByRole('button', { name: 'Save' }).click();
   assert.match(await message(page), /Not saved/);
-  assert.match(await page.locator('#editor-body').innerText(), /reads this price as 99 and ignores “,5”/);
+  assert.match(await page.locator('#editor-body').innerText(), /The server reads this price as 99 and ignores “,5”/);
   await page.getByLabel('Price, line 2').fill('99.5');
   await shot(page, 'editor');
   await page.getByRole('button', { name: 'Save' }).click();

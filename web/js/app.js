@@ -55,6 +55,7 @@ function showScreen(name, focus = true) {
     else button.removeAttribute('aria-current');
   }
   for (const id of ['databases', 'editor', 'preview', 'offer']) $(id).hidden = id !== name;
+  $('message').replaceChildren();  // it spoke of the screen before
   if (name === 'preview') {
     renderFactorChoice($('preview-factor'));
     renderPreview();
@@ -197,8 +198,8 @@ async function openDatabase(name, key) {
   if (db.readOnly) reasons.push(db.readOnly);
   if (crlf) db.notes.push('The server does not send back how the key line ends; like the next line, it is taken to end in CR LF.');
   setOpen({ name, key, file, db, saved: readDatabase(file), reasons });
-  say('ok', `Opened “${show(name)}”.`);
   showScreen('editor');
+  say('ok', `Opened “${show(name)}”.`);
   return '';
 }
 
@@ -229,7 +230,7 @@ function problems(row, db) {
   };
   if (row.kind === 'key') {
     const text = putTextProblem(encoding.encode(row.text + '\n'));
-    if (text) add('text', text.replace(/^the /, 'The ').replace(/^./, (c) => c.toUpperCase()));
+    if (text) add('text', text);
   } else if (row.kind === 'factor') {
     const bytes = encoding.encode(row.name);
     const problem = nameProblem(bytes, 'factor name');
@@ -250,6 +251,7 @@ const FIELD_LABELS = {
   price: [['description', 'Description'], ['price', 'Price']],
   trailing: [['text', 'Text']],
 };
+const SHORT = new Set(['value', 'price']);
 const SECTIONS = [
   ['factors', 'factor', 'Factors', 'Add a factor', 'factor'],
   ['prices', 'price', 'Price lines', 'Add a price line', 'line'],
@@ -264,7 +266,7 @@ function markRow(el, row) {
   for (const input of el.querySelectorAll('input[data-field]')) {
     const text = found[input.dataset.field] || '';
     const note = el.querySelector('#' + input.getAttribute('aria-describedby'));
-    note.textContent = text ? (edited ? '' : 'In the file: ') + text + '.' : '';
+    note.textContent = !text ? '' : edited ? text[0].toUpperCase() + text.slice(1) + '.' : 'In the file: ' + text + '.';
     note.className = 'problem' + (edited ? '' : ' warning');
     if (text && edited) input.setAttribute('aria-invalid', 'true');
     else input.removeAttribute('aria-invalid');
@@ -302,7 +304,7 @@ function renderSection([list, kind, title, addLabel, noun]) {
   const body = rows.map((row, i) => {
     const n = i + 1;
     const tr = h('tr', { 'data-row': `${list}-${i}` });
-    const cells = fields.map(([field, label]) => h('td', {}, fieldInput(row, field, `${label}, ${noun} ${n}`, `${list}-${i}-${field}`, () => tr)));
+    const cells = fields.map(([field, label]) => h('td', { class: SHORT.has(field) ? 'short' : null }, fieldInput(row, field, `${label}, ${noun} ${n}`, `${list}-${i}-${field}`, () => tr)));
     const actions = locked ? null : h('td', { class: 'actions' },
       h('button', { type: 'button', class: 'icon', disabled: i === 0, 'aria-label': `Move ${noun} ${n} up`, title: 'Move up (Alt+↑)', 'data-focus': `${list}-${i}-up`, onclick: () => move(i, i - 1, 'up') }, '↑'),
       h('button', { type: 'button', class: 'icon', disabled: i === rows.length - 1, 'aria-label': `Move ${noun} ${n} down`, title: 'Move down (Alt+↓)', 'data-focus': `${list}-${i}-down`, onclick: () => move(i, i + 1, 'down') }, '↓'),
@@ -321,7 +323,7 @@ function renderSection([list, kind, title, addLabel, noun]) {
     markRow(tr, row);
     return tr;
   });
-  const head = h('tr', {}, fields.map(([, label]) => h('th', { scope: 'col', text: label })), locked ? null : h('th', {}, h('span', { class: 'muted', text: 'Order' })));
+  const head = h('tr', {}, fields.map(([field, label]) => h('th', { scope: 'col', class: SHORT.has(field) ? 'short' : null, text: label })), locked ? null : h('th', {}, h('span', { class: 'muted', text: 'Order' })));
   const add = locked ? null : h('button', { type: 'button', 'data-focus': `${list}-add`, onclick: () => {
     rows.push(newRow(kind));
     rerender(list, `${list}-${rows.length - 1}-${fields[0][0]}`);
@@ -343,7 +345,7 @@ function singleField(row, label, id) {
   let wrap;
   const [input, note] = fieldInput(row, 'text', label, id, () => wrap);
   input.id = id;
-  wrap = h('div', {}, h('label', { for: id, text: label }), input, note);
+  wrap = h('div', { class: 'single' }, h('label', { for: id, text: label }), input, note);
   markRow(wrap, row);
   return wrap;
 }

@@ -195,6 +195,8 @@ test('odd files survive open and save unchanged', async () => {
   await openList(page, 'web-odd', 'k1');
   assert.match(await page.locator('#editor-notes').innerText(), /Windows-1252/);
   assert.equal(await page.getByLabel('Description, line 1').inputValue(), 'Täble');
+  // Shown as a person reads it, flagged as the server reads it.
+  assert.match(await page.locator('#section-factors').innerText(), /In the file: .*the server reads the name “H” with the factor 0/);
   await page.getByRole('button', { name: 'Save' }).click();
   await page.waitForFunction(() => /Saved/.test(document.querySelector('#message').innerText));
   assert.ok(file('web-odd').equals(odd), 'saved unchanged');

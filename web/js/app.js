@@ -3,7 +3,7 @@
 // database file goes through format.js as bytes.
 
 import { UTF8, encodingOf, equalBytes, latin1Bytes } from './bytes.js';
-import { isEdited, newRow, readDatabase, writeDatabase } from './format.js';
+import { factorEntry, isEdited, newRow, readDatabase, writeDatabase } from './format.js';
 import { scanDouble } from './number.js';
 import {
   commandBody, crlfDatabaseFromGet, databaseFromGet, directoryProblem, isOfferName, keyProblem, listBody,
@@ -233,9 +233,12 @@ function problems(row, db) {
     if (text) add('text', text);
   } else if (row.kind === 'factor') {
     const bytes = encoding.encode(row.name);
-    const problem = nameProblem(bytes, 'factor name');
-    if (problem) add('name', problem + (bytes.length ? '; the server reads the name only up to there' : ''));
-    else if (db.factors.find((f) => f.name === row.name) !== row) {
+    const entry = factorEntry(encoding.encode(row.name + (row.sep || ' ') + row.value));
+    if (!bytes.length) add('name', 'the factor name is empty');
+    else if (entry.name.length < bytes.length) {
+      add('name', `a blank or a byte from 0x80 up ends a name: the server reads the name “${encoding.decode(entry.name)}” ` +
+        `with the factor ${entry.factor}, and a query cannot send this name`);
+    } else if (db.factors.find((f) => f.name === row.name) !== row) {
       add('name', 'an earlier factor has this name: the server only ever finds that one');
     }
     number('value', 'factor');

@@ -13,20 +13,6 @@ import { atoi, priceCount, scanDouble } from './number.js';
 
 export const MAX_PIECE = 59999;
 
-// The line pieces of `bytes` as [start, end) pairs.
-export function pieces(bytes, from = 0) {
-  const out = [];
-  let at = from;
-  while (at < bytes.length) {
-    const limit = Math.min(bytes.length, at + MAX_PIECE);
-    let end = bytes.indexOf(0x0a, at);
-    end = end < 0 || end >= limit ? limit : end + 1;
-    out.push([at, end]);
-    at = end;
-  }
-  return out;
-}
-
 // A line's ending: CR LF, LF, or none (the file's last line).
 function cutEnding(bytes) {
   const n = bytes.length;

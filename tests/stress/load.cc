@@ -139,8 +139,8 @@ std::string DatabaseText(const Version& v) {
   int count = PriceCount(v);
   text += std::to_string(count) + "\n";
   for (int i = 0; i < count; ++i) {
-    text += "item" + std::to_string(i) + " " + std::to_string(Price(v, i)) +
-            "\n";
+    text +=
+        "item" + std::to_string(i) + " " + std::to_string(Price(v, i)) + "\n";
   }
   text += "end " + std::to_string(v.writer) + "\n";
   return text;
@@ -215,8 +215,8 @@ class Connection {
   // answer is not a well-formed HTTP response (reported as wrong).
   bool Send(std::string_view method, const std::string& target,
             std::string_view body, int& status, std::string& answer) {
-    std::string request = std::string(method) + " " + target +
-                          " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    std::string request =
+        std::string(method) + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     if (method == "POST") {
       request += "Content-Type: application/octet-stream\r\nContent-Length: " +
                  std::to_string(body.size()) + "\r\n";
@@ -525,8 +525,8 @@ class Client {
 
   void OpenOffer(const std::string& name, Offer* offer) {
     counts_.opens++;
-    std::string target = g_options.path + "?TALVENPLAN_FILE=" +
-                         EncodeLetterPairs(name) + "z" +
+    std::string target = g_options.path +
+                         "?TALVENPLAN_FILE=" + EncodeLetterPairs(name) + "z" +
                          EncodeLetterPairs(g_options.data) + "z";
     std::string answer;
     if (!Request("GET", target, {}, answer) || offer == nullptr) return;
@@ -696,8 +696,7 @@ int main(int argc, char** argv) {
     });
   }
   for (std::thread& thread : threads) thread.join();
-  double elapsed =
-      std::chrono::duration<double>(Clock::now() - start).count();
+  double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
 
   // Offers whose second ticket was not used: open them now, so that each
   // offer has been asked for twice.
@@ -729,7 +728,8 @@ int main(int argc, char** argv) {
   }
   std::sort(micros.begin(), micros.end());
 
-  if (o.big_megabytes > 0 && !o.header_only) BigRequests(setup, o.big_megabytes);
+  if (o.big_megabytes > 0 && !o.header_only)
+    BigRequests(setup, o.big_megabytes);
 
   // Nothing but the databases may be left: no offer, no put's temporary.
   if (!o.header_only) {
@@ -737,7 +737,8 @@ int main(int argc, char** argv) {
     for (int db = 0; db < kDatabases; ++db) expected.insert(DatabaseName(db));
     std::set<std::string> found = DirectoryNames(o.data);
     for (const std::string& name : found) {
-      if (!expected.contains(name)) Wrong("left in the data directory: " + name);
+      if (!expected.contains(name))
+        Wrong("left in the data directory: " + name);
     }
   }
 
@@ -753,11 +754,10 @@ int main(int argc, char** argv) {
         "%ld offer opens (%ld offers)%s; %ld wrong\n",
         total.gets, total.puts, total.queries, total.lists, total.stores,
         total.opens + drain_counts.opens, offers,
-        o.big_megabytes > 0
-            ? (", a put and a store of " + std::to_string(o.big_megabytes) +
-               " MB")
-                  .c_str()
-            : "",
+        o.big_megabytes > 0 ? (", a put and a store of " +
+                               std::to_string(o.big_megabytes) + " MB")
+                                  .c_str()
+                            : "",
         g_wrong.load());
   }
   std::fflush(stdout);

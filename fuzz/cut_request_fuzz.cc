@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "request/request.h"
+#include "protocol/request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "database/key_check.h"
-#include "request/line_reader.h"
+#include "database/key.h"
+#include "io/line_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "offer/letter_pair.h"
+#include "protocol/letter_pair.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

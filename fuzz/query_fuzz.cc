@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "database/query.h"
-#include "request/line_reader.h"
-#include "request/output.h"
+#include "io/line_reader.h"
+#include "io/output.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

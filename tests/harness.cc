@@ -117,15 +117,6 @@ CgiResult RunCommand(const std::string& body, const std::string& cwd,
   return RunCgi(run);
 }
 
-std::string EncodeLetterPairs(std::string_view bytes) {
-  std::string letters;
-  for (unsigned char c : bytes) {
-    letters += static_cast<char>('a' + (c & 15));
-    letters += static_cast<char>('a' + (c >> 4));
-  }
-  return letters;
-}
-
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern =

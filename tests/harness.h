@@ -10,6 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/letter_pair.h"
+#include "protocol/wire.h"
+
 namespace talvenplan::testing {
 
 struct CgiRun {
@@ -40,12 +43,9 @@ CgiResult RunCgi(const CgiRun& run);
 CgiResult RunCommand(const std::string& body, const std::string& cwd = ".",
                      std::vector<std::string> extra_env = {});
 
-// An offer link's encoding of `bytes`, as a client writes it: each byte as
-// 'a' plus its low four bits, then 'a' plus its high four bits.
-std::string EncodeLetterPairs(std::string_view bytes);
-
-// The header every answer starts with.
-inline constexpr char kHeader[] = "Content-type: text/html\n\n";
+using talvenplan::EncodeLetterPairs;
+// The header every answer starts with, as a string to build expected answers.
+inline const std::string kHeader{talvenplan::kHeader};
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes away.

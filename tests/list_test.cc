@@ -44,8 +44,9 @@ TEST(ListTest, ListsEveryEntryButDotNamesOncePerLine) {
   }
   ::mkdir(dir.Path("sub").c_str(), 0777);
   CgiResult result = RunCommand("l\n" + dir.path + "\n", "/");
-  ASSERT_EQ(result.out.substr(0, sizeof kHeader), std::string(kHeader) + "s");
-  std::string lines = result.out.substr(sizeof kHeader);
+  ASSERT_EQ(result.out.substr(0, kHeader.size() + 1),
+            std::string(kHeader) + "s");
+  std::string lines = result.out.substr(kHeader.size() + 1);
   EXPECT_EQ(lines.back(), '\n');
   EXPECT_EQ(Lines(lines),
             (std::vector<std::string>{"a", "b", "na\xe4me", "sub", "x.y"}));
@@ -62,7 +63,7 @@ TEST(ListTest, LargeDirectoryListsEveryName) {
   }
   std::sort(names.begin(), names.end());
   CgiResult result = RunCommand("l\n.\n", dir.path);
-  EXPECT_EQ(Lines(result.out.substr(sizeof kHeader)), names);
+  EXPECT_EQ(Lines(result.out.substr(kHeader.size() + 1)), names);
 }
 
 TEST(ListTest, UnreadableDirectoryFails) {

@@ -73,10 +73,10 @@ bool IsOfferName(const std::string& name) {
 // Stores `text` in `directory` and returns the offer's name.
 std::string StoreOffer(const std::string& directory, const std::string& text) {
   CgiResult result = RunCommand("s\n" + directory + "\n" + text, "/");
-  EXPECT_EQ(result.out.substr(0, sizeof kHeader), kHeader + "s"s);
+  EXPECT_EQ(result.out.substr(0, kHeader.size() + 1), kHeader + "s"s);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
-  std::string name = result.out.substr(sizeof kHeader);
+  std::string name = result.out.substr(kHeader.size() + 1);
   EXPECT_TRUE(IsOfferName(name)) << name;
   return name;
 }

@@ -161,7 +161,7 @@ TEST(PropertyTest, RandomCommandsKeepTheProtocolAndTheirDirectory) {
     CgiResult result = RunCgi(run);
     SCOPED_TRACE(::testing::PrintToString(body));
     ASSERT_TRUE(result.out.starts_with(kHeader));
-    const std::string answer = result.out.substr(sizeof kHeader - 1);
+    const std::string answer = result.out.substr(kHeader.size());
     EXPECT_EQ(result.err, "");
     if (kExitMessages.contains(answer)) {
       EXPECT_EQ(result.status, 1);
@@ -188,7 +188,7 @@ TEST(PropertyTest, RandomOfferLinksKeepTheProtocolAndOtherFiles) {
     CgiResult result = RunCgi(run);
     SCOPED_TRACE(run.env[0]);
     ASSERT_TRUE(result.out.starts_with(kHeader));
-    const std::string answer = result.out.substr(sizeof kHeader - 1);
+    const std::string answer = result.out.substr(kHeader.size());
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
     EXPECT_TRUE(answer.empty() || kLinkMessages.contains(answer) ||

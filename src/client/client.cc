@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "request/bytes.h"
+#include "protocol/bytes.h"
+#include "protocol/request.h"
 
 namespace talvenplan::client {
 namespace {
@@ -258,51 +259,17 @@ std::string PutTextProblem(std::string_view text) {
 }
 
 std::string ListBody(std::string_view directory) {
-  std::string body = "l\n";
-  body += directory;
-  body += '\n';
-  return body;
+  return BuildBody('l', directory);
 }
 
 std::string CommandBody(char letter, std::string_view directory,
                         std::string_view key, std::string_view name,
                         std::string_view text) {
-  std::string body;
-  body.reserve(directory.size() + key.size() + name.size() + text.size() + 5);
-  body += letter;
-  body += '\n';
-  body += directory;
-  body += '\n';
-  body += key;
-  body += ' ';
-  body += name;
-  body += '\n';
-  body += text;
-  return body;
+  return BuildBody(letter, directory, key, name, text);
 }
 
 std::string StoreBody(std::string_view directory, std::string_view text) {
-  std::string body = "s\n";
-  body += directory;
-  body += '\n';
-  body += text;
-  return body;
-}
-
-std::string EncodeLetterPairs(std::string_view bytes) {
-  std::string letters;
-  letters.reserve(2 * bytes.size());
-  for (char c : bytes) {
-    unsigned value = static_cast<unsigned char>(c);
-    letters += static_cast<char>('a' + (value & 0xFu));
-    letters += static_cast<char>('a' + (value >> 4));
-  }
-  return letters;
-}
-
-std::string OfferLinkQuery(std::string_view name, std::string_view directory) {
-  return "TALVENPLAN_FILE=" + EncodeLetterPairs(name) + "z" +
-         EncodeLetterPairs(directory) + "z";
+  return BuildBody('s', directory, {}, {}, text);
 }
 
 Answer ReadAnswer(std::string_view answer) {

@@ -10,6 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/letter_pair.h"
+#include "protocol/wire.h"
+
 namespace talvenplan::client {
 
 // The client's exit statuses.
@@ -18,9 +21,9 @@ inline constexpr int kExitServerFailed = 1;  // "fs", or not an answer at all
 inline constexpr int kExitUsage = 2;    // bad arguments, local files, no server
 inline constexpr int kExitRefused = 3;  // "s!"
 
-// The header every answer of the program starts with. A web server turns it
-// into an HTTP header; run locally, it comes first on standard output.
-inline constexpr std::string_view kHeader = "Content-type: text/html\n\n";
+using talvenplan::EncodeLetterPairs;
+using talvenplan::kHeader;
+using talvenplan::OfferLinkQuery;
 
 enum class Command {
   kHelp,
@@ -68,12 +71,6 @@ std::string CommandBody(char letter, std::string_view directory,
                         std::string_view key, std::string_view name,
                         std::string_view text = {});
 std::string StoreBody(std::string_view directory, std::string_view text);
-
-// The letter-pair encoding of offer links: each byte becomes 'a' plus its low
-// four bits, then 'a' plus its high four bits.
-std::string EncodeLetterPairs(std::string_view bytes);
-// "TALVENPLAN_FILE=", the encoded name, "z", the encoded directory, "z".
-std::string OfferLinkQuery(std::string_view name, std::string_view directory);
 
 enum class Status {
   kDone,        // "s": the payload follows

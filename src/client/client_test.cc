@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "offer/letter_pair.h"
-#include "request/request.h"
+#include "protocol/letter_pair.h"
+#include "protocol/request.h"
 
 namespace talvenplan::client {
 namespace {

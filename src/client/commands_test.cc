@@ -151,7 +151,7 @@ class ClientTest : public ::testing::TestWithParam<Via> {
     }
     testing::CgiRun run;
     run.env = {"QUERY_STRING=" + link};
-    return testing::RunCgi(run).out.substr(sizeof testing::kHeader - 1);
+    return testing::RunCgi(run).out.substr(testing::kHeader.size());
   }
 
   TempDir local_;  // files of the client's own

@@ -14,7 +14,7 @@
 
 #include "client/client.h"
 #include "client/transport.h"
-#include "request/fd.h"
+#include "io/fd.h"
 
 namespace talvenplan::client {
 namespace {

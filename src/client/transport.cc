@@ -13,7 +13,7 @@
 
 #include <memory>
 
-#include "request/fd.h"
+#include "io/fd.h"
 
 namespace talvenplan::client {
 namespace {

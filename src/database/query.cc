@@ -4,12 +4,13 @@
 
 #include <cstdint>
 
-#include "database/commands.h"
+#include "database/database.h"
+#include "database/key.h"
 #include "database/number.h"
-#include "database/open.h"
-#include "request/bytes.h"
-#include "request/fd.h"
-#include "request/line_reader.h"
+#include "io/fd.h"
+#include "io/line_reader.h"
+#include "protocol/bytes.h"
+#include "protocol/wire.h"
 
 namespace talvenplan {
 namespace {
@@ -84,10 +85,10 @@ int QueryDatabase(int fd, std::string_view name, std::span<char> buffer,
     }
   }
   if (!found) {
-    out.Write("s!");
+    out.Write(kRefused);
     return 0;
   }
-  out.Write("s");
+  out.Write(kDone);
 
   // From here on the end of the file ends the answer: it holds what the file
   // has, and no line twice. A read error ends it the same way, and the exit
@@ -115,7 +116,7 @@ int QueryDatabase(int fd, std::string_view name, std::span<char> buffer,
 int RunQuery(const Request& request, Output& out) {
   Fd file = OpenDatabase(request, O_RDONLY);
   if (!file) {
-    out.Write("s!");
+    out.Write(kRefused);
     return 0;
   }
   return QueryDatabase(file.get(), request.key, request.line_buffer, out);

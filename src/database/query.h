@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "request/output.h"
+#include "io/output.h"
 
 namespace talvenplan {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "request/line_reader.h"
-#include "request/output.h"
+#include "io/line_reader.h"
+#include "io/output.h"
 
 namespace talvenplan {
 namespace {

@@ -4,21 +4,19 @@
 
 #include <span>
 
-#include "request/confine.h"
-#include "request/front.h"
-#include "request/output.h"
-#include "request/request.h"
+#include "io/output.h"
+#include "protocol/request.h"
 
 namespace talvenplan {
 
 // s: writes the text to a new uniquely named file and answers its name.
 int RunStore(const Request& request, Output& out);
 
-// An offer link: `encoded` is the query string after "TALVENPLAN_FILE=".
-// `buffer` holds kLineBufferSize bytes.
-// `root` is the site's root, if any, that the link's directory must lie in.
-int ShowOffer(const char* encoded, const CgiEnv& env, const Root& root,
-              std::span<char> buffer, Output& out);
+// Shows the offer file `name` (of the offer form, in the working directory)
+// inside the offer page and deletes it; a HEAD request (`head`) leaves it in
+// place. `buffer` is scratch storage of kLineBufferSize bytes. Returns the
+// process's exit status.
+int ShowOffer(const char* name, bool head, std::span<char> buffer, Output& out);
 
 }  // namespace talvenplan
 

@@ -1,0 +1,152 @@
+#include "cgi/serve.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string_view>
+
+#include "cgi/confine.h"
+#include "database/database.h"
+#include "io/fd.h"
+#include "offer/offer.h"
+#include "protocol/letter_pair.h"
+#include "protocol/messages.h"
+#include "protocol/request.h"
+#include "protocol/wire.h"
+
+namespace talvenplan {
+namespace {
+
+// Reads up to `length` bytes; stops at the end of the input or on any error.
+std::size_t ReadBody(int fd, char* body, std::size_t length) {
+  std::size_t count = 0;
+  while (count < length) {
+    long got = ReadSome(fd, body + count, length - count);
+    if (got <= 0) break;
+    count += static_cast<std::size_t>(got);
+  }
+  return count;
+}
+
+int Dispatch(const Request& request, Output& out) {
+  switch (request.letter) {
+    case 'c':
+      return RunCreate(request, out);
+    case 'g':
+      return RunGet(request, out);
+    case 'l':
+      return RunList(request, out);
+    case 'p':
+      return RunPut(request, out);
+    case 'q':
+      return RunQuery(request, out);
+    case 'r':
+      return RunRemove(request, out);
+    case 's':
+      return RunStore(request, out);
+    default:
+      return 0;  // not a command: the header alone
+  }
+}
+
+// An offer link: `encoded` is the query string after the offer key. The
+// decoded name, then the directory, each with its NUL, lie one after the
+// other in `buffer`.
+int ServeOfferLink(const char* encoded, const CgiEnv& env, const Root& root,
+                   std::span<char> buffer, Output& out) {
+  // A name that cannot be an offer is refused before anything else is looked
+  // at: a name cut short, or one that ran on because its letters were odd in
+  // number, never has the offer form.
+  DecodedName name = DecodeLetterPairs(encoded, buffer);
+  if (!name.complete || !IsOfferName({buffer.data(), name.size})) {
+    return Fail(out, Message::kLinkCantOpen);
+  }
+  std::span<char> after_name = buffer.subspan(name.size + 1);
+  DecodedName directory = DecodeLetterPairs(name.rest, after_name);
+  // A NUL inside the directory would make chdir enter another one. A site
+  // that sets a root keeps links below it, as it does commands.
+  if (!directory.complete ||
+      std::memchr(after_name.data(), '\0', directory.size) != nullptr ||
+      !EnterDirectory(after_name.data(), root)) {
+    return Fail(out, Message::kLinkCantChangeDirectory);
+  }
+  bool head = env.request_method != nullptr &&
+              std::strcmp(env.request_method, "HEAD") == 0;
+  return ShowOffer(buffer.data(), head, buffer, out);
+}
+
+}  // namespace
+
+CgiEnv ReadCgiEnv() {
+  CgiEnv env;
+  env.query_string = std::getenv("QUERY_STRING");
+  env.content_length = std::getenv("CONTENT_LENGTH");
+  env.http_content_length = std::getenv("HTTP_CONTENT_LENGTH");
+  env.test = std::getenv("TALVEN_TEST");
+  env.request_method = std::getenv("REQUEST_METHOD");
+  env.root = std::getenv("TALVEN_ROOT");
+  return env;
+}
+
+std::optional<std::int32_t> ParseContentLength(const char* text) {
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  // Digits beyond the limit cannot make the value valid again, so stop
+  // accumulating once it is out of range.
+  constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max();
+  std::int64_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    if (value <= kLimit) value = value * 10 + (*p - '0');
+  }
+  if (negative || value == 0 || value >= kLimit) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+int ServeRequest(const CgiEnv& env, int input_fd, std::span<char> line_buffer,
+                 Output& out) {
+  out.Write(kHeader);
+
+  // Resolved before any change of directory, so that a relative root means
+  // the same for every request.
+  Root root;
+  ResolveRoot(env.root, root);
+
+  if (env.query_string != nullptr &&
+      std::strncmp(env.query_string, kOfferKey.data(), kOfferKey.size()) == 0) {
+    return ServeOfferLink(env.query_string + kOfferKey.size(), env, root,
+                          line_buffer, out);
+  }
+
+  const char* length_text = env.content_length != nullptr
+                                ? env.content_length
+                                : env.http_content_length;
+  if (length_text == nullptr) return Fail(out, Message::kNoContentLength);
+  std::optional<std::int32_t> length = ParseContentLength(length_text);
+  if (!length) return Fail(out, Message::kInvalidContentLength);
+
+  // The body is the request's own: the fields point into it, and it lives
+  // until the command has answered.
+  std::unique_ptr<char, decltype(&std::free)> body(
+      static_cast<char*>(std::malloc(static_cast<std::size_t>(*length) + 1)),
+      &std::free);
+  if (body == nullptr) return Fail(out, Message::kNoMemory);
+  std::size_t count =
+      ReadBody(input_fd, body.get(), static_cast<std::size_t>(*length));
+  body.get()[count] = '\0';
+  if (count != static_cast<std::size_t>(*length) && env.test == nullptr) {
+    return Fail(out, Message::kShortBody);
+  }
+
+  Request request = CutRequest(body.get(), count);
+  request.line_buffer = line_buffer;
+  request.root = root.confined ? &root : nullptr;
+  if (!EnterDirectory(request.directory.data(), root)) {
+    return Fail(out, Message::kCantChangeDirectory);
+  }
+  return Dispatch(request, out);
+}
+
+}  // namespace talvenplan

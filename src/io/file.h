@@ -1,0 +1,51 @@
+// Files that appear whole or not at all.
+//
+// A new file is made under a name nobody else has, in one step: the name is
+// chosen and the file created together (exclusive creation), so no other
+// process can take the name in between. Its content is written, synced and
+// closed before anyone relies on it, and removed again on any failure.
+#ifndef TALVENPLAN_IO_FILE_H_
+#define TALVENPLAN_IO_FILE_H_
+
+#include <fcntl.h>
+
+#include <initializer_list>
+#include <string_view>
+
+#include "io/fd.h"
+
+namespace talvenplan {
+
+// A unique name ends in this many random characters, each one of
+// kNameAlphabet.
+inline constexpr std::size_t kRandomChars = 6;
+inline constexpr std::string_view kNameAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+static_assert(kNameAlphabet.size() == 62);
+
+struct UniqueFile {
+  Fd fd;  // open for writing; invalid on failure
+  // On failure: true when every name tried was taken (no name could be made),
+  // false when the file could not be created for another reason.
+  bool names_exhausted = false;
+};
+
+// `name` ends in kRandomChars 'X' bytes; they are replaced with characters of
+// kNameAlphabet until a name is free in the directory `dir` (a descriptor,
+// or AT_FDCWD), and the file is created there with the default permissions
+// (0666 less the umask). On success `name` holds the file's name.
+UniqueFile CreateUniqueFile(int dir, char* name);
+
+// Writes every part to `file` in turn, syncs and closes it. On any failure
+// (a short write, a full disk, a failed sync or close) the file `name` in
+// `dir` is removed, so nothing half-made stays, and the result is false.
+bool WriteDurably(Fd& file, int dir, const char* name,
+                  std::initializer_list<std::string_view> parts);
+
+// Syncs the directory `dir` (a descriptor, or AT_FDCWD), so that names made,
+// renamed or removed in it survive a power cut as the files' bytes do.
+bool SyncDirectory(int dir);
+
+}  // namespace talvenplan
+
+#endif  // TALVENPLAN_IO_FILE_H_

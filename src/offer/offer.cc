@@ -1,0 +1,80 @@
+#include "offer/offer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string_view>
+
+#include "io/fd.h"
+#include "io/file.h"
+#include "io/line_reader.h"
+#include "protocol/messages.h"
+#include "protocol/wire.h"
+
+namespace talvenplan {
+namespace {
+
+constexpr std::string_view kPageStart =
+    "<html><head><title>Offer</title></head>"
+    "<body>\n<h1 align=\"center\">Offer</h1>\n";
+constexpr std::string_view kPageEnd = "</body></html>\n";
+
+}  // namespace
+
+int RunStore(const Request& request, Output& out) {
+  // The name is chosen and the file created in one step, so no other request
+  // can take the name in between. A leading "." keeps the file out of
+  // listings.
+  char name[sizeof kOfferTemplate];
+  std::memcpy(name, kOfferTemplate, sizeof kOfferTemplate);
+  UniqueFile file = CreateUniqueFile(AT_FDCWD, name);
+  if (!file.fd) {
+    return Fail(out, file.names_exhausted ? Message::kCantCreateTemporary
+                                          : Message::kCantOpenTemporary);
+  }
+  // The text goes in whole, NUL bytes included. Only a file that holds all
+  // of it, on disk under its name, is an offer: an empty text or a failed
+  // write leaves no file behind.
+  if (request.text.empty()) {
+    file.fd.Close();
+    ::unlink(name);
+    return Fail(out, Message::kCantWriteTemporary);
+  }
+  if (!WriteDurably(file.fd, AT_FDCWD, name, {request.text}) ||
+      !SyncDirectory(AT_FDCWD)) {
+    return Fail(out, Message::kCantWriteTemporary);
+  }
+  out.Write(kDone);
+  out.Write(std::string_view(name));
+  return 0;
+}
+
+int ShowOffer(const char* name, bool head, std::span<char> buffer,
+              Output& out) {
+  // No symbolic link is followed, and a FIFO cannot hold the open up.
+  Fd file(::open(name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  if (!file) return Fail(out, Message::kLinkCantOpen);
+  struct stat info;
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return Fail(out, Message::kLinkCantOpen);
+  }
+
+  // Claim the offer before showing it: of several requests that opened it
+  // at the same moment, only the one whose unlink removes the name shows it.
+  // An offer that cannot be removed (a read-only directory) is not shown
+  // either: it could be shown again. A HEAD request (a link checker, a
+  // preview) shows it but leaves it.
+  if (!head && ::unlink(name) != 0) return Fail(out, Message::kLinkCantOpen);
+
+  out.Write(kPageStart);
+  LineReader content(file.get(), buffer);
+  // A read error cuts the page short after it has begun; the exit status
+  // tells the server.
+  if (!content.CopyRestTo(out)) return 1;
+  out.Write(kPageEnd);
+  return 0;
+}
+
+}  // namespace talvenplan

@@ -1,0 +1,43 @@
+#include "protocol/messages.h"
+
+#include "protocol/wire.h"
+
+namespace talvenplan {
+namespace {
+
+using enum Message;
+using enum MessageKind;
+
+// The texts are the protocol's own, spelling included: clients match them.
+constexpr MessageEntry kMessages[] = {
+    {kNoContentLength, kCommand, "CONTENT_LENGTH not present"},
+    {kInvalidContentLength, kCommand, "invalid CONTENTT_LENGTH"},
+    {kNoMemory, kCommand, "not enough memory"},
+    {kShortBody, kCommand, "error reading input data"},
+    {kCantChangeDirectory, kCommand, "can't change directory on server"},
+    {kCantOpenDirectory, kCommand, "can't open directory on server"},
+    {kCantOpenDatabase, kCommand, "can't open database on server"},
+    {kCantReadDatabase, kCommand, "can't read database on server"},
+    {kCantWriteDatabase, kCommand, "can't write database on server"},
+    {kCantWriteOnDatabase, kCommand, "can't write on database"},
+    {kCantRemoveDatabase, kCommand, "can't remove the database"},
+    {kCantCreateTemporary, kStore, "can't create temporary file"},
+    {kCantOpenTemporary, kStore, "can't open temporary file"},
+    {kCantWriteTemporary, kStore, "can't write temporary file"},
+    {kLinkCantChangeDirectory, kLink,
+     "error on server:can't change directory on server"},
+    {kLinkCantOpen, kLink, "error on server: can't open temp file"},
+};
+
+}  // namespace
+
+std::span<const MessageEntry> Messages() { return kMessages; }
+
+int Fail(Output& out, Message message) {
+  const MessageEntry& entry = kMessages[static_cast<int>(message)];
+  if (entry.kind != kLink) out.Write(kFailed);
+  out.Write(entry.text);
+  return entry.kind == kCommand ? 1 : 0;
+}
+
+}  // namespace talvenplan

@@ -1,0 +1,57 @@
+// Every message the program answers with, in one table.
+//
+// Command failures follow the status word "fs"; the process then ends with
+// exit status 1, except after store's three messages, which let the client
+// read the message and decide. Offer links answer a browser: their messages
+// carry no status word, and the process ends normally.
+#ifndef TALVENPLAN_PROTOCOL_MESSAGES_H_
+#define TALVENPLAN_PROTOCOL_MESSAGES_H_
+
+#include <span>
+#include <string_view>
+
+#include "io/output.h"
+
+namespace talvenplan {
+
+enum class Message {
+  kNoContentLength,
+  kInvalidContentLength,
+  kNoMemory,
+  kShortBody,
+  kCantChangeDirectory,
+  kCantOpenDirectory,
+  kCantOpenDatabase,
+  kCantReadDatabase,
+  kCantWriteDatabase,
+  kCantWriteOnDatabase,
+  kCantRemoveDatabase,
+  kCantCreateTemporary,
+  kCantOpenTemporary,
+  kCantWriteTemporary,
+  kLinkCantChangeDirectory,
+  kLinkCantOpen,
+};
+
+enum class MessageKind {
+  kCommand,  // "fs" and the text; exit status 1
+  kStore,    // "fs" and the text; a normal end
+  kLink,     // the text alone; a normal end
+};
+
+struct MessageEntry {
+  Message message;
+  MessageKind kind;
+  std::string_view text;
+};
+
+// The whole table, in the order of the enum.
+std::span<const MessageEntry> Messages();
+
+// Writes `message` as its kind is written and returns the exit status that
+// goes with it.
+int Fail(Output& out, Message message);
+
+}  // namespace talvenplan
+
+#endif  // TALVENPLAN_PROTOCOL_MESSAGES_H_

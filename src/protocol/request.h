@@ -1,0 +1,56 @@
+// A command request's body: its layout, cutting a body into fields, and
+// building one from them.
+//
+// The layout: the command letter, one byte of any value, the directory up to
+// its line end, then (for every letter but `l` and `s`) the key up to a space
+// and the file name up to a separator byte, then the text. For `s` the text
+// starts at the first byte after the directory that is not a separator byte.
+#ifndef TALVENPLAN_PROTOCOL_REQUEST_H_
+#define TALVENPLAN_PROTOCOL_REQUEST_H_
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace talvenplan {
+
+struct Root;
+
+// A command request as its handler gets it.
+//
+// Fields are cut in place: the byte that ends the directory, the key and the
+// file name is overwritten with NUL, so each of those views is also a
+// NUL-terminated C string (data()[size()] == '\0'). The key stops at the
+// first NUL byte the client sent inside it. The text is the rest of the body,
+// NUL bytes included.
+struct Request {
+  char letter = 0;
+  std::string_view directory = "";
+  std::string_view key = "";  // fields a letter does not cut stay empty
+  std::string_view name = "";
+  std::string_view text = "";
+
+  // Set by the server before dispatch: scratch storage for line reads
+  // (kLineBufferSize bytes), and the site's root, when requests are
+  // confined to one.
+  std::span<char> line_buffer;
+  const Root* root = nullptr;
+};
+
+// Cuts the fields from `body`, which holds `count` bytes followed by a NUL
+// byte. No scan passes the end of the body: a field that would start after
+// it is empty.
+Request CutRequest(char* body, std::size_t count);
+
+// The body a client sends: for `l` the letter, a newline, the directory and
+// a newline; for `s` the same followed by the text; for every other letter
+// the letter, a newline, the directory, a newline, the key, a space, the
+// name, a newline, and the text.
+std::string BuildBody(char letter, std::string_view directory,
+                      std::string_view key = {}, std::string_view name = {},
+                      std::string_view text = {});
+
+}  // namespace talvenplan
+
+#endif  // TALVENPLAN_PROTOCOL_REQUEST_H_

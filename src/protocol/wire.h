@@ -1,0 +1,52 @@
+// The fixed words of the wire that the server, the client and the tests
+// share: the answer header, the offer link's key, the key size, the status
+// words of command answers, and the form of offer names.
+#ifndef TALVENPLAN_PROTOCOL_WIRE_H_
+#define TALVENPLAN_PROTOCOL_WIRE_H_
+
+#include <cstddef>
+#include <string_view>
+
+#include "io/file.h"
+
+namespace talvenplan {
+
+// Every answer starts with this header. A web server turns it into an HTTP
+// header; run directly, the program writes it first on standard output.
+inline constexpr std::string_view kHeader = "Content-type: text/html\n\n";
+
+// A query string that starts with this is an offer link.
+inline constexpr std::string_view kOfferKey = "TALVENPLAN_FILE=";
+
+// The key check compares at most this many bytes of a database's key line.
+inline constexpr std::size_t kKeySize = 8;
+
+// Status words: what a command answer starts with.
+inline constexpr std::string_view kDone = "s";      // the payload follows
+inline constexpr std::string_view kRefused = "s!";  // understood, refused
+inline constexpr std::string_view kFailed = "fs";   // a message follows
+
+// Offer files are named "." and kRandomChars letters or digits; the listing
+// passes over them, and an offer link reaches nothing else. A put stages
+// its new text under kPutPrefix and as many random characters.
+inline constexpr std::size_t kOfferNameSize = 1 + kRandomChars;
+inline constexpr char kOfferTemplate[] = ".XXXXXX";
+inline constexpr char kPutTemplate[] = ".put-XXXXXX";
+static_assert(sizeof kOfferTemplate - 1 == kOfferNameSize);
+
+inline bool IsNameAlphabet(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+         (c >= '0' && c <= '9');
+}
+
+inline bool IsOfferName(std::string_view name) {
+  if (name.size() != kOfferNameSize || name[0] != '.') return false;
+  for (char c : name.substr(1)) {
+    if (!IsNameAlphabet(c)) return false;
+  }
+  return true;
+}
+
+}  // namespace talvenplan
+
+#endif  // TALVENPLAN_PROTOCOL_WIRE_H_

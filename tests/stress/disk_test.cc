@@ -76,8 +76,8 @@ class DiskTest : public ::testing::Test {
         RunCommand(std::string(1, letter_and_rest[0]) + "\n" + disk_->path() +
                    "\n" + letter_and_rest.substr(1));
     std::string out = result.out;
-    EXPECT_EQ(out.substr(0, std::strlen(kHeader)), kHeader);
-    out.erase(0, std::strlen(kHeader));
+    EXPECT_EQ(out.substr(0, kHeader.size()), kHeader);
+    out.erase(0, kHeader.size());
     return {out, result.status};
   }
 
@@ -86,7 +86,7 @@ class DiskTest : public ::testing::Test {
     run.env = {"QUERY_STRING=TALVENPLAN_FILE=" + EncodeLetterPairs(name) + "z" +
                    EncodeLetterPairs(disk_->path()) + "z",
                "REQUEST_METHOD=GET"};
-    return RunCgi(run).out.substr(std::strlen(kHeader));
+    return RunCgi(run).out.substr(kHeader.size());
   }
 
   // Mounts the disk and lays out a database and a staged offer on it.
@@ -186,10 +186,10 @@ TEST_F(DiskTest, ReadOnlyFileSystemRefusesWritesAndKeepsOldData) {
   if (!Start("size=1m")) GTEST_SKIP() << disk_->why_not();
   ASSERT_TRUE(disk_->MakeReadOnly()) << std::strerror(errno);
 
-  ExpectFailure("ck2 fresh\n", {"can't open database on server"}, 1);
-  ExpectFailure("pk1 prices\nk2\n", {"can't write database on server"}, 1);
+  ExpectFailure("ck2 fresh\n", kCreateFailures, 1);
+  ExpectFailure("pk1 prices\nk2\n", kPutFailures, 1);
   ExpectFailure("rk1 prices\n", {"can't remove the database"}, 1);
-  ExpectFailure("s<p>New offer</p>", {"can't open temporary file"}, 0);
+  ExpectFailure("s<p>New offer</p>", kStoreFailures, 0);
   // An offer that cannot be removed is not shown: it could be shown again.
   EXPECT_EQ(OpenOffer(offer_), "error on server: can't open temp file");
   EXPECT_TRUE(Exists(disk_->Path(offer_)));

@@ -27,7 +27,8 @@ CgiResult RunWithFault(const TempDir& dir, const std::string& body,
 // Once an answer has begun, a read error can only cut it short: the bytes
 // sent stay, and the exit status tells the web server.
 TEST(FaultTest, ReadErrorAfterTheAnswerBeganEndsWithStatusOne) {
-  if (!CanInjectFaults()) GTEST_SKIP() << "faults are injected on x86-64";
+  if (!CanInjectFaults())
+    GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
   TempDir dir;
   const std::string db = "k1\n1\nf 2\nA\nB\n1\nx 10\n";
   WriteFile(dir.Path("db"), db);
@@ -61,7 +62,8 @@ TEST(FaultTest, ReadErrorAfterTheAnswerBeganEndsWithStatusOne) {
 // A write that cannot be made durable leaves the old state and no stray
 // file, and never answers "s".
 TEST(FaultTest, WritesThatCannotBeSyncedLeaveNothingHalfDone) {
-  if (!CanInjectFaults()) GTEST_SKIP() << "faults are injected on x86-64";
+  if (!CanInjectFaults())
+    GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
   TempDir dir;
   const std::string old = "k1\n0\n0\n\"\"\n0\n0\n0\n";
   WriteFile(dir.Path("db"), old);
@@ -84,7 +86,8 @@ TEST(FaultTest, WritesThatCannotBeSyncedLeaveNothingHalfDone) {
 }
 
 TEST(FaultTest, StoreOutOfUniqueNames) {
-  if (!CanInjectFaults()) GTEST_SKIP() << "faults are injected on x86-64";
+  if (!CanInjectFaults())
+    GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
   TempDir dir;
   CgiResult result = RunWithFault(
       dir, "s\n.\noffer", SyscallFault{SYS_openat, -1, 1, true, EEXIST});

@@ -45,7 +45,8 @@ struct CgiRun {
   SyscallFault fault;
 };
 
-// Whether this machine can inject a SyscallFault.
+// Whether a SyscallFault can be injected here: on x86-64, into a program
+// built without sanitizers.
 bool CanInjectFaults();
 
 struct CgiResult {

@@ -164,11 +164,18 @@ std::optional<std::string> DatabaseFromGet(std::string_view payload) {
     return file;
   }
   if (key_end == std::string_view::npos) return std::string(payload);
+  // A shorter key was either a whole key line, and the factor count follows,
+  // or the start of a longer one the key check trimmed, and the rest of that
+  // line follows. Only a count tells the first case for sure.
   std::string_view next = payload.substr(key_end + 1);
   next = next.substr(0, next.find('\n'));
-  bool blank = true;
-  for (char c : next) blank = blank && IsSeparator(c);
-  if (blank) return std::nullopt;
+  while (!next.empty() && IsSeparator(next.front())) next.remove_prefix(1);
+  while (!next.empty() && IsSeparator(next.back())) next.remove_suffix(1);
+  if (next.starts_with('-') || next.starts_with('+')) next.remove_prefix(1);
+  if (next.empty()) return std::nullopt;
+  for (char c : next) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
   return std::string(payload);
 }
 

@@ -55,10 +55,11 @@ std::string Quote(std::string_view bytes);
 // answers the stored key and a newline, and the key check reads at most
 // kKeySize bytes of the key line: after a stored key of that size the rest
 // of the key line (often just its newline) follows, so the newline after the
-// key is not the file's and is dropped. A shorter stored key followed by a
-// blank line may be a key line whose first bytes ended in blanks or a
-// carriage return that the key check trimmed: where that line ended cannot
-// be told, so there is no such file (nullopt).
+// key is not the file's and is dropped. A shorter stored key is a whole key
+// line when the factor count follows; else it may be the start of a longer
+// key line whose first bytes ended in blanks or a carriage return that the
+// key check trimmed: where that line ended cannot be told, so there is no
+// such file (nullopt).
 std::optional<std::string> DatabaseFromGet(std::string_view payload);
 
 }  // namespace talvenplan::client

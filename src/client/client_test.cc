@@ -66,6 +66,7 @@ TEST(AnswerTest, ReadsTheStatusWords) {
 TEST(DatabaseFromGetTest, RejoinsAKeyLineTheKeyCheckCut) {
   // Up to 7 bytes the key line is read whole: the payload is the file.
   EXPECT_EQ(DatabaseFromGet("k1\n0\n"), "k1\n0\n");
+  EXPECT_EQ(DatabaseFromGet("k1\n 12\r\nx\n"), "k1\n 12\r\nx\n");
   // 8 bytes: the key line's own newline follows the one get adds.
   EXPECT_EQ(DatabaseFromGet("ABCDEFGH\n\n0\n"), "ABCDEFGH\n0\n");
   EXPECT_EQ(DatabaseFromGet("ABCDEFGH\nIJ\n0\n"), "ABCDEFGHIJ\n0\n");
@@ -74,6 +75,8 @@ TEST(DatabaseFromGetTest, RejoinsAKeyLineTheKeyCheckCut) {
   // and where it ended cannot be told.
   EXPECT_EQ(DatabaseFromGet("abcdefg\n\n1\r\n"), std::nullopt);
   EXPECT_EQ(DatabaseFromGet("shop1\n  \n1\n"), std::nullopt);
+  // Or the factor count follows a line the key check cut ('abcdefg xyz').
+  EXPECT_EQ(DatabaseFromGet("abcdefg\nxyz\n1\n"), std::nullopt);
 }
 
 TEST(OfferLinkTest, PutsTheOfferQueryFirst) {

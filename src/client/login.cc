@@ -26,7 +26,6 @@ std::optional<std::string> AskPassword(const std::string& prompt) {
   // No echo, but the newline still shows, so the next line starts clean.
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   quiet.c_lflag |= ECHONL;
-  if (!WriteAll(tty.get(), prompt)) return std::nullopt;
 
   // Ctrl-C or Ctrl-\ must not leave the terminal silent: they interrupt the
   // read, the terminal is restored, and then the signal does what it would.
@@ -38,7 +37,10 @@ std::optional<std::string> AskPassword(const std::string& prompt) {
   std::string password;
   bool whole = false;
   int error = 0;
-  if (::tcsetattr(tty.get(), TCSAFLUSH, &quiet) != 0) {
+  // Echo goes off before the prompt shows, so that nothing typed after it
+  // is echoed or flushed away.
+  const bool silent = ::tcsetattr(tty.get(), TCSAFLUSH, &quiet) == 0;
+  if (!silent || !WriteAll(tty.get(), prompt)) {
     error = errno;
   } else {
     for (char c; !whole && caught == 0;) {
@@ -54,8 +56,8 @@ std::optional<std::string> AskPassword(const std::string& prompt) {
         password += c;
       }
     }
-    ::tcsetattr(tty.get(), TCSAFLUSH, &before);
   }
+  if (silent) ::tcsetattr(tty.get(), TCSAFLUSH, &before);
   ::sigaction(SIGINT, &interrupt, nullptr);
   ::sigaction(SIGQUIT, &quit, nullptr);
   if (caught != 0) ::raise(caught);

@@ -1,8 +1,10 @@
 // Confinement to TALVEN_ROOT, seen from outside the program.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 
 #include "harness.h"
@@ -24,15 +26,21 @@ bool Listed(const CgiResult& result) {
 
 struct Layout {
   Layout() {
-    ::mkdir(dir.Path("data").c_str(), 0777);
-    ::mkdir(dir.Path("data/shop").c_str(), 0777);
-    ::mkdir(dir.Path("data2").c_str(), 0777);
+    for (const char* name : {"data", "data/shop", "data2"}) {
+      MakeDirectory(dir.Path(name));
+    }
     WriteFile(dir.Path("data/a"), "");
     WriteFile(dir.Path("data/shop/a"), "");
     WriteFile(dir.Path("data2/a"), "");
-    ::symlink(dir.Path("data2").c_str(), dir.Path("data/escape").c_str());
-    ::symlink(dir.Path("data/shop").c_str(), dir.Path("shortcut").c_str());
-    ::symlink(dir.Path("data").c_str(), dir.Path("root-link").c_str());
+    Link(dir.Path("data2"), dir.Path("data/escape"));
+    Link(dir.Path("data/shop"), dir.Path("shortcut"));
+    Link(dir.Path("data"), dir.Path("root-link"));
+  }
+  static void MakeDirectory(const std::string& path) {
+    ASSERT_EQ(::mkdir(path.c_str(), 0777), 0) << path;
+  }
+  static void Link(const std::string& target, const std::string& path) {
+    ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0) << path;
   }
   CgiResult List(const std::string& directory, const std::string& root) {
     return RunCommand("l\n" + directory + "\n", dir.path,
@@ -122,6 +130,70 @@ TEST(ConfineTest, DatabaseNamesWithASlashCannotBeOpened) {
   // Without the root, such names are used as they are.
   CgiResult free = RunCommand("g\n.\nk shop/db\n", layout.dir.Path("data"));
   EXPECT_EQ(free.out, std::string(kHeader) + "sk\n0\n0\n\"\"\n0\n0\n0\n");
+}
+
+// A database name inside the root may be a link. One whose target lies
+// inside the root works, put writing through it; one that leads out is a
+// file that cannot be opened, for every command, and the outside file is
+// neither read nor changed.
+TEST(ConfineTest, DatabaseLinksMustResolveInsideTheRoot) {
+  Layout layout;
+  const std::string root = layout.dir.Path("data");
+  const std::string db = "k\n0\n0\n\"\"\n0\n0\n0\n";
+  const std::string secret = "k\n1\nf 2\nA\nB\n1\nsecret 10\n";
+  WriteFile(layout.dir.Path("data2/secret"), secret);
+  WriteFile(layout.dir.Path("data/shop/db"), db);
+  Layout::Link(layout.dir.Path("data2/secret"), root + "/shop/absolute-out");
+  Layout::Link("../../data2/secret", root + "/shop/relative-out");
+  Layout::Link("../escape/secret", root + "/shop/via-link-out");
+  Layout::Link(root + "/shop/db", root + "/shop/absolute-in");
+  Layout::Link("../shop/db", root + "/shop/relative-in");
+  // Run twice: with the kernel's openat2, and as on a kernel without it.
+  for (bool fallback : {false, true}) {
+    if (fallback && !CanInjectFaults()) break;
+    SCOPED_TRACE(fallback ? "checked fallback" : "openat2");
+    auto run = [&](const std::string& body) {
+      CgiRun run;
+      run.env = {"CONTENT_LENGTH=" + std::to_string(body.size()),
+                 "TALVEN_ROOT=" + root};
+      run.input = body;
+      run.cwd = root + "/shop";
+      if (fallback) run.fault = {SYS_openat2, -1, 1, true, ENOSYS};
+      return RunCgi(run);
+    };
+    WriteFile(root + "/shop/db", db);
+    const std::string cant_open = kHeader + "fscan't open database on server";
+    for (const char* name : {"absolute-out", "relative-out", "via-link-out"}) {
+      SCOPED_TRACE(name);
+      const std::string n = name;
+      EXPECT_EQ(run("g\n.\nk " + n + "\n").out, kHeader + "s!");
+      EXPECT_EQ(run("q\n.\nf " + n + "\n").out, kHeader + "s!");
+      CgiResult put = run("p\n.\nk " + n + "\nk\nnew\n");
+      EXPECT_EQ(put.out, cant_open);
+      EXPECT_EQ(put.status, 1);
+      CgiResult remove = run("r\n.\nk " + n + "\n");
+      EXPECT_EQ(remove.out, cant_open);
+      EXPECT_EQ(remove.status, 1);
+      EXPECT_EQ(ReadFile(layout.dir.Path("data2/secret")), secret);
+    }
+    EXPECT_EQ(ListNames(layout.dir.Path("data2")), (Names{"a", "secret"}));
+
+    for (const char* name : {"absolute-in", "relative-in"}) {
+      SCOPED_TRACE(name);
+      const std::string n = name;
+      EXPECT_EQ(run("g\n.\nk " + n + "\n").out,
+                kHeader + "s" + ReadFile(root + "/shop/db"));
+      const std::string text = "k\n" + n + "\n";
+      EXPECT_EQ(run("p\n.\nk " + n + "\n" + text).out, kHeader + "s");
+      EXPECT_EQ(ReadFile(root + "/shop/db"), text);
+      struct stat st {};
+      ASSERT_EQ(::lstat((root + "/shop/" + n).c_str(), &st), 0);
+      EXPECT_TRUE(S_ISLNK(st.st_mode));  // the link stays
+    }
+    EXPECT_EQ(ListNames(root + "/shop"),
+              (Names{"a", "absolute-in", "absolute-out", "db", "relative-in",
+                     "relative-out", "via-link-out"}));
+  }
 }
 
 TEST(ConfineTest, ARelativeRootIsTakenFromWhereTheProgramStarts) {

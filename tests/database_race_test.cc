@@ -12,8 +12,6 @@
 namespace talvenplan::testing {
 namespace {
 
-using Names = std::vector<std::string>;
-
 // A database of about `size` bytes whose lines all carry `mark`.
 std::string LargeDatabase(char mark, std::size_t size) {
   std::string content = "k1\n1\nF 2\nhead\n\"\"\n";

@@ -16,8 +16,6 @@ namespace {
 
 using namespace std::string_literals;
 
-using Names = std::vector<std::string>;
-
 std::string Answer(const std::string& after_header) {
   return kHeader + after_header;
 }

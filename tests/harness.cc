@@ -4,12 +4,15 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/user.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -48,7 +51,67 @@ std::string ReadAll(int fd) {
   return content;
 }
 
+// The program this build made, unless TALVENPLAN_CGI names another copy (as
+// when the tests run as another user over a copy of the build).
+const char* Program() {
+  const char* program = std::getenv("TALVENPLAN_CGI");
+  return program != nullptr ? program : TALVENPLAN_CGI;
+}
+
+#if defined(__x86_64__)
+// Runs the traced child `pid` to its end, failing the calls `fault` names.
+// The child stops once at its exec first.
+int TraceWithFault(pid_t pid, const SyscallFault& fault) {
+  int status = 0;
+  if (::waitpid(pid, &status, 0) < 0 || !WIFSTOPPED(status)) return status;
+  ::ptrace(PTRACE_SETOPTIONS, pid, 0,
+           PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+  bool in_call = false;
+  bool failing = false;
+  int seen = 0;
+  int signal = 0;
+  for (;;) {
+    ::ptrace(PTRACE_SYSCALL, pid, 0, signal);
+    signal = 0;
+    if (::waitpid(pid, &status, 0) < 0) Throw("waitpid");
+    if (WIFEXITED(status) || WIFSIGNALED(status)) return status;
+    if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+      signal = WSTOPSIG(status);  // a real signal: deliver it
+      continue;
+    }
+    user_regs_struct regs{};
+    ::ptrace(PTRACE_GETREGS, pid, 0, &regs);
+    in_call = !in_call;
+    if (in_call) {
+      failing = false;
+      if (static_cast<long>(regs.orig_rax) == fault.number &&
+          (fault.fd < 0 || static_cast<int>(regs.rdi) == fault.fd)) {
+        ++seen;
+        failing = seen == fault.nth || (fault.every && seen > fault.nth);
+      }
+      if (failing) {  // skip the call itself
+        regs.orig_rax = static_cast<unsigned long long>(-1);
+        ::ptrace(PTRACE_SETREGS, pid, 0, &regs);
+      }
+    } else if (failing) {
+      regs.rax = static_cast<unsigned long long>(-fault.error);
+      ::ptrace(PTRACE_SETREGS, pid, 0, &regs);
+    }
+  }
+}
+#endif
+
 }  // namespace
+
+bool CanInjectFaults() {
+  // A sanitizer's runtime makes system calls of its own, at start-up and
+  // while the program runs, so the nth call would not be the program's.
+#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+  return true;
+#else
+  return false;
+#endif
+}
 
 CgiResult RunCgi(const CgiRun& run) {
   int in = MemoryFile(run.input);
@@ -71,8 +134,8 @@ CgiResult RunCgi(const CgiRun& run) {
     envp.push_back(const_cast<char*>(entry.c_str()));
   }
   envp.push_back(nullptr);
-  char program[] = TALVENPLAN_CGI;
-  char* argv[] = {program, nullptr};
+  std::string program = Program();
+  char* argv[] = {program.data(), nullptr};
 
   pid_t pid = ::fork();
   if (pid < 0) Throw("fork");
@@ -86,11 +149,19 @@ CgiResult RunCgi(const CgiRun& run) {
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    ::execve(program, argv, envp.data());
+    // Nothing else is inherited: the program's first file is descriptor 3.
+    ::close_range(3, ~0U, 0);
+#if defined(__x86_64__)
+    if (run.fault.number >= 0) ::ptrace(PTRACE_TRACEME, 0, 0, 0);
+#endif
+    ::execve(program.c_str(), argv, envp.data());
     ::_exit(127);
   }
   int wait_status = 0;
-  while (::waitpid(pid, &wait_status, 0) < 0) {
+#if defined(__x86_64__)
+  if (run.fault.number >= 0) wait_status = TraceWithFault(pid, run.fault);
+#endif
+  while (run.fault.number < 0 && ::waitpid(pid, &wait_status, 0) < 0) {
     if (errno != EINTR) Throw("waitpid");
   }
 
@@ -115,6 +186,20 @@ CgiResult RunCommand(const std::string& body, const std::string& cwd,
   run.input = body;
   run.cwd = cwd;
   return RunCgi(run);
+}
+
+std::string Printable(std::string_view bytes) {
+  std::string text;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7f && c != '\\') {
+      text += static_cast<char>(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      text += hex;
+    }
+  }
+  return text;
 }
 
 TempDir::TempDir() {

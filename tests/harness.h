@@ -1,4 +1,5 @@
-// Runs the built talvenplan.cgi as a web server would, for black-box tests:
+// Runs the built talvenplan.cgi (TALVENPLAN_CGI in the environment, else the
+// one this build made) as a web server would, for black-box tests:
 // a chosen environment (nothing inherited), a body on standard input, and a
 // working directory the test lays out.
 #ifndef TALVENPLAN_TESTS_HARNESS_H_
@@ -15,6 +16,18 @@
 
 namespace talvenplan::testing {
 
+// Makes the program's calls of one system call fail, the way a disk or a
+// file system might: the `nth` call (counting from 1) whose first argument
+// is `fd` (any, when -1) fails with `error`, and with `every` each later one
+// too. The program runs traced (ptrace) for this; x86-64 only.
+struct SyscallFault {
+  long number = -1;  // a SYS_ number; -1: no fault
+  int fd = -1;
+  int nth = 1;
+  bool every = false;
+  int error = 5;  // EIO
+};
+
 struct CgiRun {
   std::vector<std::string> env;  // "NAME=value" entries, the whole environment
   std::string input;             // standard input
@@ -29,7 +42,12 @@ struct CgiRun {
   // (the program must ignore it itself, so that writes past the limit fail
   // with EFBIG instead of killing it).
   rlim_t file_size_limit = RLIM_INFINITY;
+  SyscallFault fault;
 };
+
+// Whether a SyscallFault can be injected here: on x86-64, into a program
+// built without sanitizers.
+bool CanInjectFaults();
 
 struct CgiResult {
   std::string out;
@@ -47,6 +65,10 @@ using talvenplan::EncodeLetterPairs;
 // The header every answer starts with, as a string to build expected answers.
 inline const std::string kHeader{talvenplan::kHeader};
 
+// `bytes` with every byte outside printable ASCII written as \xNN, for
+// test messages.
+std::string Printable(std::string_view bytes);
+
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes away.
 struct TempDir {
@@ -62,7 +84,8 @@ void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 // The names in a directory, "." and ".." left out, sorted.
-std::vector<std::string> ListNames(const std::string& directory);
+using Names = std::vector<std::string>;
+Names ListNames(const std::string& directory);
 
 }  // namespace talvenplan::testing
 

@@ -1,6 +1,7 @@
 #include "vectors.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 
@@ -56,7 +57,10 @@ std::string Unescape(const std::string& field, const std::string& where) {
 }  // namespace
 
 std::vector<std::vector<std::string>> ReadVectors(const std::string& file) {
-  const std::string path = std::string(TALVENPLAN_VECTORS_DIR) + "/" + file;
+  // TALVENPLAN_VECTORS_DIR in the environment names a copy elsewhere.
+  const char* dir = std::getenv("TALVENPLAN_VECTORS_DIR");
+  const std::string path =
+      std::string(dir != nullptr ? dir : TALVENPLAN_VECTORS_DIR) + "/" + file;
   std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(path.c_str(), "rb"),
                                            &std::fclose);
   if (!in) throw std::runtime_error("cannot read " + path);

@@ -1,6 +1,9 @@
 # Shared by scripts/run and the end-to-end test fixture: lays out a document
-# root holding talvenplan.cgi and writes a lighttpd configuration that runs it
-# through mod_cgi, with TALVEN_ROOT set to the data directory.
+# root holding talvenplan.cgi beside the web workbench (web/, served as static
+# files) and writes a lighttpd configuration that runs the program through
+# mod_cgi, with TALVEN_ROOT set to the data directory.
+
+talvenplan_web=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../web" && pwd)
 
 # require_package COMMAND PACKAGE: installs PACKAGE when COMMAND is missing and
 # we are root; otherwise names the package to install and fails.
@@ -14,12 +17,25 @@ require_package() {
   return 1
 }
 
+# json_string TEXT: TEXT as a JSON (and JavaScript) string.
+json_string() {
+  local text=${1//\\/\\\\}
+  text=${text//\"/\\\"}
+  printf '"%s"' "$text"
+}
+
 # write_lighttpd_conf DIR PROGRAM DATA PORT: makes DIR/www with a copy of
-# PROGRAM and writes DIR/lighttpd.conf.
+# PROGRAM and of the workbench, whose config.js opens it onto DATA, and
+# writes DIR/lighttpd.conf.
 write_lighttpd_conf() {
   local dir=$1 program=$2 data=$3 port=$4
   mkdir -p "$dir/www"
   cp -f "$program" "$dir/www/talvenplan.cgi"
+  # The page's files only: its unit tests stay behind.
+  cp -R "$talvenplan_web/." "$dir/www/"
+  rm -rf "$dir/www/test"
+  printf 'export default { program: "talvenplan.cgi", directory: %s };\n' \
+    "$(json_string "$data")" >"$dir/www/config.js"
   cat >"$dir/lighttpd.conf" <<CONF
 server.document-root = "$dir/www"
 server.bind = "127.0.0.1"
@@ -29,7 +45,10 @@ server.errorlog = "$dir/error.log"
 server.modules = ("mod_cgi", "mod_setenv")
 cgi.assign = (".cgi" => "")
 setenv.add-environment = ("TALVEN_ROOT" => "$data")
-mimetype.assign = (".html" => "text/html")
+index-file.names = ("index.html")
+mimetype.assign = (".html" => "text/html; charset=utf-8",
+  ".css" => "text/css; charset=utf-8", ".js" => "text/javascript; charset=utf-8",
+  ".png" => "image/png")
 CONF
 }
 

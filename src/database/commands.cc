@@ -66,21 +66,29 @@ bool FindPlace(const Request& request, const char* path, Place& place) {
 
 // Makes a new file beside `place` holding `parts`, whole and on disk, and
 // leaves its name in `temp_name` (at least sizeof kPutTemplate bytes), with
-// the permission bits `mode` (kDefaultMode: 0666 less the umask). False
-// when it cannot, and then nothing is left behind.
+// the permission bits `mode` (kDefaultMode: 0666 less the umask). Returns
+// kWritten, or answers `cant_create` when the file cannot be made, or "can't
+// write on database" when it cannot be written whole, and returns the exit
+// status; then nothing is left behind.
 constexpr mode_t kDefaultMode = static_cast<mode_t>(-1);
 
-bool WriteBeside(const Place& place, char* temp_name, mode_t mode,
-                 std::initializer_list<std::string_view> parts) {
+constexpr int kWritten = -1;
+
+int WriteBeside(const Place& place, char* temp_name, mode_t mode,
+                std::initializer_list<std::string_view> parts,
+                Message cant_create, Output& out) {
   std::memcpy(temp_name, kPutTemplate, sizeof kPutTemplate);
   UniqueFile temp = CreateUniqueFile(place.dir(), temp_name);
-  if (!temp.fd) return false;
+  if (!temp.fd) return Fail(out, cant_create);
   if (mode != kDefaultMode && ::fchmod(temp.fd.get(), mode) != 0) {
     temp.fd.Close();
     ::unlinkat(place.dir(), temp_name, 0);
-    return false;
+    return Fail(out, cant_create);
   }
-  return WriteDurably(temp.fd, place.dir(), temp_name, parts);
+  if (!WriteDurably(temp.fd, place.dir(), temp_name, parts)) {
+    return Fail(out, Message::kCantWriteOnDatabase);
+  }
+  return kWritten;
 }
 
 // Gives the whole new file `temp_name` the name `place.name`, unless that is
@@ -134,10 +142,10 @@ int RunCreate(const Request& request, Output& out) {
     return Fail(out, Message::kCantOpenDatabase);
   }
   char temp_name[sizeof kPutTemplate];
-  if (!WriteBeside(place, temp_name, kDefaultMode,
-                   {request.key, kNewDatabaseTail})) {
-    return Fail(out, Message::kCantWriteOnDatabase);
-  }
+  int status = WriteBeside(place, temp_name, kDefaultMode,
+                           {request.key, kNewDatabaseTail},
+                           Message::kCantOpenDatabase, out);
+  if (status != kWritten) return status;
   int error = LinkNew(place, temp_name);
   if (error == EEXIST) {
     out.Write(kRefused);
@@ -194,9 +202,9 @@ int RunPut(const Request& request, Output& out) {
   // The whole text, on disk, before the old content goes: a failure at any
   // step leaves the database as it was.
   char temp_name[sizeof kPutTemplate];
-  if (!WriteBeside(place, temp_name, old.st_mode & 0777, {request.text})) {
-    return Fail(out, Message::kCantWriteOnDatabase);
-  }
+  status = WriteBeside(place, temp_name, old.st_mode & 0777, {request.text},
+                       Message::kCantWriteDatabase, out);
+  if (status != kWritten) return status;
   if (::renameat(place.dir(), temp_name, place.dir(), place.name) != 0) {
     ::unlinkat(place.dir(), temp_name, 0);
     return Fail(out, Message::kCantWriteOnDatabase);

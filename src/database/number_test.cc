@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
+#include "vectors.h"
+
 namespace talvenplan {
 namespace {
 
@@ -95,6 +98,23 @@ std::string Format(const char* format, int precision, double value) {
   char text[2000];
   std::snprintf(text, sizeof text, format, precision, value);
   return text;
+}
+
+TEST(NumberTest, ReadsTheVectorsAsTheyAreWritten) {
+  auto vectors = testing::ReadVectors("numbers.tsv");
+  ASSERT_FALSE(vectors.empty());
+  for (const auto& v : vectors) {
+    SCOPED_TRACE(testing::Printable(v[0]));
+    EXPECT_EQ(ParseInt(v[0]), std::stoi(v[1]));
+    double value = ParseDouble(v[0]);
+    if (v[2] == "nan") {
+      EXPECT_TRUE(std::isnan(value));
+    } else {
+      double expected = std::strtod(v[2].c_str(), nullptr);
+      EXPECT_EQ(value, expected);
+      EXPECT_EQ(std::signbit(value), std::signbit(expected));
+    }
+  }
 }
 
 TEST(ParseIntTest, MatchesAtoi) {

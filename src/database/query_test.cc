@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
 #include "io/line_reader.h"
 #include "io/output.h"
+#include "vectors.h"
 
 namespace talvenplan {
 namespace {
@@ -71,112 +73,33 @@ const std::string kWorkedExample =
     "k1\n2\nalpha 0.5\nbeta 1.25\n7\nTitle\n2\nChair 10.00\nTable 99.5\n"
     "t1\nt2\n";
 
-struct QueryCase {
-  const char* label;
-  std::string file;
-  std::string name;
-  std::string answer;
-};
-
-class QueryCaseTest : public ::testing::TestWithParam<QueryCase> {};
-
-TEST_P(QueryCaseTest, AnswersExactly) {
-  const QueryCase& c = GetParam();
-  Answer answer = Query(c.file, c.name);
-  EXPECT_EQ(answer.out, c.answer);
-  EXPECT_EQ(answer.status, 0);
+TEST(QueryDatabaseTest, AnswersTheVectorsExactly) {
+  auto vectors = testing::ReadVectors("query.tsv");
+  ASSERT_FALSE(vectors.empty());
+  for (const auto& v : vectors) {
+    SCOPED_TRACE(testing::Printable(v[0]) + " / " + testing::Printable(v[1]));
+    Answer answer = Query(v[0], v[1]);
+    EXPECT_EQ(answer.out, v[2]);
+    EXPECT_EQ(answer.status, 0);
+  }
 }
 
-// How an answer over a Database() with one price line starts.
-const std::string kOnePriceStart = "sA\nB\n1\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, QueryCaseTest,
-    ::testing::Values(
-        QueryCase{"worked_beta", kWorkedExample, "beta",
-                  "s7\nTitle\n2\nChair 12.500000\nTable 124.375000\nt1\nt2\n"},
-        QueryCase{"worked_alpha", kWorkedExample, "alpha",
-                  "s7\nTitle\n2\nChair 5.000000\nTable 49.750000\nt1\nt2\n"},
-        QueryCase{"worked_unknown", kWorkedExample, "gamma", "s!"},
-        QueryCase{"worked_case_sensitive", kWorkedExample, "Beta", "s!"},
-        QueryCase{"worked_prefix_of_name", kWorkedExample, "bet", "s!"},
-        QueryCase{"worked_name_longer", kWorkedExample, "betas", "s!"},
-        QueryCase{"new_database", "key\n0\n0\n\"\"\n0\n0\n0\n", "0", "s!"},
-        QueryCase{"negative_factor_count", "key\n-1\nbeta 2\nA\nB\n0\n", "beta",
-                  "s!"},
-        QueryCase{"entry_beyond_factor_count",
-                  "key\n1\nalpha 2\nbeta 3\nB\n1\nx 1\n", "beta", "s!"},
-        // The line after the last counted entry is header line A.
-        QueryCase{"extra_entry_is_header",
-                  "key\n1\nalpha 2\nbeta 3\nB\n1\nx 1\n", "alpha",
-                  "sbeta 3\nB\n1\nx 2.000000\n"},
-        QueryCase{"tab_after_name", Database({"beta\t1.25"}, {"Chair 10"}),
-                  "beta", kOnePriceStart + "Chair 12.500000\nt\n"},
-        QueryCase{"two_spaces_after_name",
-                  Database({"beta  1.25"}, {"Chair 10"}), "beta",
-                  kOnePriceStart + "Chair 12.500000\nt\n"},
-        QueryCase{"crlf_lines",
-                  "key\r\n1\r\nbeta 1.25\r\nA\r\nB\r\n1\r\n"
-                  "Chair 10\r\nt\r\n",
-                  "beta", "sA\r\nB\r\n1\r\nChair 12.500000\nt\r\n"},
-        QueryCase{"empty_name_matches_leading_separator",
-                  Database({"alpha 2", " 3"}, {"x 1"}), "",
-                  kOnePriceStart + "x 3.000000\nt\n"},
-        QueryCase{"high_byte_ends_name", Database({"H\xe4ndler 1.2"}, {"x 10"}),
-                  "H", kOnePriceStart + "x 0.000000\nt\n"},
-        QueryCase{"high_byte_name_never_matches",
-                  Database({"H\xe4ndler 1.2"}, {"x 10"}), "H\xe4ndler", "s!"},
-        QueryCase{"nul_ends_name", Database({"be\0ta 2"s}, {"x 10"}), "be",
-                  kOnePriceStart + "x 0.000000\nt\n"},
-        QueryCase{"entry_without_factor", Database({"beta"}, {"x 10", "y -5"}),
-                  "beta", "sA\nB\n2\nx 0.000000\ny -0.000000\nt\n"},
-        // Only the text after the last space is the price.
-        QueryCase{"price_after_last_space",
-                  Database({"beta 1.25"}, {"Big chair 10"}), "beta",
-                  kOnePriceStart + "Big chair 12.500000\nt\n"},
-        QueryCase{"space_before_newline",
-                  Database({"beta 1.25"}, {"Chair 10 "}), "beta",
-                  kOnePriceStart + "Chair 10 0.000000\nt\n"},
-        QueryCase{"decimal_comma", Database({"beta 2"}, {"Chair 12,50"}),
-                  "beta", kOnePriceStart + "Chair 24.000000\nt\n"},
-        QueryCase{"bare_price", Database({"beta 1.25"}, {"10", "Chair"}),
-                  "beta", "sA\nB\n2\n12.500000\n0.000000\nt\n"},
-        QueryCase{
-            "special_prices",
-            Database({"beta 1.25"}, {"a 0x1p3", "b -INF", "c nan", "d -nan",
-                                     "e 1e400", "f -0", "g  +7e-1", "h \t5"}),
-            "beta",
-            "sA\nB\n8\na 10.000000\nb -inf\nc nan\nd -nan\ne inf\n"
-            "f -0.000000\ng  0.875000\nh 6.250000\nt\n"},
-        QueryCase{"single_precision_factors",
-                  Database({"a 0.9", "b 1.1", "c 2.5"}, {"x 100", "y 4"}), "a",
-                  "sA\nB\n2\nx 89.999998\ny 3.600000\nt\n"},
-        QueryCase{"factor_1_1", Database({"a 0.9", "b 1.1"}, {"x 100"}), "b",
-                  kOnePriceStart + "x 110.000002\nt\n"},
-        QueryCase{"factor_2_5", Database({"c 2.5"}, {"y 4"}), "c",
-                  kOnePriceStart + "y 10.000000\nt\n"},
-        QueryCase{"factor_beyond_float", Database({"a 1e300"}, {"x 1", "y 0"}),
-                  "a", "sA\nB\n2\nx inf\ny -nan\nt\n"},
-        QueryCase{"huge_product", Database({"a 2"}, {"x 1e300"}), "a",
-                  kOnePriceStart + "x " +
-                      "200000000000000010500952051040884049740893716221631830"
-                      "983170823102360491597781639157274275016089572808740888"
-                      "766576775635388504647072086115128958436957341396569677"
-                      "440185315160747566046758957618011873790646994159989016"
-                      "223807793528176014930548556028498915851757764011368567"
-                      "6231338944392773730918801080320.000000\nt\n"},
-        QueryCase{"factor_text_hex_and_blanks",
-                  Database({"a \t 0x1p-1"}, {"x 3"}), "a",
-                  kOnePriceStart + "x 1.500000\nt\n"},
-        QueryCase{"nul_bytes_sent_as_stored",
-                  "key\n1\nbeta 2\nA\0a\nB\n1\nCh\0air 10\0x\nt\0t\n"s, "beta",
-                  "sA\0a\nB\n1\nCh\0air 20.000000\nt\0t\n"s},
-        QueryCase{"last_line_without_newline",
-                  "key\n1\nbeta 2\nA\nB\n1\nChair 10", "beta",
-                  "sA\nB\n1\nChair 20.000000\n"}),
-    [](const ::testing::TestParamInfo<QueryCase>& info) {
-      return std::string(info.param.label);
-    });
+// A price line keeps everything up to its last space; the price after it is
+// read as the vectors say and written as "%f" writes it.
+TEST(QueryDatabaseTest, RepricesThePriceTheVectorsName) {
+  auto vectors = testing::ReadVectors("prices.tsv");
+  ASSERT_FALSE(vectors.empty());
+  for (const auto& v : vectors) {
+    const std::string& line = v[0];
+    SCOPED_TRACE(testing::Printable(line));
+    std::string kept = line.substr(0, line.size() - v[1].size());
+    char price[400];
+    std::snprintf(price, sizeof price, "%f",
+                  std::strtod(v[1].c_str(), nullptr));
+    std::string file = "key\n1\nf 1\nA\nB\n1\n" + line;
+    EXPECT_EQ(Query(file, "f").out, "sA\nB\n1\n" + kept + price + "\n");
+  }
+}
 
 // The price count line decides how many lines are repriced; it is sent as
 // stored either way.

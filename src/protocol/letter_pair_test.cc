@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "harness.h"
+#include "protocol/wire.h"
+#include "vectors.h"
 
 namespace talvenplan {
 namespace {
-
-using testing::EncodeLetterPairs;
 
 struct Decoded {
   bool complete;
@@ -54,6 +54,23 @@ TEST(LetterPairTest, AnyLettersDecodeModulo256) {
       ASSERT_EQ(got.bytes, std::string(1, static_cast<char>(b)))
           << b << " " << second;
     }
+  }
+}
+
+TEST(LetterPairTest, LinksAgreeWithTheVectors) {
+  auto vectors = testing::ReadVectors("links.tsv");
+  ASSERT_FALSE(vectors.empty());
+  for (const auto& v : vectors) {
+    EXPECT_EQ(OfferLinkQuery(v[0], v[1]), v[2]);
+    Decoded name = Decode(v[2].substr(kOfferKey.size()));
+    EXPECT_EQ(name.bytes, v[0]);
+    EXPECT_EQ(Decode(name.rest).bytes, v[1]);
+  }
+}
+
+TEST(OfferNameTest, FormAgreesWithTheVectors) {
+  for (const auto& v : testing::ReadVectors("offer_names.tsv")) {
+    EXPECT_EQ(IsOfferName(v[0]), v[1] == "yes") << v[0];
   }
 }
 

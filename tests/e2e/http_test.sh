@@ -1,36 +1,52 @@
 #!/usr/bin/env bash
-# End-to-end through HTTP: talvenplan.cgi served by lighttpd (server.sh), every
-# answer checked byte for byte, with its Content-Type.
-# Usage: http_test.sh DIR   (DIR as given to server.sh start)
+# End-to-end through HTTP: talvenplan.cgi served by a web server, every answer
+# checked byte for byte, with its Content-Type. Runs against any of the
+# fixtures: the lighttpd one (server.sh) and README's snippets served by
+# lighttpd, nginx with fcgiwrap and Apache (tests/servers/server.sh).
+# Usage: http_test.sh DIR   (DIR as given to the fixture's start)
+# DIR holds `port` (the program at /talvenplan.cgi) or `url`; the data
+# directory, TALVEN_ROOT, is DIR/data or the one `datadir` names. When DIR
+# holds `login` (USER:PASSWORD), commands are sent with it and the login
+# itself is checked: commands without it are refused and change nothing,
+# offer links stay public, and so does nothing under `workbench`.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$1
-port=$(cat "$dir/port") || exit 1
-url=http://127.0.0.1:$port/talvenplan.cgi
+if [ -f "$dir/url" ]; then
+  url=$(cat "$dir/url")
+else
+  url=http://127.0.0.1:$(cat "$dir/port")/talvenplan.cgi || exit 1
+fi
 data=$dir/data
+[ -f "$dir/datadir" ] && data=$(cat "$dir/datadir")
+login=()
+[ -f "$dir/login" ] && login=(-u "$(cat "$dir/login")")
 failures=0
 
-# post BODY: sends BODY as a command request.
+# post BODY: sends BODY as a command request, with the login if there is one.
 post() {
   printf '%s' "$1" >"$dir/request"
-  curl -s -D "$dir/headers" -o "$dir/body" --data-binary @"$dir/request" "$url"
+  curl -s "${login[@]}" -D "$dir/headers" -o "$dir/body" \
+    --data-binary @"$dir/request" "$url"
 }
-# open_link QUERY [curl options]: opens an offer link.
+# open_link QUERY [curl options]: opens an offer link, without the login.
 open_link() {
   local query=$1
   shift
   curl -s -D "$dir/headers" -o "$dir/body" "$@" "$url?$query"
 }
+fail() {
+  echo "FAIL $*"
+  failures=$((failures + 1))
+}
 # expect LABEL EXPECTED: the last answer's body and Content-Type.
 expect() {
   if ! printf '%s' "$2" | cmp -s - "$dir/body"; then
-    echo "FAIL $1"
+    fail "$1"
     echo "  expected: $(printf '%s' "$2" | od -An -c | head -c 400)"
     echo "  got:      $(od -An -c "$dir/body" | head -c 400)"
-    failures=$((failures + 1))
   elif ! grep -qi '^Content-type: text/html' "$dir/headers"; then
-    echo "FAIL $1: no Content-Type text/html"
-    failures=$((failures + 1))
+    fail "$1: no Content-Type text/html"
   else
     echo "ok   $1"
   fi
@@ -51,6 +67,16 @@ post "g${nl}$data${nl}k1 shop${nl}"
 expect "get after put" "s$prices"
 post "g${nl}$data${nl}k2 shop${nl}"
 expect "get, wrong key" "s!"
+# More than the 1 MiB nginx allows by default (it answers 413).
+big="k1${nl}1${nl}retail 1.0${nl}Big${nl}\"B\"${nl}71000${nl}$(seq -f 'Item %05g 12.50' 71000)${nl}"
+post "c${nl}$data${nl}k1 big${nl}"
+expect "create another" "s"
+post "p${nl}$data${nl}k1 big${nl}$big"
+expect "put of ${#big} bytes" "s"
+post "g${nl}$data${nl}k1 big${nl}"
+expect "get of ${#big} bytes" "s$big"
+post "r${nl}$data${nl}k1 big${nl}"
+expect "remove the big one" "s"
 post "q${nl}$data${nl}half shop${nl}"
 expect "query" "sTitle${nl}\"B\"${nl}2${nl}Chair 5.000000${nl}Table 49.750000${nl}end${nl}"
 post "q${nl}$data${nl}double shop${nl}"
@@ -73,22 +99,53 @@ name=$(cut -c2- "$dir/body")
 if [[ $(head -c1 "$dir/body") == s && $name =~ ^\.[A-Za-z0-9]{6}$ ]]; then
   echo "ok   store ($name)"
 else
-  echo "FAIL store: $(cat "$dir/body")"
-  failures=$((failures + 1))
+  fail "store: $(cat "$dir/body")"
 fi
 link=$("$here/../../scripts/offer-link" "$name" "$data")
 open_link "$link" -I
 if grep -qi '^Content-type: text/html' "$dir/headers" && [ -f "$data/$name" ]; then
   echo "ok   HEAD leaves the offer"
 else
-  echo "FAIL HEAD: offer file gone or no Content-Type"
-  failures=$((failures + 1))
+  fail "HEAD: offer file gone or no Content-Type"
 fi
 open_link "$link"
 expect "offer page" "$page"
-[ -e "$data/$name" ] && { echo "FAIL offer file still there"; failures=$((failures + 1)); }
+[ -e "$data/$name" ] && fail "offer file still there"
 open_link "$link"
 expect "offer page again" "error on server: can't open temp file"
+
+if [ ${#login[@]} -gt 0 ]; then
+  # status LABEL EXPECTED CURL-ARGS...: the HTTP status of one request.
+  status() {
+    local label=$1 expected=$2 got
+    shift 2
+    got=$(curl -s -o "$dir/body" -w '%{http_code}' "$@")
+    if [[ $got =~ ^($expected)$ ]]; then
+      echo "ok   $label: $got"
+    else
+      fail "$label: HTTP $got, expected $expected"
+    fi
+  }
+  printf 'c\n%s\nk1 nologin\n' "$data" >"$dir/request"
+  status "create without the login" 401 --data-binary @"$dir/request" "$url"
+  status "create with a wrong password" 401 -u "${login[1]%%:*}:wrong" \
+    --data-binary @"$dir/request" "$url"
+  # The method does not matter to the program: a GET with a body is a
+  # command too, and must not slip past the login.
+  status "create by GET without the login" "40[01]" -X GET \
+    --data-binary @"$dir/request" "$url"
+  # Only a query string that begins with the offer key makes a link.
+  status "create, the offer key later in the query" 401 \
+    --data-binary @"$dir/request" "$url?x&TALVENPLAN_FILE=ocz"
+  [ -e "$data/nologin" ] && fail "a command without the login created a file"
+  printf 's\n%s\nnobody asked' "$data" >"$dir/request"
+  status "store without the login" 401 --data-binary @"$dir/request" "$url"
+  offers=$(find "$data" -name '.*' -type f | wc -l)
+  [ "$offers" = 0 ] || fail "a store without the login left $offers offer file(s)"
+  workbench=$(cat "$dir/workbench")
+  status "workbench without the login" 401 "$workbench"
+  status "workbench with the login" 200 "${login[@]}" "${workbench}fixture.txt"
+fi
 
 echo "$failures failure(s)"
 [ "$failures" = 0 ]

@@ -1,0 +1,246 @@
+// The database file as the server reads it, and written back so that every
+// byte the person did not edit stays as it was.
+//
+// The server reads a database in line pieces of at most 59999 bytes, each
+// counted as a line: the key line, the factor count N (atoi), N factor
+// entries, header lines A and B, the price count M (atof, truncated), M price
+// lines, then trailing lines that it copies through unread. The reader cuts
+// the file the same way; a row keeps the bytes it was read from, and the
+// writer sends those bytes again for every row the person left alone.
+
+import { concat, encodingOf, isSeparator, latin1Text } from './bytes.js';
+import { atoi, priceCount, scanDouble } from './number.js';
+
+export const MAX_PIECE = 59999;
+
+// A line's ending: CR LF, LF, or none (the file's last line).
+function cutEnding(bytes) {
+  const n = bytes.length;
+  if (n && bytes[n - 1] === 0x0a) {
+    const cr = n > 1 && bytes[n - 2] === 0x0d;
+    return [bytes.subarray(0, n - (cr ? 2 : 1)), cr ? '\r\n' : '\n'];
+  }
+  return [bytes, ''];
+}
+
+// Characters an input field cannot show and give back unchanged.
+const UNSHOWABLE = /[\x00-\x08\x0a-\x1f\x7f]/;
+
+// The kinds of row and the text fields each holds.
+export const FIELDS = {
+  key: ['text'],
+  header: ['text'],
+  trailing: ['text'],
+  factor: ['name', 'value'],
+  price: ['description', 'price'],
+};
+
+function snapshot(row) {
+  return FIELDS[row.kind].map((f) => row[f]).join('\u0000');
+}
+
+// A new row, as the person adds it: it has no bytes of its own yet.
+export function newRow(kind, fields = {}) {
+  const row = { kind, orig: null, ending: '', base: null };
+  for (const f of FIELDS[kind]) row[f] = fields[f] ?? '';
+  if (kind === 'factor') row.sep = ' ';
+  if (kind === 'price') row.spaced = true;
+  return row;
+}
+
+export const isEdited = (row) => row.orig === null || snapshot(row) !== row.base;
+
+// Reads a database file. Returns the model the editor works on:
+//   { bytes, encoding, eol, key, factors, headerA, headerB, prices, trailing,
+//     factorCountRow, priceCountRow, readOnly, notes }
+// `readOnly` is null or the reason the file cannot be edited without losing
+// bytes; `notes` are things the person should know (a file that ends early).
+export function readDatabase(bytes) {
+  const encoding = encodingOf(bytes);
+  const crlf = bytes.indexOf(0x0a) > 0 && bytes[bytes.indexOf(0x0a) - 1] === 0x0d;
+  const db = {
+    bytes,
+    encoding,
+    eol: crlf ? '\r\n' : '\n',
+    factors: [],
+    prices: [],
+    trailing: [],
+    readOnly: null,
+    notes: [],
+  };
+  let at = 0;
+  let lineNo = 0;
+  let ended = null;  // the part the file ended before, if it ends early
+
+  // The next structured piece as a row of `kind`, or null at the end.
+  const next = (kind, what) => {
+    if (at >= bytes.length) {
+      ended = ended || what;
+      return null;
+    }
+    lineNo++;
+    const limit = Math.min(bytes.length, at + MAX_PIECE);
+    let end = bytes.indexOf(0x0a, at);
+    end = end < 0 || end >= limit ? limit : end + 1;
+    const orig = bytes.subarray(at, end);
+    at = end;
+    if (bytes[end - 1] !== 0x0a && end < bytes.length) {
+      db.readOnly = db.readOnly ||
+        `line ${lineNo} is longer than the ${MAX_PIECE.toLocaleString('en')} bytes ` +
+        'the server reads as one line, so the server splits it';
+    }
+    const [content, ending] = cutEnding(orig);
+    const row = { kind, orig, ending, content };
+    const text = encoding.decode(content);
+    if (UNSHOWABLE.test(text) && !db.readOnly) {
+      db.readOnly = `line ${lineNo} holds control bytes that the page cannot show`;
+    }
+    if (kind === 'factor') splitFactor(row, content, encoding);
+    else if (kind === 'price') splitPrice(row, content, encoding);
+    else row.text = text;
+    if (kind !== 'count') row.base = snapshot(row);
+    return row;
+  };
+
+  db.key = next('key', 'its key line') || newRow('key');
+  db.factorCountRow = next('count', 'its factor count');
+  const n = db.factorCountRow ? atoi(db.factorCountRow.content) : 0;
+  for (let i = 0; i < n; i++) {
+    const row = next('factor', 'its factors');
+    if (!row) break;
+    db.factors.push(row);
+  }
+  db.headerA = next('header', 'header line A') || newRow('header');
+  db.headerB = next('header', 'header line B') || newRow('header');
+  db.priceCountRow = next('count', 'its price count');
+  const m = db.priceCountRow ? priceCount(db.priceCountRow.content) : 0;
+  for (let i = 0; i < m; i++) {
+    const row = next('price', 'its price lines');
+    if (!row) break;
+    db.prices.push(row);
+  }
+  db.factorCount = Math.max(n, 0);
+  db.priceCount = Math.max(m, 0);
+
+  // Trailing lines are copied through whole, whatever their length.
+  while (at < bytes.length) {
+    lineNo++;
+    let end = bytes.indexOf(0x0a, at);
+    end = end < 0 ? bytes.length : end + 1;
+    const orig = bytes.subarray(at, end);
+    at = end;
+    const [content, ending] = cutEnding(orig);
+    const row = { kind: 'trailing', orig, ending, text: encoding.decode(content) };
+    row.base = snapshot(row);
+    if (UNSHOWABLE.test(row.text) && !db.readOnly) {
+      db.readOnly = `line ${lineNo} holds control bytes that the page cannot show`;
+    }
+    db.trailing.push(row);
+  }
+  if (ended) {
+    db.notes.push(`The file ends before ${ended}. Saving writes the missing lines.`);
+  }
+  return db;
+}
+
+// A factor entry: the server's name runs to the first separator byte, but a
+// byte from 0x80 up may be part of a letter, so the page cuts at the first
+// ASCII blank or control byte and warns where the server cuts sooner.
+function splitFactor(row, content, encoding) {
+  let cut = content.findIndex((b) => b <= 0x20);
+  if (cut < 0) cut = content.length;
+  row.name = encoding.decode(content.subarray(0, cut));
+  row.sep = cut < content.length ? String.fromCharCode(content[cut]) : '';
+  row.value = encoding.decode(content.subarray(cut + 1));
+  if (cut >= content.length) row.value = '';
+}
+
+// A price line: the price follows the last space; a line without one is a
+// price alone.
+function splitPrice(row, content, encoding) {
+  const space = content.lastIndexOf(0x20);
+  row.spaced = space >= 0;
+  row.description = encoding.decode(content.subarray(0, Math.max(space, 0)));
+  row.price = encoding.decode(content.subarray(space + 1));
+}
+
+// What the server reads from a factor entry line: the name up to the first
+// separator byte, the factor from the text after that byte.
+export function factorEntry(line) {
+  let cut = line.findIndex(isSeparator);
+  if (cut < 0) cut = line.length;
+  return { name: line.subarray(0, cut), factor: scanDouble(line.subarray(cut + 1)).value };
+}
+
+// The price text of a price line, as the server cuts it: what follows the
+// last space, or the whole line when it has none.
+export function priceText(line) {
+  return line.subarray(line.lastIndexOf(0x20) + 1);
+}
+
+// The bytes of one row: its own bytes where it is unchanged, else its fields
+// encoded in the file's encoding.
+function rowBytes(row, encoding) {
+  if (!isEdited(row)) return row.orig;
+  const enc = (text) => encoding.encode(text);
+  switch (row.kind) {
+    case 'factor': {
+      const sep = row.sep || ' ';
+      return concat([enc(row.name), enc(row.value === '' && !row.sep ? '' : sep), enc(row.value)]);
+    }
+    case 'price':
+      return row.spaced || row.description !== ''
+        ? concat([enc(row.description), enc(' '), enc(row.price)])
+        : enc(row.price);
+    default:
+      return enc(row.text);
+  }
+}
+
+function countRow(row, count, was, eol) {
+  if (row && count === was) return { bytes: row.orig, ending: null };
+  return { bytes: new TextEncoder().encode(String(count)), ending: row ? row.ending : eol };
+}
+
+// The file's bytes after the person's edits. The counts follow the rows;
+// a count line is rewritten only where its number changed.
+export function writeDatabase(db) {
+  // {bytes, ending}: ending null where `bytes` are a row's own, whole.
+  const parts = [];
+  const add = (row) => {
+    if (!isEdited(row)) parts.push({ bytes: row.orig, ending: null });
+    else parts.push({ bytes: rowBytes(row, db.encoding), ending: row.orig ? row.ending : db.eol });
+  };
+  add(db.key);
+  parts.push(countRow(db.factorCountRow, db.factors.length, db.factorCount, db.eol));
+  db.factors.forEach(add);
+  add(db.headerA);
+  add(db.headerB);
+  parts.push(countRow(db.priceCountRow, db.prices.length, db.priceCount, db.eol));
+  db.prices.forEach(add);
+  db.trailing.forEach(add);
+
+  // Every line but the file's last needs its line end: a row that was the
+  // last line, without one, and is not the last any more gets the file's.
+  const eol = latin1Bytes(db.eol);
+  const out = [];
+  parts.forEach((part, i) => {
+    const last = i === parts.length - 1;
+    out.push(part.bytes);
+    if (part.ending) out.push(latin1Bytes(part.ending));
+    else if (!last && (part.ending === '' || part.bytes[part.bytes.length - 1] !== 0x0a)) out.push(eol);
+  });
+  return concat(out);
+}
+
+function latin1Bytes(text) {
+  return Uint8Array.from(text, (c) => c.charCodeAt(0));
+}
+
+// For messages: a short quotation of bytes.
+export function quote(bytes, longest = 40) {
+  const text = latin1Text(bytes.subarray(0, longest))
+    .replace(/[\\"]/g, '\\$&')
+    .replace(/[^\x20-\x7e]/g, (c) => '\\x' + c.charCodeAt(0).toString(16).padStart(2, '0'));
+  return '"' + text + (bytes.length > longest ? '"...' : '"');
+}

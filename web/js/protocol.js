@@ -1,0 +1,168 @@
+// What the page and the server share on the wire: request bodies, the
+// checks that keep a request from arriving changed, answers, offer links,
+// and get's answer turned back into the database file. The same rules as
+// talvenplan-client's, read from the same protocol vectors in the tests.
+
+import { byteName, concat, isLineEnd, isSeparator, latin1Bytes, latin1Text } from './bytes.js';
+import { quote } from './format.js';
+
+const NL = 0x0a;
+const asBytes = (v) => (typeof v === 'string' ? new TextEncoder().encode(v) : v);
+
+// Request bodies: the letter, a newline, the directory, a newline, then the
+// command's fields. The key field carries the factor's name for a query.
+export function listBody(directory) {
+  return concat([latin1Bytes('l\n'), asBytes(directory), latin1Bytes('\n')]);
+}
+export function commandBody(letter, directory, key, name, text = new Uint8Array()) {
+  return concat([latin1Bytes(letter + '\n'), asBytes(directory), latin1Bytes('\n'), asBytes(key),
+    latin1Bytes(' '), asBytes(name), latin1Bytes('\n'), asBytes(text)]);
+}
+export function storeBody(directory, text) {
+  return concat([latin1Bytes('s\n'), asBytes(directory), latin1Bytes('\n'), asBytes(text)]);
+}
+
+// Checks of what a request carries. Each returns '' when the value passes,
+// else a sentence that says what is wrong.
+export function directoryProblem(directory) {
+  const bytes = asBytes(directory);
+  if (!bytes.length) return 'the directory is empty';
+  for (const b of bytes) {
+    if (isLineEnd(b)) return `the directory holds the byte ${byteName(b)}, which would end it early`;
+  }
+  return '';
+}
+
+// A database name, or a factor name for a query (`what` says which).
+export function nameProblem(name, what = 'name') {
+  const bytes = asBytes(name);
+  if (!bytes.length) return `the ${what} is empty`;
+  for (const b of bytes) {
+    if (isSeparator(b)) return `the ${what} holds the byte ${byteName(b)}, which would end it early`;
+  }
+  return '';
+}
+
+export function keyProblem(key) {
+  const bytes = asBytes(key);
+  if (!bytes.length) return 'the key is empty';
+  for (const b of bytes) {
+    if (b === 0x20) return 'a key cannot hold a space: it ends the key';
+    if (b < 0x20) return `the key holds the control byte ${byteName(b)}`;
+  }
+  if (bytes.length > 8) return 'a key has at most 8 bytes: the server compares no more of it';
+  if (bytes[0] >= 0x80) return 'a key cannot begin with a byte from 0x80 up: the server skips it';
+  if (bytes[bytes.length - 1] >= 0x80) {
+    return 'a key cannot end with a byte from 0x80 up: the server drops it from the stored key, so it would never match';
+  }
+  return '';
+}
+
+export function offerTextProblem(text) {
+  const bytes = asBytes(text);
+  if (!bytes.length) return 'the offer text is empty';
+  if (isSeparator(bytes[0])) {
+    return `the offer text begins with the byte ${byteName(bytes[0])}; the server drops blank, ` +
+      'control and non-ASCII bytes at the start of an offer';
+  }
+  return '';
+}
+
+// The stored key the server's key check compares for a file that begins
+// with `bytes`: at most 8 bytes, up to and including a newline, cut at a
+// NUL, separator bytes trimmed from its end. Null for an empty file.
+export function storedKey(bytes) {
+  if (!bytes.length) return null;
+  let piece = bytes.subarray(0, 8);
+  const nl = piece.indexOf(NL);
+  if (nl >= 0) piece = piece.subarray(0, nl + 1);
+  const nul = piece.indexOf(0);
+  if (nul >= 0) piece = piece.subarray(0, nul);
+  let size = piece.length;
+  while (size > 0 && isSeparator(piece[size - 1])) size--;
+  return piece.subarray(0, size);
+}
+
+// The key check: 'match', 'mismatch' or 'unreadable', and the stored key.
+export function keyCheck(file, requestKey) {
+  const stored = storedKey(file);
+  if (stored === null) return { outcome: 'unreadable', stored: new Uint8Array() };
+  const key = asBytes(requestKey);
+  const same = stored.length === key.length && stored.every((b, i) => b === key[i]);
+  return { outcome: same ? 'match' : 'mismatch', stored };
+}
+
+// A put text becomes the whole database; its first line is the new key line,
+// and the key it leaves must be one the page could send again.
+export function putTextProblem(text) {
+  const bytes = asBytes(text);
+  if (!bytes.length) {
+    return 'the text is empty: it would leave an empty database that could never be read or removed again';
+  }
+  const piece = bytes.subarray(0, 8);
+  if (piece.length === 8 && piece.indexOf(NL) < 0 && (piece.indexOf(0) >= 0 || isSeparator(piece[7]))) {
+    return "the key line's first 8 bytes end in a blank, control or non-ASCII byte or hold a NUL " +
+      'byte: the database could not be read back whole';
+  }
+  const key = storedKey(bytes);
+  const problem = keyProblem(key);
+  return problem ? `the key line leaves the key ${quote(key)}, which could not be sent again (${problem})` : '';
+}
+
+// An answer, its header already gone: 'done' with the payload, 'refused'
+// ("s!" alone), 'failed' with the server's message, or 'unexpected'.
+export function readAnswer(bytes) {
+  if (bytes.length === 2 && bytes[0] === 0x73 && bytes[1] === 0x21) return { status: 'refused', payload: new Uint8Array() };
+  if (bytes[0] === 0x73) return { status: 'done', payload: bytes.subarray(1) };
+  if (bytes[0] === 0x66 && bytes[1] === 0x73) return { status: 'failed', payload: bytes.subarray(2) };
+  return { status: 'unexpected', payload: bytes };
+}
+
+// The letter-pair encoding: each byte as 'a' plus its low four bits, then
+// 'a' plus its high four bits.
+export function encodeLetterPairs(bytes) {
+  let letters = '';
+  for (const b of asBytes(bytes)) letters += String.fromCharCode(97 + (b & 15), 97 + (b >> 4));
+  return letters;
+}
+export function offerLinkQuery(name, directory) {
+  return 'TALVENPLAN_FILE=' + encodeLetterPairs(name) + 'z' + encodeLetterPairs(directory) + 'z';
+}
+
+// The form of the names store makes: "." and six letters or digits.
+export const isOfferName = (bytes) => /^\.[A-Za-z0-9]{6}$/.test(latin1Text(asBytes(bytes)));
+
+// get's payload as the database file, for put to send back unchanged, or
+// null where that file cannot be told. get answers the stored key and a
+// newline, then the file from where the key check stopped reading: after a
+// stored key of 8 bytes that is the rest of the key line (often just its
+// newline), so the newline after the key is not the file's. A shorter key
+// followed by a blank line may come from a key line whose first 8 bytes
+// ended in blanks that the key check trimmed, and where that line ended is
+// lost.
+export function databaseFromGet(payload) {
+  const keyEnd = payload.indexOf(NL);
+  if (keyEnd === 8) return concat([payload.subarray(0, 8), payload.subarray(9)]);
+  if (keyEnd < 0) return payload;
+  let next = payload.subarray(keyEnd + 1);
+  const nl = next.indexOf(NL);
+  if (nl >= 0) next = next.subarray(0, nl);
+  return next.every(isSeparator) ? null : payload;
+}
+
+// get does not give back the blanks the key check trimmed from the end of a
+// short key line, a carriage return among them. Where the next line ends in
+// CR LF, the key line is taken to have ended so too: the file with that key
+// line, or null where the next line does not end so.
+export function crlfDatabaseFromGet(payload) {
+  const keyEnd = payload.indexOf(NL);
+  let rest;
+  if (keyEnd >= 0 && keyEnd < 7) rest = payload.subarray(keyEnd + 1);
+  // A key of 7 bytes and a CR fill the 8 bytes the key check reads: the key
+  // line's newline comes next.
+  else if (keyEnd === 7 && payload[8] === NL) rest = payload.subarray(9);
+  else return null;
+  const next = rest.indexOf(NL);
+  if (next < 1 || rest[next - 1] !== 0x0d) return null;
+  return concat([payload.subarray(0, keyEnd), latin1Bytes('\r\n'), rest]);
+}

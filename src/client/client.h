@@ -1,76 +1,34 @@
-// The pure logic of talvenplan-client: its arguments, the checks that keep a
-// request from losing bytes on the way, the request bodies, offer links, and
-// reading the program's answers. Nothing here does I/O.
+// The pure logic of talvenplan-client: the checks that keep a request from
+// losing bytes on the way, reading the program's answers, and turning get's
+// answer back into a file. Nothing here does I/O.
 #ifndef TALVENPLAN_CLIENT_CLIENT_H_
 #define TALVENPLAN_CLIENT_CLIENT_H_
 
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
-
-#include "protocol/letter_pair.h"
-#include "protocol/wire.h"
 
 namespace talvenplan::client {
 
 // The client's exit statuses.
 inline constexpr int kExitDone = 0;
-inline constexpr int kExitServerFailed = 1;  // "fs", or not an answer at all
+inline constexpr int kExitServerFailed = 1;  // "fs", or not a whole answer
 inline constexpr int kExitUsage = 2;    // bad arguments, local files, no server
 inline constexpr int kExitRefused = 3;  // "s!"
-
-using talvenplan::EncodeLetterPairs;
-using talvenplan::kHeader;
-using talvenplan::OfferLinkQuery;
-
-enum class Command {
-  kHelp,
-  kList,
-  kCreate,
-  kGet,
-  kPut,
-  kRemove,
-  kQuery,
-  kOffer,
-  kLink
-};
-
-struct Invocation {
-  Command command = Command::kHelp;
-  std::string url;                // --url, else TALVENPLAN_URL
-  std::string local;              // --local PATH: run the program directly
-  std::string output;             // get -o FILE
-  std::vector<std::string> args;  // the command's own arguments
-  std::string error;  // a usage problem; empty when the invocation is fine
-};
-
-// Reads the command line (without the program name). Options may stand
-// anywhere; "--" ends them. `env_url` is TALVENPLAN_URL, or null.
-Invocation ParseArguments(std::span<const char* const> args,
-                          const char* env_url);
-
-extern const char kUsage[];
+inline constexpr int kExitLogin = 4;    // HTTP 401: the server wants a login
 
 // Checks of what a request carries. Each returns an empty string when the
 // value passes, else a sentence that says what is wrong.
 std::string DirectoryProblem(std::string_view directory);
 // A database name, or a factor name for query (`what` names which).
 std::string NameProblem(std::string_view name, std::string_view what);
+// The name of a database to create: also not of the offer form, which an
+// offer link could show and delete without the key.
+std::string CreateNameProblem(std::string_view name);
 std::string KeyProblem(std::string_view key);
 std::string OfferTextProblem(std::string_view text);
 // A put text becomes the whole database; its first line is the new key line.
 std::string PutTextProblem(std::string_view text);
-
-// Request bodies.
-std::string ListBody(std::string_view directory);
-// create, get, put, remove and query: the key field carries the factor's
-// name for query.
-std::string CommandBody(char letter, std::string_view directory,
-                        std::string_view key, std::string_view name,
-                        std::string_view text = {});
-std::string StoreBody(std::string_view directory, std::string_view text);
 
 enum class Status {
   kDone,        // "s": the payload follows
@@ -94,13 +52,14 @@ Answer ReadProgramOutput(std::string_view output);
 std::string Quote(std::string_view bytes);
 
 // get's payload as a database file that put can send back unchanged. get
-// answers the stored key and a newline, and the key check reads at most 8
-// bytes of the key line: after a stored key of 8 bytes the rest of the key
-// line (often just its newline) follows, so the newline after the key is
-// not the file's and is dropped. A shorter stored key followed by a blank
-// line may be a key line whose first 8 bytes ended in blanks or a carriage
-// return that the key check trimmed: where that line ended cannot be told,
-// so there is no such file (nullopt).
+// answers the stored key and a newline, and the key check reads at most
+// kKeySize bytes of the key line: after a stored key of that size the rest
+// of the key line (often just its newline) follows, so the newline after the
+// key is not the file's and is dropped. A shorter stored key is a whole key
+// line when the factor count follows; else it may be the start of a longer
+// key line whose first bytes ended in blanks or a carriage return that the
+// key check trimmed: where that line ended cannot be told, so there is no
+// such file (nullopt).
 std::optional<std::string> DatabaseFromGet(std::string_view payload);
 
 }  // namespace talvenplan::client

@@ -2,129 +2,38 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <string>
 #include <vector>
 
-#include "protocol/letter_pair.h"
-#include "protocol/request.h"
+#include "client/commands.h"
+#include "client/transport.h"
+#include "vectors.h"
 
 namespace talvenplan::client {
 namespace {
 
-using namespace std::string_literals;
-
-// Decodes a query string made by OfferLinkQuery with the program's own
-// decoder: the offer file's name and the directory.
-std::pair<std::string, std::string> DecodeQuery(const std::string& query) {
-  const std::string key = "TALVENPLAN_FILE=";
-  EXPECT_EQ(query.substr(0, key.size()), key);
-  std::vector<char> buffer(query.size());
-  DecodedName name = DecodeLetterPairs(query.c_str() + key.size(), buffer);
-  EXPECT_TRUE(name.complete);
-  std::string first(buffer.data(), name.size);
-  DecodedName directory = DecodeLetterPairs(name.rest, buffer);
-  EXPECT_TRUE(directory.complete);
-  EXPECT_STREQ(directory.rest, "");
-  return {first, std::string(buffer.data(), directory.size)};
+std::string Check(const std::string& what, const std::string& value) {
+  if (what == "directory") return DirectoryProblem(value);
+  if (what == "name") return NameProblem(value, "name");
+  if (what == "factor") return NameProblem(value, "factor name");
+  if (what == "create_name") return CreateNameProblem(value);
+  if (what == "key") return KeyProblem(value);
+  if (what == "offer_text") return OfferTextProblem(value);
+  if (what == "put_text") return PutTextProblem(value);
+  ADD_FAILURE() << "no check for " << what;
+  return {};
 }
 
-TEST(LetterPairTest, EveryByteSurvivesTheProgramsDecoder) {
-  std::string all;
-  for (int value = 0; value < 256; ++value) {
-    char byte = static_cast<char>(value);
-    std::string name = {'a', byte, 'z'};
-    std::string directory = {byte, '/', 'd'};
-    auto [decoded_name, decoded_directory] =
-        DecodeQuery(OfferLinkQuery(name, directory));
-    EXPECT_EQ(decoded_name, name) << "byte " << value;
-    EXPECT_EQ(decoded_directory, directory) << "byte " << value;
-    all += byte;
-  }
-  auto [name, directory] = DecodeQuery(OfferLinkQuery(all, all));
-  EXPECT_EQ(name, all);
-  EXPECT_EQ(directory, all);
-}
-
-TEST(LetterPairTest, WritesLowBitsFirst) {
-  EXPECT_EQ(EncodeLetterPairs("abc"), "bgcgdg");
-  EXPECT_EQ(OfferLinkQuery("./", "/"), "TALVENPLAN_FILE=ocpczpcz");
-}
-
-// Every body the client builds, cut by the program's own parser, gives back
-// the fields the client put in.
-TEST(BodyTest, ProgramCutsTheFieldsTheClientMeant) {
-  struct Case {
-    std::string body;
-    char letter;
-    std::string directory, key, name, text;
-  } cases[] = {
-      {ListBody("/srv/a b"), 'l', "/srv/a b", "", "", ""},
-      {StoreBody("/srv/t", "<p>x\n\0y"s), 's', "/srv/t", "", "", "<p>x\n\0y"s},
-      {CommandBody('c', "/d", "k1", "shop"), 'c', "/d", "k1", "shop", ""},
-      {CommandBody('p', "/d", "A~!", "x.y", "\nk\n1\n"), 'p', "/d", "A~!",
-       "x.y", "\nk\n1\n"},
-      {CommandBody('q', "d", "half", "shop"), 'q', "d", "half", "shop", ""},
-  };
-  for (const Case& c : cases) {
-    std::string body = c.body;
-    Request request = CutRequest(body.data(), body.size());
-    EXPECT_EQ(request.letter, c.letter);
-    EXPECT_EQ(request.directory, c.directory) << c.body;
-    EXPECT_EQ(request.key, c.key) << c.body;
-    EXPECT_EQ(request.name, c.name) << c.body;
-    EXPECT_EQ(request.text, c.text) << c.body;
-  }
-}
-
-TEST(CheckTest, RejectsWhatTheProtocolWouldCutShort) {
-  struct Case {
-    const char* label;
-    std::string problem;
-    bool rejected;
-  } cases[] = {
-      {"directory", DirectoryProblem("/srv/talvenplan/shop 1"), false},
-      {"empty directory", DirectoryProblem(""), true},
-      {"directory with a newline", DirectoryProblem("/srv\n/x"), true},
-      {"directory with a tab", DirectoryProblem("/srv\t"), true},
-      {"directory with UTF-8", DirectoryProblem("/srv/h\xc3\xa4"), true},
-      {"name", NameProblem("prices.2024-1", "name"), false},
-      {"empty name", NameProblem("", "name"), true},
-      {"name with a space", NameProblem("a b", "name"), true},
-      {"name with a tab", NameProblem("a\tb", "name"), true},
-      {"name with UTF-8", NameProblem("h\xc3\xa4ndler", "name"), true},
-      {"key", KeyProblem("k1"), false},
-      {"key of 8 bytes", KeyProblem("ABCDEFGH"), false},
-      {"key with UTF-8 inside", KeyProblem("p\xc3\xa4ss"), false},
-      {"empty key", KeyProblem(""), true},
-      {"key with a space", KeyProblem("a b"), true},
-      {"key with a NUL", KeyProblem("a\0b"s), true},
-      {"key with a tab", KeyProblem("a\tb"), true},
-      {"key of 9 bytes", KeyProblem("ABCDEFGHI"), true},
-      {"key starting with UTF-8", KeyProblem("\xc3\xa4x"), true},
-      {"key ending with UTF-8", KeyProblem("x\xc3\xa4"), true},
-      {"offer", OfferTextProblem("<p>Dear customer</p>\n"), false},
-      {"empty offer", OfferTextProblem(""), true},
-      {"offer after a newline", OfferTextProblem("\n<p>"), true},
-      {"offer after a space", OfferTextProblem(" <p>"), true},
-      {"offer after a byte-order mark", OfferTextProblem("\xef\xbb\xbf<p>"),
-       true},
-      {"put text", PutTextProblem("k1\n0\n"), false},
-      {"put text with a long key line", PutTextProblem("ABCDEFGHIJ\n0\n"),
-       false},
-      {"put text with trailing blanks", PutTextProblem("k1 \t\n0\n"), false},
-      {"empty put text", PutTextProblem(""), true},
-      {"put text with an empty key line", PutTextProblem("\n0\n"), true},
-      {"put text with a key holding a space", PutTextProblem("a b\n0\n"), true},
-      {"put text whose key line has a blank at byte 8",
-       PutTextProblem("abcdefg xyz\n1\n"), true},
-      {"put text whose key line has a NUL in its first 8 bytes",
-       PutTextProblem(std::string_view("abc\0defghi\n1\n", 14)), true},
-      {"put text with an 8-byte key line", PutTextProblem("abcdefgh\n0\n"),
-       false},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(!c.problem.empty(), c.rejected) << c.label << ": " << c.problem;
+TEST(CheckTest, RefusesWhatTheProtocolWouldChange) {
+  auto vectors = testing::ReadVectors("client.tsv");
+  ASSERT_FALSE(vectors.empty());
+  for (const auto& vector : vectors) {
+    ASSERT_EQ(vector.size(), 3u);
+    const std::string& verdict = vector[2];
+    ASSERT_TRUE(verdict == "ok" || verdict == "refused") << verdict;
+    std::string problem = Check(vector[0], vector[1]);
+    EXPECT_EQ(problem.empty(), verdict == "ok")
+        << vector[0] << " " << Quote(vector[1]) << ": " << problem;
   }
 }
 
@@ -157,6 +66,7 @@ TEST(AnswerTest, ReadsTheStatusWords) {
 TEST(DatabaseFromGetTest, RejoinsAKeyLineTheKeyCheckCut) {
   // Up to 7 bytes the key line is read whole: the payload is the file.
   EXPECT_EQ(DatabaseFromGet("k1\n0\n"), "k1\n0\n");
+  EXPECT_EQ(DatabaseFromGet("k1\n 12\r\nx\n"), "k1\n 12\r\nx\n");
   // 8 bytes: the key line's own newline follows the one get adds.
   EXPECT_EQ(DatabaseFromGet("ABCDEFGH\n\n0\n"), "ABCDEFGH\n0\n");
   EXPECT_EQ(DatabaseFromGet("ABCDEFGH\nIJ\n0\n"), "ABCDEFGHIJ\n0\n");
@@ -165,33 +75,63 @@ TEST(DatabaseFromGetTest, RejoinsAKeyLineTheKeyCheckCut) {
   // and where it ended cannot be told.
   EXPECT_EQ(DatabaseFromGet("abcdefg\n\n1\r\n"), std::nullopt);
   EXPECT_EQ(DatabaseFromGet("shop1\n  \n1\n"), std::nullopt);
+  // Or the factor count follows a line the key check cut ('abcdefg xyz').
+  EXPECT_EQ(DatabaseFromGet("abcdefg\nxyz\n1\n"), std::nullopt);
 }
 
-Invocation Parse(std::vector<const char*> args, const char* env_url) {
-  return ParseArguments(args, env_url);
+TEST(OfferLinkTest, PutsTheOfferQueryFirst) {
+  std::string error;
+  EXPECT_EQ(OfferLink("http://h/t.cgi", "TALVENPLAN_FILE=ab", error),
+            "http://h/t.cgi?TALVENPLAN_FILE=ab");
+  // The program ignores what follows the directory, but sees an offer link
+  // only where the query string begins with the key.
+  EXPECT_EQ(
+      OfferLink("https://h:8/t.cgi?site=2#top", "TALVENPLAN_FILE=ab", error),
+      "https://h:8/t.cgi?TALVENPLAN_FILE=ab&site=2#top");
+  EXPECT_EQ(OfferLink("http://", "TALVENPLAN_FILE=ab", error), "");
+  EXPECT_NE(error, "");
+}
+
+Invocation Parse(std::vector<std::string> words, const char* env_url) {
+  static std::vector<std::string> kept;  // getopt may keep pointers
+  kept = std::move(words);
+  kept.insert(kept.begin(), "talvenplan-client");
+  std::vector<char*> argv;
+  for (std::string& word : kept) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  return ParseArguments(static_cast<int>(kept.size()), argv.data(), env_url);
 }
 
 TEST(ArgumentsTest, TakesOptionsAnywhere) {
-  Invocation get =
-      Parse({"get", "/d", "-o", "out", "shop", "--url", "u", "k"}, "ignored");
+  Invocation get = Parse(
+      {"get", "/d", "-o", "out", "shop", "--url", "u", "k", "-u", "ann:p:w"},
+      "ignored");
   EXPECT_EQ(get.error, "");
-  EXPECT_EQ(get.command, Command::kGet);
+  ASSERT_NE(get.command, nullptr);
+  EXPECT_EQ(get.command->name, "get");
   EXPECT_EQ(get.url, "u");
   EXPECT_EQ(get.output, "out");
+  EXPECT_EQ(get.login.user, "ann");
+  EXPECT_EQ(get.login.password, "p:w");
   EXPECT_EQ(get.args, (std::vector<std::string>{"/d", "shop", "k"}));
 
   Invocation put = Parse({"put", "--", "-d", "n", "k", "-"}, "http://x");
   EXPECT_EQ(put.error, "");
   EXPECT_EQ(put.url, "http://x");
+  EXPECT_EQ(put.login.user, std::nullopt);
   EXPECT_EQ(put.args, (std::vector<std::string>{"-d", "n", "k", "-"}));
 
+  EXPECT_EQ(Parse({"--user=ann", "list", "d"}, "u").login.password,
+            std::nullopt);
   EXPECT_EQ(Parse({"link", "n", "d"}, nullptr).error, "");
   EXPECT_EQ(Parse({"--local", "p", "list", "d"}, "u").url, "");
-  EXPECT_EQ(Parse({"--help"}, nullptr).command, Command::kHelp);
+  Invocation help = Parse({"--help"}, nullptr);
+  EXPECT_EQ(help.error, "");
+  EXPECT_EQ(help.command, nullptr);
 }
 
 TEST(ArgumentsTest, RefusesWhatItCannotRun) {
-  std::vector<const char*> bad[] = {
+  std::vector<std::string> bad[] = {
       {},
       {"fetch", "d"},
       {"list"},
@@ -200,11 +140,14 @@ TEST(ArgumentsTest, RefusesWhatItCannotRun) {
       {"list", "d", "-o", "f"},
       {"list", "d", "--url"},
       {"list", "d", "-x"},
+      {"list", "d", "--colour"},
       {"list", "d", "--url", "u", "--local", "p"},
+      {"list", "d", "--local", "p", "--user", "ann"},
+      {"list", "d", "--netrc-file", "/nonexistent/netrc"},
       // An empty value must not fall back to something else.
       {"get", "d", "n", "k", "-o", ""},
       {"list", "d", "--local", ""},
-      {"list", "d", "--url", ""},
+      {"list", "d", "--url="},
       // Help beside a command runs neither: a key "-h" is no success.
       {"remove", "d", "n", "-h"},
   };

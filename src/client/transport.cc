@@ -42,28 +42,32 @@ Fd MemoryFile() {
   return Fd(::fcntl(made.get(), F_DUPFD_CLOEXEC, 3));
 }
 
-std::string Errno(const std::string& what) {
-  return what + ": " + ::strerror(errno);
+Transfer NotRun(int error, const std::string& what) {
+  Transfer result;
+  result.fault = Fault::kNotReached;
+  result.code = error;
+  result.detail = what + ": " + ::strerror(error);
+  return result;
 }
 
 }  // namespace
 
-Transfer PostOverHttp(const std::string& url, std::string_view body) {
+Transfer PostOverHttp(const std::string& url, std::string_view body,
+                      const Login& login) {
   Transfer result;
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
                                                            curl_easy_cleanup);
   MemorySink sink;
-  if (!curl || sink.file == nullptr) {
-    result.problem = "can't set up an HTTP request";
-    return result;
-  }
   // The body is raw bytes, not a form; and a large one goes out at once,
   // without waiting for "100 Continue".
   std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(
       curl_slist_append(nullptr, "Content-Type: application/octet-stream"),
       curl_slist_free_all);
-  if (!headers || curl_slist_append(headers.get(), "Expect:") == nullptr) {
-    result.problem = "can't set up an HTTP request";
+  if (!curl || sink.file == nullptr || !headers ||
+      curl_slist_append(headers.get(), "Expect:") == nullptr) {
+    result.fault = Fault::kNotReached;
+    result.code = CURLE_OUT_OF_MEMORY;
+    result.detail = "can't set up an HTTP request: out of memory";
     return result;
   }
   char error[CURL_ERROR_SIZE] = "";
@@ -82,26 +86,78 @@ Transfer PostOverHttp(const std::string& url, std::string_view body) {
   // Give up on a server that sends nothing at all for two minutes.
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, 120L);
+  // A login from --user, else from the netrc file when it names the host.
+  curl_easy_setopt(handle, CURLOPT_NETRC,
+                   static_cast<long>(CURL_NETRC_OPTIONAL));
+  if (!login.netrc_file.empty()) {
+    curl_easy_setopt(handle, CURLOPT_NETRC_FILE, login.netrc_file.c_str());
+  }
+  if (login.user)
+    curl_easy_setopt(handle, CURLOPT_USERNAME, login.user->c_str());
+  if (login.password) {
+    curl_easy_setopt(handle, CURLOPT_PASSWORD, login.password->c_str());
+  }
 
   CURLcode code = curl_easy_perform(handle);
+  long status = 0;
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
   if (code != CURLE_OK) {
-    result.problem = "can't reach " + url + ": " +
-                     (error[0] != '\0' ? error : curl_easy_strerror(code));
+    // Once a response has begun, the request was delivered: what broke off
+    // is the answer, and the command may have been carried out.
+    result.fault = status != 0 || code == CURLE_PARTIAL_FILE
+                       ? Fault::kCutShort
+                       : Fault::kNotReached;
+    result.code = code;
+    result.detail = error[0] != '\0' ? error : curl_easy_strerror(code);
     return result;
   }
   if (::fflush(sink.file) != 0) {
-    result.problem = "out of memory for the answer";
+    result.fault = Fault::kCutShort;
+    result.code = CURLE_OUT_OF_MEMORY;
+    result.detail = "out of memory for the answer";
     return result;
   }
-  result.reached = true;
   result.answer.assign(sink.data, sink.size);
-  long status = 0;
-  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
   if (status != 200) {
-    result.problem =
-        "the web server answered with HTTP status " + std::to_string(status);
+    result.fault = Fault::kHttpStatus;
+    result.code = status;
   }
   return result;
+}
+
+std::string OfferLink(const std::string& url, const std::string& query,
+                      std::string& error) {
+  std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> link(curl_url(),
+                                                           curl_url_cleanup);
+  if (!link) {
+    error = curl_url_strerror(CURLUE_OUT_OF_MEMORY);
+    return {};
+  }
+  char* own = nullptr;
+  CURLUcode code = curl_url_set(link.get(), CURLUPART_URL, url.c_str(), 0);
+  if (code == CURLUE_OK) {
+    CURLUcode got = curl_url_get(link.get(), CURLUPART_QUERY, &own, 0);
+    if (got != CURLUE_OK && got != CURLUE_NO_QUERY) code = got;
+  }
+  std::unique_ptr<char, decltype(&curl_free)> kept(own, curl_free);
+  if (code == CURLUE_OK) {
+    code = curl_url_set(link.get(), CURLUPART_QUERY, query.c_str(), 0);
+  }
+  if (code == CURLUE_OK && kept) {
+    code = curl_url_set(link.get(), CURLUPART_QUERY, kept.get(),
+                        CURLU_APPENDQUERY);
+  }
+  char* text = nullptr;
+  if (code == CURLUE_OK) {
+    code = curl_url_get(link.get(), CURLUPART_URL, &text, 0);
+  }
+  if (code != CURLUE_OK) {
+    error = curl_url_strerror(code);
+    return {};
+  }
+  std::string made = text;
+  curl_free(text);
+  return made;
 }
 
 Transfer RunProgram(const std::string& path, std::string_view body,
@@ -111,8 +167,7 @@ Transfer RunProgram(const std::string& path, std::string_view body,
   Fd output = MemoryFile();
   if (!input || !output || !WriteAll(input.get(), body) ||
       ::lseek(input.get(), 0, SEEK_SET) != 0) {
-    result.problem = Errno("can't prepare the program's input");
-    return result;
+    return NotRun(errno, "can't prepare the program's input");
   }
 
   std::string length = "CONTENT_LENGTH=" + std::to_string(body.size());
@@ -130,38 +185,31 @@ Transfer RunProgram(const std::string& path, std::string_view body,
   pid_t pid = 0;
   int failed = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, env);
   posix_spawn_file_actions_destroy(&actions);
-  if (failed != 0) {
-    result.problem = "can't run " + path + ": " + ::strerror(failed);
-    return result;
-  }
+  if (failed != 0) return NotRun(failed, "can't run " + path);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) {
-      result.problem = Errno("can't wait for " + path);
-      return result;
-    }
+    if (errno != EINTR) return NotRun(errno, "can't wait for " + path);
   }
-  result.reached = true;
-  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) {
-    result.problem =
-        path + " was killed by signal " + std::to_string(WTERMSIG(status));
+    result.fault = Fault::kKilled;
+    result.code = WTERMSIG(status);
+  } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+    result.fault = Fault::kExited;
+    result.code = WEXITSTATUS(status);
   }
 
   char block[65536];
-  if (::lseek(output.get(), 0, SEEK_SET) != 0) {
-    result.problem = Errno("can't read the program's output");
-    return result;
+  long got = ::lseek(output.get(), 0, SEEK_SET);
+  while (got >= 0) {
+    got = ReadSome(output.get(), block, sizeof block);
+    if (got == 0) return result;
+    if (got > 0) result.answer.append(block, static_cast<std::size_t>(got));
   }
-  for (;;) {
-    long got = ReadSome(output.get(), block, sizeof block);
-    if (got < 0) {
-      result.problem = Errno("can't read the program's output");
-      break;
-    }
-    if (got == 0) break;
-    result.answer.append(block, static_cast<std::size_t>(got));
-  }
+  // The program ran, but what it answered is lost here.
+  result.fault = Fault::kCutShort;
+  result.code = errno;
+  result.detail =
+      std::string("can't read the program's output: ") + ::strerror(errno);
   return result;
 }
 

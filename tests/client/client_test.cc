@@ -1,22 +1,16 @@
 // Black-box tests: the built talvenplan-client against the built program,
 // run directly (--local) and served by lighttpd (the e2e fixture; those tests
 // are named Http/...).
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "client/run_client.h"
 #include "harness.h"
-
-extern char** environ;
 
 namespace talvenplan::client {
 namespace {
@@ -24,77 +18,6 @@ namespace {
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
-
-struct Outcome {
-  std::string out, err;
-  int status = -1;
-};
-
-std::string ReadBack(int fd) {
-  std::string content;
-  char block[65536];
-  ::lseek(fd, 0, SEEK_SET);
-  for (ssize_t got; (got = ::read(fd, block, sizeof block)) > 0;) {
-    content.append(block, static_cast<std::size_t>(got));
-  }
-  return content;
-}
-
-// Runs `argv` (searched in PATH) with `input` on standard input and exactly
-// the environment `env`.
-Outcome RunProgram(std::vector<std::string> argv, const std::string& input,
-                   std::vector<std::string> env) {
-  int in = ::memfd_create("in", MFD_CLOEXEC);
-  int out = ::memfd_create("out", MFD_CLOEXEC);
-  int err = ::memfd_create("err", MFD_CLOEXEC);
-  EXPECT_EQ(::write(in, input.data(), input.size()),
-            static_cast<ssize_t>(input.size()));
-  ::lseek(in, 0, SEEK_SET);
-  std::vector<char*> args, envp;
-  for (std::string& arg : argv) args.push_back(arg.data());
-  for (std::string& entry : env) envp.push_back(entry.data());
-  args.push_back(nullptr);
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in, 0);
-  posix_spawn_file_actions_adddup2(&actions, out, 1);
-  posix_spawn_file_actions_adddup2(&actions, err, 2);
-  pid_t pid = 0;
-  Outcome run;
-  if (::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(),
-                     envp.data()) == 0) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  run.out = ReadBack(out);
-  run.err = ReadBack(err);
-  ::close(in);
-  ::close(out);
-  ::close(err);
-  return run;
-}
-
-Outcome RunClient(std::vector<std::string> args, const std::string& input = "",
-                  std::vector<std::string> env = {}) {
-  args.insert(args.begin(), TALVENPLAN_CLIENT);
-  return RunProgram(args, input, env);
-}
-
-void ExpectDone(const Outcome& run, const std::string& out) {
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, out);
-  EXPECT_EQ(run.err, "");
-}
-
-void ExpectFailure(const Outcome& run, int status, const std::string& message) {
-  EXPECT_EQ(run.status, status) << run.err;
-  EXPECT_EQ(run.out, "");
-  EXPECT_NE(run.err.find(message), std::string::npos)
-      << "\"" << message << "\" not in: " << run.err;
-}
 
 const std::string kPrices =
     "k1\n2\nretail 1.0\nhalf 0.5\nTitle\n\"B\"\n2\nChair 10\nTable 99.5\nend\n";
@@ -221,6 +144,32 @@ TEST_P(ClientTest, OfferIsShownOnceThroughItsLink) {
   EXPECT_EQ(OpenLink(offer.out), "error on server: can't open temp file");
 }
 
+// The server creates no database named like an offer file, which an offer
+// link could show and delete without the key; one already there is still
+// put and removed with its key.
+TEST_P(ClientTest, OfferFormNamesArePutAndRemovedButNotCreated) {
+  ExpectFailure(Client({"create", dir_, ".dbAB12", "k1"}), 2,
+                "has the form of an offer file");
+  WriteFile(dir_ + "/.dbAB12", "k1\n0\n0\n\"\"\n0\n0\n0\n");
+  ExpectDone(Client({"put", dir_, ".dbAB12", "k1"}, kPrices), "");
+  EXPECT_EQ(ReadFile(dir_ + "/.dbAB12"), kPrices);
+  ExpectDone(Client({"remove", dir_, ".dbAB12", "k1"}), "");
+  EXPECT_TRUE(testing::ListNames(dir_).empty());
+}
+
+// A key line with a blank at its 8th byte: the key check trims it, and get's
+// answer reads as the key line "abcdefg" and a second line "xyz". get -o says
+// so and writes nothing.
+TEST_P(ClientTest, GetToFileRefusesAKeyLineItCannotGiveBack) {
+  WriteFile(dir_ + "/shop", "abcdefg xyz\n1\nhalf 0.5\nA\nB\n0\n");
+  ExpectFailure(
+      Client({"get", dir_, "shop", "abcdefg", "-o", local_.Path("copy")}), 2,
+      "cannot give this database back whole");
+  EXPECT_FALSE(testing::Exists(local_.Path("copy")));
+  ExpectDone(Client({"get", dir_, "shop", "abcdefg"}),
+             "abcdefg\nxyz\n1\nhalf 0.5\nA\nB\n0\n");
+}
+
 TEST_P(ClientTest, ServerFailureIsStatusOne) {
   ExpectFailure(Client({"list", "/nonexistent/talvenplan"}), 1,
                 "the server failed: can't change directory on server");
@@ -246,6 +195,7 @@ TEST(ClientRejectionTest, RefusesWhatTheProtocolCannotCarry) {
       {{"list", "/srv/h\xc3\xa4"}, "", "would end it early"},
       {{"create", "/d", "my shop", "k1"}, "", "the name holds the byte 0x20"},
       {{"create", "/d", "shop", "k 1"}, "", "cannot hold a space"},
+      {{"create", "/d", ".aB3xY9", "k1"}, "", "the form of an offer file"},
       {{"get", "/d", "shop", ""}, "", "the key is empty"},
       {{"get", "/d", "shop", "ABCDEFGHI"}, "", "at most 8 bytes"},
       {{"query", "/d", "shop", "x\ty"}, "", "factor name holds"},
@@ -269,9 +219,18 @@ TEST(ClientExitTest, UsageAndConnectionErrorsAreStatusTwo) {
                 2, "can't reach");
   ExpectFailure(RunClient({"--local", "/nonexistent/x.cgi", "list", "/d"}), 2,
                 "can't run");
+}
+
+// README shows --help whole, so the two cannot drift apart.
+TEST(ClientHelpTest, ReadmeShowsTheHelpText) {
   Outcome help = RunClient({"--help"});
-  EXPECT_EQ(help.status, 0);
+  ExpectDone(help, help.out);
   EXPECT_NE(help.out.find("Exit status:"), std::string::npos);
+  std::string readme = ReadFile(TALVENPLAN_README);
+  EXPECT_NE(
+      readme.find("```text\n$ talvenplan-client --help\n" + help.out + "```\n"),
+      std::string::npos)
+      << help.out;
 }
 
 TEST(ClientExitTest, LocalProgramMustAnswerWithTheHeader) {

@@ -1,0 +1,546 @@
+#include "client/commands.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <getopt.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <optional>
+
+#include "client/client.h"
+#include "client/login.h"
+#include "io/fd.h"
+#include "protocol/letter_pair.h"
+#include "protocol/request.h"
+#include "protocol/wire.h"
+
+namespace talvenplan::client {
+namespace {
+
+// Messages in the manner of warnx(3) and warn(3).
+void Warnx(std::string_view message) {
+  std::string line = "talvenplan-client: ";
+  line += message;
+  line += '\n';
+  static_cast<void>(WriteAll(2, line));
+}
+
+void Warn(std::string_view message) {
+  Warnx(std::string(message) + ": " + ::strerror(errno));
+}
+
+int Reject(std::string_view problem) {
+  Warnx(problem);
+  return kExitUsage;
+}
+
+int Print(std::string_view bytes) {
+  if (WriteAll(1, bytes)) return kExitDone;
+  Warn("can't write standard output");
+  return kExitUsage;
+}
+
+// Reads the file `name` whole, or standard input for "-" or no name.
+bool ReadInput(std::string_view name, std::string& text) {
+  Fd file;
+  int fd = 0;
+  if (!name.empty() && name != "-") {
+    file = Fd(::open(std::string(name).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file) {
+      Warn("can't open " + std::string(name));
+      return false;
+    }
+    fd = file.get();
+  }
+  char block[65536];
+  for (;;) {
+    long got = ReadSome(fd, block, sizeof block);
+    if (got == 0) return true;
+    if (got < 0) {
+      Warn("can't read " + std::string(fd == 0 ? "standard input" : name));
+      return false;
+    }
+    text.append(block, static_cast<std::size_t>(got));
+  }
+}
+
+int WriteFile(const std::string& path, std::string_view content) {
+  Fd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!file || !WriteAll(file.get(), content) || !file.Close()) {
+    Warn("can't write " + path);
+    return kExitUsage;
+  }
+  return kExitDone;
+}
+
+// Sends `body` over HTTP, asking for the password first when --user named
+// a user alone.
+Transfer Post(const Invocation& invocation, const std::string& body) {
+  Login login = invocation.login;
+  if (login.user && !login.password) {
+    login.password =
+        AskPassword("Enter host password for user '" + *login.user + "':");
+    if (!login.password) {
+      Transfer failed;
+      failed.fault = Fault::kNotReached;
+      failed.detail =
+          "can't ask for the password of " + Quote(*login.user) +
+          " on the terminal: " + (errno != 0 ? ::strerror(errno) : "no input");
+      return failed;
+    }
+  }
+  return PostOverHttp(invocation.url, body, login);
+}
+
+// Says what went wrong with a transfer and returns its exit status, or
+// returns kExitDone when the answer arrived whole.
+int TransferStatus(const Invocation& invocation, const Transfer& transfer,
+                   const Answer& answer) {
+  const std::string& program = invocation.local;
+  const std::string code = std::to_string(transfer.code);
+  switch (transfer.fault) {
+    case Fault::kNone:
+      return kExitDone;
+    case Fault::kNotReached:
+      if (!program.empty() || transfer.code == 0) {
+        return Reject(transfer.detail);
+      }
+      return Reject("can't reach " + invocation.url + ": " + transfer.detail +
+                    " (curl error " + code + ")");
+    case Fault::kHttpStatus:
+      if (transfer.code == 401) {
+        Warnx(invocation.login.user
+                  ? "the server did not accept the login of " +
+                        Quote(*invocation.login.user) + " (HTTP status 401)"
+                  : "the server asks for a login: use --user or ~/.netrc");
+        return kExitLogin;
+      }
+      Warnx(invocation.url + " answered with HTTP status " + code +
+            ", not with the program's answer");
+      return kExitServerFailed;
+    case Fault::kCutShort:
+      Warnx("the answer was cut short: " + transfer.detail +
+            (program.empty() ? " (curl error " + code + ")" : "") +
+            "; the command may have been carried out or not");
+      return kExitServerFailed;
+    case Fault::kKilled:
+      Warnx(program + " was killed by signal " + code + " (" +
+            ::strsignal(static_cast<int>(transfer.code)) + ")" +
+            (transfer.answer.empty() ? " before it answered"
+                                     : ": its answer may be cut short"));
+      return kExitServerFailed;
+    case Fault::kExited:
+      // A failure ("fs") ends the program with status 1: that is its
+      // answer, read as any other.
+      if (answer.status == Status::kFailed) return kExitDone;
+      Warnx(program + " exited with status " + code +
+            (transfer.answer.empty() ? " without an answer"
+                                     : ": its answer may be cut short"));
+      return kExitServerFailed;
+  }
+  return kExitServerFailed;
+}
+
+// Sends `body` and reads the answer: on "s" the payload is left in `payload`
+// and the result is kExitDone; otherwise what happened is said on standard
+// error (`refusal` says what "s!" means here) and its exit status returned.
+int Exchange(const Invocation& invocation, const std::string& body,
+             const std::string& refusal, std::string& payload) {
+  // The program takes body lengths that fit a signed 32-bit integer.
+  if (body.size() >= INT32_MAX) return Reject("the request is too big");
+  bool local = !invocation.local.empty();
+  Transfer transfer =
+      local ? RunProgram(invocation.local, body, ::getenv("TALVEN_ROOT"))
+            : Post(invocation, body);
+  Answer answer =
+      local ? ReadProgramOutput(transfer.answer) : ReadAnswer(transfer.answer);
+  if (int status = TransferStatus(invocation, transfer, answer);
+      status != kExitDone) {
+    return status;
+  }
+  switch (answer.status) {
+    case Status::kDone:
+      payload.assign(answer.text);
+      return kExitDone;
+    case Status::kRefused:
+      Warnx("refused: " + refusal);
+      return kExitRefused;
+    case Status::kFailed:
+      Warnx("the server failed: " + std::string(answer.text));
+      return kExitServerFailed;
+    case Status::kUnexpected:
+      break;
+  }
+  if (local && !transfer.answer.starts_with(kHeader)) {
+    Warnx(invocation.local + " does not answer as talvenplan.cgi: its output " +
+          (transfer.answer.empty() ? "is empty"
+                                   : "begins " + Quote(answer.text)));
+  } else if (answer.text.empty()) {
+    Warnx("the server sent an empty answer");
+  } else {
+    Warnx("the server's answer is not one of talvenplan.cgi's: " +
+          Quote(answer.text));
+  }
+  return kExitServerFailed;
+}
+
+// The checks shared by get, put and remove.
+std::string DatabaseProblem(const Invocation& invocation) {
+  std::string problem = DirectoryProblem(invocation.args[0]);
+  if (problem.empty()) problem = NameProblem(invocation.args[1], "name");
+  if (problem.empty()) problem = KeyProblem(invocation.args[2]);
+  return problem;
+}
+
+int RunList(const Invocation& invocation) {
+  const std::string& directory = invocation.args[0];
+  if (std::string problem = DirectoryProblem(directory); !problem.empty()) {
+    return Reject(problem);
+  }
+  std::string payload;
+  int status =
+      Exchange(invocation, BuildBody('l', directory),
+               "the server would not list " + Quote(directory), payload);
+  return status == kExitDone ? Print(payload) : status;
+}
+
+int RunCreate(const Invocation& invocation) {
+  const std::string& directory = invocation.args[0];
+  const std::string& name = invocation.args[1];
+  std::string problem = DirectoryProblem(directory);
+  if (problem.empty()) problem = CreateNameProblem(name);
+  if (problem.empty()) problem = KeyProblem(invocation.args[2]);
+  if (!problem.empty()) return Reject(problem);
+  std::string payload;
+  return Exchange(
+      invocation, BuildBody('c', directory, invocation.args[2], name),
+      Quote(name) + " already exists in " + Quote(directory), payload);
+}
+
+int RunGet(const Invocation& invocation) {
+  if (std::string problem = DatabaseProblem(invocation); !problem.empty()) {
+    return Reject(problem);
+  }
+  const std::string& directory = invocation.args[0];
+  const std::string& name = invocation.args[1];
+  const std::string& key = invocation.args[2];
+  std::string payload;
+  int status =
+      Exchange(invocation, BuildBody('g', directory, key, name),
+               "there is no database " + Quote(name) + " in " +
+                   Quote(directory) + ", or " + Quote(key) + " is not its key",
+               payload);
+  if (status != kExitDone) return status;
+  if (invocation.output.empty()) return Print(payload);
+  std::optional<std::string> file = DatabaseFromGet(payload);
+  if (!file) {
+    return Reject(
+        "the key line of " + Quote(name) +
+        " ends in blanks or a carriage return within its first 8 bytes, and "
+        "the server trims them: get cannot give this database back whole, "
+        "so no file was written (get it without -o to see the answer)");
+  }
+  return WriteFile(invocation.output, *file);
+}
+
+int RunPut(const Invocation& invocation) {
+  if (std::string problem = DatabaseProblem(invocation); !problem.empty()) {
+    return Reject(problem);
+  }
+  const std::string& name = invocation.args[1];
+  const std::string& key = invocation.args[2];
+  std::string text;
+  if (!ReadInput(invocation.args.size() > 3 ? invocation.args[3] : "", text)) {
+    return kExitUsage;
+  }
+  if (std::string problem = PutTextProblem(text); !problem.empty()) {
+    return Reject(problem);
+  }
+  std::string payload;
+  int status =
+      Exchange(invocation, BuildBody('p', invocation.args[0], key, name, text),
+               Quote(key) + " is not the key of " + Quote(name), payload);
+  if (status == kExitDone && name.starts_with("DEMO_")) {
+    Warnx(
+        "note: the server never changes databases whose names begin with "
+        "DEMO_, so " +
+        Quote(name) + " is as it was");
+  }
+  return status;
+}
+
+int RunRemove(const Invocation& invocation) {
+  if (std::string problem = DatabaseProblem(invocation); !problem.empty()) {
+    return Reject(problem);
+  }
+  const std::string& name = invocation.args[1];
+  const std::string& key = invocation.args[2];
+  std::string payload;
+  return Exchange(invocation, BuildBody('r', invocation.args[0], key, name),
+                  Quote(key) + " is not the key of " + Quote(name), payload);
+}
+
+int RunQuery(const Invocation& invocation) {
+  const std::string& directory = invocation.args[0];
+  const std::string& name = invocation.args[1];
+  const std::string& factor = invocation.args[2];
+  std::string problem = DirectoryProblem(directory);
+  if (problem.empty()) problem = NameProblem(name, "name");
+  if (problem.empty()) problem = NameProblem(factor, "factor name");
+  if (!problem.empty()) return Reject(problem);
+  std::string payload;
+  // The key field carries the factor's name.
+  int status =
+      Exchange(invocation, BuildBody('q', directory, factor, name),
+               "there is no database " + Quote(name) + " in " +
+                   Quote(directory) + ", or it has no factor " + Quote(factor),
+               payload);
+  return status == kExitDone ? Print(payload) : status;
+}
+
+int RunOffer(const Invocation& invocation) {
+  const std::string& directory = invocation.args[0];
+  if (std::string problem = DirectoryProblem(directory); !problem.empty()) {
+    return Reject(problem);
+  }
+  std::string error;
+  // Nothing is staged for a link that could not be made.
+  if (invocation.local.empty() &&
+      OfferLink(invocation.url, "", error).empty()) {
+    return Reject("can't make links on " + invocation.url + ": " + error);
+  }
+  std::string text;
+  if (!ReadInput(invocation.args.size() > 1 ? invocation.args[1] : "", text)) {
+    return kExitUsage;
+  }
+  if (std::string problem = OfferTextProblem(text); !problem.empty()) {
+    return Reject(problem);
+  }
+  std::string name;
+  int status = Exchange(invocation, BuildBody('s', directory, {}, {}, text),
+                        "the server would not store the offer", name);
+  if (status != kExitDone) return status;
+  if (!IsOfferName(name)) {
+    Warnx("the server's answer is not an offer file name: " + Quote(name));
+    return kExitServerFailed;
+  }
+  std::string query = OfferLinkQuery(name, directory);
+  if (!invocation.local.empty()) return Print(query + "\n");
+  return Print(OfferLink(invocation.url, query, error) + "\n");
+}
+
+int RunLink(const Invocation& invocation) {
+  const std::string& name = invocation.args[0];
+  const std::string& directory = invocation.args[1];
+  if (name.empty() || directory.empty()) {
+    return Reject("the offer file name and the directory must not be empty");
+  }
+  return Print(OfferLinkQuery(name, directory) + "\n");
+}
+
+constexpr Command kCommands[] = {
+    {"list", 1, 1, true, "DIR", "list the databases in the directory DIR",
+     RunList},
+    {"create", 3, 3, true, "DIR NAME KEY",
+     "create the database NAME, guarded by KEY", RunCreate},
+    {"get", 3, 3, true, "DIR NAME KEY [-o FILE]",
+     "print the database, or write it to FILE\n"
+     "as a file that put can send back",
+     RunGet},
+    {"put", 3, 4, true, "DIR NAME KEY [FILE|-]",
+     "replace the database with FILE or\n"
+     "standard input; its first line is the key",
+     RunPut},
+    {"remove", 3, 3, true, "DIR NAME KEY", "remove the database", RunRemove},
+    {"query", 3, 3, true, "DIR NAME FACTOR",
+     "print the price section, every price\n"
+     "multiplied by the database's FACTOR",
+     RunQuery},
+    {"offer", 1, 2, true, "DIR [FILE|-]",
+     "stage an offer text (HTML) and print the\n"
+     "link that shows it once",
+     RunOffer},
+    {"link", 2, 2, false, "NAME DIR",
+     "print the query string of the offer link\n"
+     "for the offer file NAME in DIR",
+     RunLink},
+};
+
+const char kOptionsAndStatuses[] =
+    "\n"
+    "Options:\n"
+    "  --url URL        the program's URL, for example\n"
+    "                   https://shop.example/cgi-bin/talvenplan.cgi\n"
+    "                   (default: the environment variable TALVENPLAN_URL)\n"
+    "  --local PATH     run the program PATH directly, as a web server would;\n"
+    "                   only TALVEN_ROOT is passed on from the environment.\n"
+    "                   offer then prints the link's query string only.\n"
+    "  -u, --user USER[:PASSWORD]\n"
+    "                   log in to the web server as USER; without a\n"
+    "                   password, ask for it on the terminal\n"
+    "  --netrc-file FILE\n"
+    "                   take logins from FILE instead of ~/.netrc\n"
+    "  -o, --output FILE\n"
+    "                   get: write the database to FILE\n"
+    "  -h, --help       print this help\n"
+    "\n"
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  the server failed (its message is printed), or no whole answer\n"
+    "     came: an HTTP status other than 200, an answer cut short, or the\n"
+    "     program killed by a signal or ended with a status other than 0\n"
+    "  2  usage error, an argument the protocol cannot carry, a local file\n"
+    "     error, a database get -o cannot give back whole, or the server\n"
+    "     could not be reached or run\n"
+    "  3  refused: no such database, wrong key, unknown factor, or the\n"
+    "     name is already taken\n"
+    "  4  the server asks for a login (HTTP status 401) or refused the one\n"
+    "     given: use --user or ~/.netrc\n";
+
+// Long options without a short form.
+enum { kUrl = 256, kLocal, kNetrcFile };
+
+const option kOptions[] = {
+    {"url", required_argument, nullptr, kUrl},
+    {"local", required_argument, nullptr, kLocal},
+    {"user", required_argument, nullptr, 'u'},
+    {"netrc-file", required_argument, nullptr, kNetrcFile},
+    {"output", required_argument, nullptr, 'o'},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+}  // namespace
+
+std::span<const Command> Commands() { return kCommands; }
+
+std::string Usage() {
+  constexpr std::size_t kColumn = 30;
+  std::string text =
+      "usage: talvenplan-client [OPTIONS] COMMAND ARGUMENTS\n\nCommands:\n";
+  for (const Command& command : kCommands) {
+    std::string line =
+        "  " + std::string(command.name) + " " + std::string(command.usage);
+    line.resize(kColumn - 2, ' ');
+    text += line + "  ";
+    for (char c : command.does) {
+      text += c;
+      if (c == '\n') text += std::string(kColumn, ' ');
+    }
+    text += '\n';
+  }
+  return text + kOptionsAndStatuses;
+}
+
+Invocation ParseArguments(int argc, char** argv, const char* env_url) {
+  Invocation result;
+  bool named_url = false;
+  bool help = false;
+  ::opterr = 0;  // messages of our own, with the hint to --help
+  ::optind = 0;  // start afresh, as every call reads a new command line
+  for (int c;
+       (c = ::getopt_long(argc, argv, ":hu:o:", kOptions, nullptr)) != -1;) {
+    std::string name = ::optopt > 0 && ::optopt < 256
+                           ? std::string("-") + static_cast<char>(::optopt)
+                           : std::string(argv[::optind - 1]);
+    if (c == '?') {
+      result.error = "unknown option " + name;
+      return result;
+    }
+    if (c == ':') {
+      result.error = name + " needs a value";
+      return result;
+    }
+    if (c == 'h') {
+      help = true;
+      continue;
+    }
+    std::string value = ::optarg;
+    if (value.empty()) {
+      result.error =
+          std::string(argv[::optind - 1]) + " needs a value, not an empty one";
+      return result;
+    }
+    switch (c) {
+      case kUrl:
+        result.url = value;
+        named_url = true;
+        break;
+      case kLocal:
+        result.local = value;
+        break;
+      case 'o':
+        result.output = value;
+        break;
+      case kNetrcFile:
+        result.login.netrc_file = value;
+        break;
+      case 'u':
+        // As curl reads it: the user up to the first colon, the password
+        // after it.
+        if (std::size_t colon = value.find(':'); colon != std::string::npos) {
+          result.login.password = value.substr(colon + 1);
+          value.resize(colon);
+        }
+        result.login.user = value;
+        break;
+    }
+  }
+  std::vector<std::string_view> words;
+  for (int i = ::optind; i < argc; ++i) words.push_back(argv[i]);
+  if (help) {
+    // A help request that also names a command runs neither: a key or name
+    // "-h" must not look like a success.
+    if (!words.empty()) {
+      result.error =
+          "--help stands alone (put -- before arguments that begin with -)";
+    }
+    return result;
+  }
+  if (words.empty()) {
+    result.error = "no command given";
+    return result;
+  }
+  for (const Command& command : kCommands) {
+    if (command.name == words[0]) result.command = &command;
+  }
+  if (result.command == nullptr) {
+    result.error = "unknown command " + std::string(words[0]);
+    return result;
+  }
+  const Command& command = *result.command;
+  result.args.assign(words.begin() + 1, words.end());
+  if (result.args.size() < command.least || result.args.size() > command.most) {
+    result.error = "wrong number of arguments for " + std::string(command.name);
+  } else if (!result.output.empty() && command.run != RunGet) {
+    result.error = "-o is for get only";
+  } else if (named_url && !result.local.empty()) {
+    result.error = "give either --url or --local, not both";
+  } else if (!result.local.empty() &&
+             (result.login.user || !result.login.netrc_file.empty())) {
+    result.error =
+        "--user and --netrc-file log in to a web server, not --local";
+  } else if (!result.login.netrc_file.empty() &&
+             ::access(result.login.netrc_file.c_str(), R_OK) != 0) {
+    result.error =
+        "can't read " + result.login.netrc_file + ": " + ::strerror(errno);
+  } else if (command.sends && result.url.empty() && result.local.empty()) {
+    if (env_url != nullptr && *env_url != '\0') {
+      result.url = env_url;
+    } else {
+      result.error =
+          "no server: give --url URL, set TALVENPLAN_URL, or use --local PATH";
+    }
+  }
+  return result;
+}
+
+int Run(const Invocation& invocation) {
+  if (invocation.command == nullptr) return Print(Usage());
+  return invocation.command->run(invocation);
+}
+
+}  // namespace talvenplan::client

@@ -630,7 +630,9 @@ async function start() {
     event.preventDefault();
     const name = utf8($('create-name').value);
     const key = utf8($('create-key').value);
-    const problem = directoryProblem(state.directory) || nameProblem(name) || keyProblem(key);
+    const problem = directoryProblem(state.directory) || nameProblem(name) ||
+      (isOfferName(name) ? 'names of a full stop and six letters or digits belong to offers' : '') ||
+      keyProblem(key);
     $('create-problem').textContent = problem ? 'Not created: ' + problem + '.' : '';
     if (problem) return;
     const outcome = await send(state.program, commandBody('c', state.directory, key, name));

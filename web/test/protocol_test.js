@@ -40,6 +40,7 @@ test('what a client refuses to send', (t) => {
   const checks = {
     directory: directoryProblem, name: nameProblem, factor: (v) => nameProblem(v, 'factor name'),
     key: keyProblem, offer_text: offerTextProblem, put_text: putTextProblem,
+    create_name: (v) => (isOfferName(v) ? 'offer form' : nameProblem(v)),
   };
   for (const [what, value, verdict] of rows) {
     const problem = checks[text(what)](value);

@@ -39,7 +39,7 @@ struct LineReader {
   std::string_view ReadPiece(std::size_t max = kMaxPiece);
 
   // Hands over the bytes read from the file but not yet returned as pieces
-  // (possibly none); the caller continues with raw reads on fd().
+  // (possibly none); the caller continues with raw reads on the descriptor.
   std::string_view TakeBuffered();
 
   // Sends the rest of the file to `out` byte for byte: the bytes read ahead,
@@ -47,7 +47,6 @@ struct LineReader {
   // once `out` has failed. False when a read error cut the copy short.
   bool CopyRestTo(Output& out);
 
-  int fd() const { return fd_; }
   bool error() const { return error_; }
 
  private:

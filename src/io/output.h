@@ -44,7 +44,6 @@ struct Output {
   // Sends what is buffered. False once any write has failed.
   bool Flush();
   bool failed() const { return failed_; }
-  int fd() const { return fd_; }
 
  private:
   void WriteSlow(std::string_view data);

@@ -1,5 +1,7 @@
 #include "protocol/messages.h"
 
+#include <iterator>
+
 #include "protocol/wire.h"
 
 namespace talvenplan {
@@ -28,6 +30,15 @@ constexpr MessageEntry kMessages[] = {
      "error on server:can't change directory on server"},
     {kLinkCantOpen, kLink, "error on server: can't open temp file"},
 };
+
+// Fail looks a message up by its place in the enum.
+constexpr bool InEnumOrder() {
+  for (std::size_t i = 0; i < std::size(kMessages); ++i) {
+    if (static_cast<std::size_t>(kMessages[i].message) != i) return false;
+  }
+  return true;
+}
+static_assert(InEnumOrder());
 
 }  // namespace
 

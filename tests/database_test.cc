@@ -82,9 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"create_in_missing_directory", "no/db", std::nullopt,
                     Body('c', "k1", "no/db"), "fscan't open database on server",
                     1, std::nullopt}),
-    [](const ::testing::TestParamInfo<CommandCase>& info) {
-      return std::string(info.param.label);
-    });
+    kLabelName);
 
 INSTANTIATE_TEST_SUITE_P(
     Get, CommandTest,
@@ -108,9 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "fscan't read database on server", 1, ""},
         CommandCase{"get_missing", "db", std::nullopt, Body('g', "k1", "db"),
                     "s!", 0, std::nullopt}),
-    [](const ::testing::TestParamInfo<CommandCase>& info) {
-      return std::string(info.param.label);
-    });
+    kLabelName);
 
 INSTANTIATE_TEST_SUITE_P(
     Put, CommandTest,
@@ -141,9 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"put_demo_lower_case", "demo_prices", kOld,
                     Body('p', "k1", "demo_prices", "k1\nnew\n"), "s", 0,
                     "k1\nnew\n"}),
-    [](const ::testing::TestParamInfo<CommandCase>& info) {
-      return std::string(info.param.label);
-    });
+    kLabelName);
 
 INSTANTIATE_TEST_SUITE_P(
     Remove, CommandTest,
@@ -158,9 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "fscan't read database on server", 1, ""},
         CommandCase{"remove_missing", "db", std::nullopt, Body('r', "k1", "db"),
                     "fscan't open database on server", 1, std::nullopt}),
-    [](const ::testing::TestParamInfo<CommandCase>& info) {
-      return std::string(info.param.label);
-    });
+    kLabelName);
 
 // Runs one command in `dir` and expects the exit status that goes with the
 // answer.

@@ -136,9 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "l\n.\n",
                    "error on server: can't open temp file",
                    0}),
-    [](const ::testing::TestParamInfo<IntakeCase>& info) {
-      return std::string(info.param.label);
-    });
+    kLabelName);
 
 // How the body's directory field is cut and used, and what the command
 // letter does after it.
@@ -191,9 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
         DirectoryCase{"unknown_letter_bad_directory", "zx/nonexistent\n",
                       "fscan't change directory on server", 1},
         DirectoryCase{"nul_letter", "\0xd\n"s, "", 0}),
-    [](const ::testing::TestParamInfo<DirectoryCase>& info) {
-      return std::string(info.param.label);
-    });
+    kLabelName);
 
 }  // namespace
 }  // namespace talvenplan::testing

@@ -202,6 +202,19 @@ std::string Printable(std::string_view bytes) {
   return text;
 }
 
+std::map<std::string, std::string> Snapshot(const std::string& top) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(top)) {
+    const std::string path = entry.path().string();
+    tree[path] = entry.is_symlink()
+                     ? "-> " + fs::read_symlink(entry.path()).string()
+                 : entry.is_directory() ? "<dir>"
+                                        : ReadFile(path);
+  }
+  return tree;
+}
+
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern =

@@ -7,6 +7,7 @@
 
 #include <sys/resource.h>
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,6 +85,16 @@ void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 // The names in a directory, "." and ".." left out, sorted.
+// Every path below `top` with what it holds: a file's content, "<dir>" for
+// a directory, "-> target" for a symbolic link. Two snapshots compare equal
+// when nothing below `top` changed.
+std::map<std::string, std::string> Snapshot(const std::string& top);
+
+// Names each case of a parameterized test by its `label` member.
+inline constexpr auto kLabelName = [](const auto& info) {
+  return std::string(info.param.label);
+};
+
 using Names = std::vector<std::string>;
 Names ListNames(const std::string& directory);
 

@@ -81,25 +81,6 @@ std::string StoreOffer(const std::string& directory, const std::string& text) {
   return name;
 }
 
-// Every entry under `directory` with its kind and, for files, content.
-std::vector<std::string> Snapshot(const std::string& directory) {
-  std::vector<std::string> entries;
-  for (const auto& entry :
-       std::filesystem::recursive_directory_iterator(directory)) {
-    std::string line = entry.path().string();
-    if (entry.is_symlink()) {
-      line += " -> " + std::filesystem::read_symlink(entry.path()).string();
-    } else if (entry.is_regular_file()) {
-      line += ": " + ReadFile(entry.path().string());
-    } else {
-      line += " (other)";
-    }
-    entries.push_back(line);
-  }
-  std::sort(entries.begin(), entries.end());
-  return entries;
-}
-
 TEST(StoreTest, StoresTheWholeTextAndAnswersItsName) {
   struct Case {
     const char* label;
@@ -306,17 +287,11 @@ TEST(OfferLinkTest, RefusesNamesThatAreNotOffers) {
         if (c.present == ".abc/de") ::mkdir(dir.Path(".abc").c_str(), 0777);
         WriteFile(present, "offer");
         break;
-      case kSymlink:
-        ASSERT_EQ(::symlink("target", present.c_str()), 0);
-        break;
-      case kDirectory:
-        ASSERT_EQ(::mkdir(present.c_str(), 0777), 0);
-        break;
-      case kFifo:
-        ASSERT_EQ(::mkfifo(present.c_str(), 0666), 0);
-        break;
+      case kSymlink: ASSERT_EQ(::symlink("target", present.c_str()), 0); break;
+      case kDirectory: ASSERT_EQ(::mkdir(present.c_str(), 0777), 0); break;
+      case kFifo: ASSERT_EQ(::mkfifo(present.c_str(), 0666), 0); break;
     }
-    std::vector<std::string> before = Snapshot(dir.path);
+    const auto before = Snapshot(dir.path);
     CgiResult result = OpenLink(Link(c.linked, dir.path));
     EXPECT_EQ(result.out, kHeader + std::string(kCantOpen));
     EXPECT_EQ(result.err, "");

@@ -13,14 +13,6 @@
 namespace talvenplan::testing {
 namespace {
 
-std::map<std::string, std::string> Snapshot(const std::string& directory) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    files[entry.path().string()] = ReadFile(entry.path().string());
-  }
-  return files;
-}
-
 TEST(OutputFailureTest, ReadingCommandsEndQuietlyAndChangeNothing) {
   TempDir dir;
   std::string prices = "k\n1\nhalf 0.5\nA\nB\n100000\n";

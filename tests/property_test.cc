@@ -19,18 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every path below `top` with its content ("<dir>" for directories).
-std::map<std::string, std::string> Snapshot(const std::string& top) {
-  std::map<std::string, std::string> tree;
-  for (const auto& entry : fs::recursive_directory_iterator(top)) {
-    const std::string path = entry.path().string();
-    tree[path] = entry.is_symlink()     ? "<link>"
-                 : entry.is_directory() ? "<dir>"
-                                        : ReadFile(path);
-  }
-  return tree;
-}
-
 // The messages of `kind`, as the program writes them.
 std::set<std::string> MessagesOf(MessageKind kind) {
   std::set<std::string> texts;
@@ -54,16 +42,13 @@ bool CommandShaped(char letter, const std::string& answer, int status) {
   switch (letter) {
     case 'c':
     case 'p':
-    case 'r':
-      return answer == "s" || answer == "s!";
+    case 'r': return answer == "s" || answer == "s!";
     case 'g':  // the stored key and its newline, then the rest of the file
       return answer == "s!" || (answer.starts_with("s") &&
                                 answer.find('\n') != std::string::npos &&
                                 answer.find('\n') <= 1 + kKeySize);
-    case 'q':
-      return answer == "s!" || answer.starts_with("s");
-    case 'l':
-      return answer.starts_with("s") && answer.ends_with("\n");
+    case 'q': return answer == "s!" || answer.starts_with("s");
+    case 'l': return answer.starts_with("s") && answer.ends_with("\n");
     case 's':
       return kStoreFailures.contains(answer) ||
              (answer.starts_with("s") && IsOfferName(answer.substr(1)));
@@ -151,10 +136,8 @@ std::string RandomLink(std::mt19937& rng, const std::string& request_dir) {
                                                   "../outside/.aB3dE9", ""};
   std::string link = "TALVENPLAN_FILE=";
   switch (rng() % 4) {
-    case 0:
-      return link + RandomBytes(rng, 60, "abcdefghijklmnopz");
-    case 1:
-      return link + RandomBytes(rng, 60);
+    case 0: return link + RandomBytes(rng, 60, "abcdefghijklmnopz");
+    case 1: return link + RandomBytes(rng, 60);
     default:
       link += EncodeLetterPairs(Pick(rng, kNames)) + "z";
       link += EncodeLetterPairs(rng() % 3 == 0 ? std::string("../outside")

@@ -25,18 +25,10 @@ std::string Unescape(const std::string& field, const std::string& where) {
     char next = i + 1 < field.size() ? field[i + 1] : '\0';
     i += 1;
     switch (next) {
-      case 'n':
-        bytes += '\n';
-        break;
-      case 'r':
-        bytes += '\r';
-        break;
-      case 't':
-        bytes += '\t';
-        break;
-      case '\\':
-        bytes += '\\';
-        break;
+      case 'n': bytes += '\n'; break;
+      case 'r': bytes += '\r'; break;
+      case 't': bytes += '\t'; break;
+      case '\\': bytes += '\\'; break;
       case 'x': {
         int high = i + 1 < field.size() ? HexDigit(field[i + 1]) : -1;
         int low = i + 2 < field.size() ? HexDigit(field[i + 2]) : -1;

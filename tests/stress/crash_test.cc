@@ -197,7 +197,10 @@ class CrashTest : public ::testing::Test {
   void Report(const char* what) {
     std::printf("%s: %d rounds, %d killed, %d of them in mid-write\n", what,
                 kRounds, killed_, mid_write_);
-    EXPECT_GT(mid_write_, kRounds / 5) << "too few kills landed in mid-write";
+    // About half land mid-write on a quiet machine; a loaded one (or a
+    // sanitized build's slow start) shifts the timing, so the floor only
+    // proves the test is not vacuous.
+    EXPECT_GE(mid_write_, kRounds / 10) << "too few kills landed in mid-write";
   }
 
   TempDir dir_;

@@ -72,8 +72,6 @@ static const struct write_case kCases[] = {
 
 /* The measured programs: copies in the benchmark's directory. */
 static char g_paths[kPrograms][4096];
-static const char* const kProgramNames[kPrograms] = {
-    "talvenplan.cgi", "cgi_baseline", "cgi_stdio_baseline"};
 
 struct state {
   const struct write_case* request;
@@ -189,7 +187,7 @@ static struct child_run run_checked(struct state* s, int which) {
   }
   if (wrong != NULL) {
     fprintf(stderr, "%s, %s: %s (exit status %d); answer:\n%s\n",
-            s->request->label, kProgramNames[which], wrong, run.status, got);
+            s->request->label, g_paths[which], wrong, run.status, got);
     exit(2);
   }
   if (s->request->letter != 'p' && unlinkat(s->directory_fd, name, 0) != 0) {

@@ -31,22 +31,14 @@ std::size_t ReadBody(int fd, char* body, std::size_t length) {
 
 int Dispatch(const Request& request, Output& out) {
   switch (request.letter) {
-    case 'c':
-      return RunCreate(request, out);
-    case 'g':
-      return RunGet(request, out);
-    case 'l':
-      return RunList(request, out);
-    case 'p':
-      return RunPut(request, out);
-    case 'q':
-      return RunQuery(request, out);
-    case 'r':
-      return RunRemove(request, out);
-    case 's':
-      return RunStore(request, out);
-    default:
-      return 0;  // not a command: the header alone
+    case 'c': return RunCreate(request, out);
+    case 'g': return RunGet(request, out);
+    case 'l': return RunList(request, out);
+    case 'p': return RunPut(request, out);
+    case 'q': return RunQuery(request, out);
+    case 'r': return RunRemove(request, out);
+    case 's': return RunStore(request, out);
+    default: return 0;  // not a command: the header alone
   }
 }
 

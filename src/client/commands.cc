@@ -102,8 +102,7 @@ int TransferStatus(const Invocation& invocation, const Transfer& transfer,
   const std::string& program = invocation.local;
   const std::string code = std::to_string(transfer.code);
   switch (transfer.fault) {
-    case Fault::kNone:
-      return kExitDone;
+    case Fault::kNone: return kExitDone;
     case Fault::kNotReached:
       if (!program.empty() || transfer.code == 0) {
         return Reject(transfer.detail);
@@ -162,17 +161,12 @@ int Exchange(const Invocation& invocation, const std::string& body,
     return status;
   }
   switch (answer.status) {
-    case Status::kDone:
-      payload.assign(answer.text);
-      return kExitDone;
-    case Status::kRefused:
-      Warnx("refused: " + refusal);
-      return kExitRefused;
+    case Status::kDone: payload.assign(answer.text); return kExitDone;
+    case Status::kRefused: Warnx("refused: " + refusal); return kExitRefused;
     case Status::kFailed:
       Warnx("the server failed: " + std::string(answer.text));
       return kExitServerFailed;
-    case Status::kUnexpected:
-      break;
+    case Status::kUnexpected: break;
   }
   if (local && !transfer.answer.starts_with(kHeader)) {
     Warnx(invocation.local + " does not answer as talvenplan.cgi: its output " +
@@ -469,15 +463,9 @@ Invocation ParseArguments(int argc, char** argv, const char* env_url) {
         result.url = value;
         named_url = true;
         break;
-      case kLocal:
-        result.local = value;
-        break;
-      case 'o':
-        result.output = value;
-        break;
-      case kNetrcFile:
-        result.login.netrc_file = value;
-        break;
+      case kLocal: result.local = value; break;
+      case 'o': result.output = value; break;
+      case kNetrcFile: result.login.netrc_file = value; break;
       case 'u':
         // As curl reads it: the user up to the first colon, the password
         // after it.

@@ -111,6 +111,15 @@ int LinkNew(const Place& place, const char* temp_name) {
   return error;
 }
 
+// The new file has its name; syncing the directory makes the name last
+// through a power cut before the answer says "s".
+int SyncAndAnswer(const Place& place, Output& out) {
+  if (!SyncDirectory(place.dir())) {
+    return Fail(out, Message::kCantWriteOnDatabase);
+  }
+  return Done(out);
+}
+
 }  // namespace
 
 int RunCreate(const Request& request, Output& out) {
@@ -151,10 +160,8 @@ int RunCreate(const Request& request, Output& out) {
     out.Write(kRefused);
     return 0;
   }
-  if (error != 0 || !SyncDirectory(place.dir())) {
-    return Fail(out, Message::kCantWriteOnDatabase);
-  }
-  return Done(out);
+  if (error != 0) return Fail(out, Message::kCantWriteOnDatabase);
+  return SyncAndAnswer(place, out);
 }
 
 int RunGet(const Request& request, Output& out) {
@@ -209,10 +216,7 @@ int RunPut(const Request& request, Output& out) {
     ::unlinkat(place.dir(), temp_name, 0);
     return Fail(out, Message::kCantWriteOnDatabase);
   }
-  if (!SyncDirectory(place.dir())) {
-    return Fail(out, Message::kCantWriteOnDatabase);
-  }
-  return Done(out);
+  return SyncAndAnswer(place, out);
 }
 
 int RunRemove(const Request& request, Output& out) {

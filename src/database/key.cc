@@ -54,13 +54,9 @@ int OpenKeyed(const Request& request, WhenMissing missing, KeyedDatabase& db,
   db.reader = LineReader(db.file.get(), request.line_buffer);
   db.check = CheckKey(db.reader, request.key);
   switch (db.check.outcome) {
-    case KeyCheck::kMatch:
-      return kKeyMatched;
-    case KeyCheck::kMismatch:
-      out.Write(kRefused);
-      return 0;
-    case KeyCheck::kUnreadable:
-      break;
+    case KeyCheck::kMatch: return kKeyMatched;
+    case KeyCheck::kMismatch: out.Write(kRefused); return 0;
+    case KeyCheck::kUnreadable: break;
   }
   return Fail(out, Message::kCantReadDatabase);
 }

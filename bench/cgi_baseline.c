@@ -1,17 +1,28 @@
 /* The small requests the plain C way, to measure talvenplan.cgi against: a
  * CGI program written as a C programmer would, with stdio, getenv, malloc,
- * opendir and fgets. It answers a listing (l), a get (g), a price query (q)
- * and an offer link with the same bytes as talvenplan.cgi for well-formed
- * requests and database files; it does not try to match the refusals and
- * edge cases (NUL bytes, long lines, odd names) that talvenplan.cgi handles.
- * Linked statically, like talvenplan.cgi. */
+ * opendir and fgets. It answers a listing (l), a get (g), a price query (q),
+ * an offer link, a create (c), a put (p) and a store (s) with the same bytes
+ * as talvenplan.cgi for well-formed requests and database files (a store's
+ * offer name is random); it does not try to match the refusals and edge
+ * cases (NUL bytes, long lines, odd names) that talvenplan.cgi handles.
+ * Linked statically, like talvenplan.cgi.
+ *
+ * It writes the way talvenplan.cgi did before it synced directories: a new
+ * file beside the target, written, fsynced, closed (checked), then given its
+ * name (create: renameat2 RENAME_NOREPLACE, put: rename over the old file,
+ * store: made under its name). The bytes are on disk before the answer, the
+ * name is not. Built with PLAIN_STDIO (as cgi_stdio_baseline) it writes
+ * without any fsync: fopen, fwrite, fclose, a put straight over the old
+ * file. */
 #define _GNU_SOURCE
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,10 +153,149 @@ static int offer(const char* encoded) {
   return 0;
 }
 
+/* A new database after its key line, as talvenplan.cgi makes it. */
+static const char kNewDatabaseTail[] = "\n0\n0\n\"\"\n0\n0\n0\n";
+
+/* Opens a new file for writing under `name`, whose last six bytes (XXXXXX)
+ * become random letters and digits, in one step. */
+static FILE* create_unique(char* name) {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  char* random = name + strlen(name) - 6;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned long long bits = 0;
+    FILE* file;
+    if (getrandom(&bits, sizeof bits, 0) != sizeof bits) return NULL;
+    for (int i = 0; i < 6; ++i) {
+      random[i] = kAlphabet[bits % 62];
+      bits /= 62;
+    }
+    file = fopen(name, "wxe"); /* O_EXCL, O_CLOEXEC */
+    if (file != NULL || errno != EEXIST) return file;
+  }
+  return NULL;
+}
+
+/* Writes `size` bytes of `text` and then `tail` to `file` and closes it;
+ * unless PLAIN_STDIO, fsyncs it first. On failure the new file `name` is
+ * removed (NULL: an old file written over, which stays). */
+static int write_whole(FILE* file, const char* name, const char* text,
+                       size_t size, const char* tail) {
+  int written = fwrite(text, 1, size, file) == size && fputs(tail, file) >= 0;
+#ifndef PLAIN_STDIO
+  written = written && fflush(file) == 0 && fsync(fileno(file)) == 0;
+#endif
+  if (fclose(file) != 0 || !written) {
+    if (name != NULL) unlink(name);
+    return 0;
+  }
+  return 1;
+}
+
+static int create(const char* key, const char* name) {
+  struct stat info;
+  FILE* file;
+  if (lstat(name, &info) == 0) {
+    fputs("s!", stdout);
+    return 0;
+  }
+#ifdef PLAIN_STDIO
+  file = fopen(name, "wxe");
+  if (file == NULL) return fail("can't open database on server");
+  if (!write_whole(file, name, key, strlen(key), kNewDatabaseTail)) {
+    return fail("can't write on database");
+  }
+#else
+  char temp[] = ".put-XXXXXX";
+  file = create_unique(temp);
+  if (file == NULL) return fail("can't open database on server");
+  if (!write_whole(file, temp, key, strlen(key), kNewDatabaseTail)) {
+    return fail("can't write on database");
+  }
+  if (renameat2(AT_FDCWD, temp, AT_FDCWD, name, RENAME_NOREPLACE) != 0) {
+    int taken = errno == EEXIST;
+    unlink(temp);
+    if (taken) {
+      fputs("s!", stdout);
+      return 0;
+    }
+    return fail("can't write on database");
+  }
+#endif
+  fputs("s", stdout);
+  return 0;
+}
+
+static int put(const char* key, const char* name, const char* text,
+               size_t size) {
+  FILE* file;
+  struct stat info;
+  size_t stored;
+  if (strncmp(name, "DEMO_", 5) == 0) {
+    fputs("s", stdout);
+    return 0;
+  }
+  file = fopen(name, "r");
+  if (file == NULL) return fail("can't open database on server");
+  /* Only the first 8 bytes of the key line are the stored key. */
+  if (fgets(line, 9, file) == NULL || fstat(fileno(file), &info) != 0) {
+    return fail("can't read database on server");
+  }
+  fclose(file);
+  stored = strlen(line);
+  while (stored > 0 && is_separator(line[stored - 1])) --stored;
+  line[stored] = '\0';
+  if (strcmp(line, key) != 0) {
+    fputs("s!", stdout);
+    return 0;
+  }
+#ifdef PLAIN_STDIO
+  file = fopen(name, "we");
+  if (file == NULL) return fail("can't write database on server");
+  if (!write_whole(file, NULL, text, size, "")) {
+    return fail("can't write on database");
+  }
+#else
+  char temp[] = ".put-XXXXXX";
+  file = create_unique(temp);
+  if (file != NULL && fchmod(fileno(file), info.st_mode & 0777) != 0) {
+    fclose(file);
+    unlink(temp);
+    file = NULL;
+  }
+  if (file == NULL) return fail("can't write database on server");
+  if (!write_whole(file, temp, text, size, "")) {
+    return fail("can't write on database");
+  }
+  if (rename(temp, name) != 0) {
+    unlink(temp);
+    return fail("can't write on database");
+  }
+#endif
+  fputs("s", stdout);
+  return 0;
+}
+
+static int store(const char* text, size_t size) {
+  char name[] = ".XXXXXX";
+  FILE* file = create_unique(name);
+  if (file == NULL) return fail("can't open temporary file");
+  if (size == 0) {
+    fclose(file);
+    unlink(name);
+    return fail("can't write temporary file");
+  }
+  if (!write_whole(file, name, text, size, "")) {
+    return fail("can't write temporary file");
+  }
+  printf("s%s", name);
+  return 0;
+}
+
 int main(void) {
   const char* query_string = getenv("QUERY_STRING");
   const char* length_text = getenv("CONTENT_LENGTH");
-  char *body, *directory, *key = "", *name = "", *p, *end;
+  char *body, *directory, *key = "", *name = "", *text = "", *p, *end;
   int length;
   size_t count;
 
@@ -169,14 +319,18 @@ int main(void) {
   directory = p;
   while (p < end && !is_line_end(*p)) ++p;
   if (p < end) *p++ = '\0';
-  if (body[0] != 'l') {
+  if (body[0] == 's') {
+    while (p < end && is_separator(*p)) ++p;
+    text = p;
+  } else if (body[0] != 'l') {
     while (p < end && is_line_end(*p)) ++p;
     key = p;
     while (p < end && *p != ' ') ++p;
     if (p < end) *p++ = '\0';
     name = p;
     while (p < end && !is_separator(*p)) ++p;
-    *p = '\0';
+    if (p < end) *p++ = '\0';
+    text = p;
   }
   if (chdir(directory) != 0 || !within_root()) {
     return fail("can't change directory on server");
@@ -188,6 +342,12 @@ int main(void) {
       return get(key, name);
     case 'q':
       return query(key, name);
+    case 'c':
+      return create(key, name);
+    case 'p':
+      return put(key, name, text, (size_t)(end - text));
+    case 's':
+      return store(text, (size_t)(end - text));
     default:
       return 0;
   }

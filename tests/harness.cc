@@ -207,10 +207,12 @@ std::map<std::string, std::string> Snapshot(const std::string& top) {
   std::map<std::string, std::string> tree;
   for (const auto& entry : fs::recursive_directory_iterator(top)) {
     const std::string path = entry.path().string();
+    // A FIFO or a device is never opened: reading it could block.
     tree[path] = entry.is_symlink()
                      ? "-> " + fs::read_symlink(entry.path()).string()
-                 : entry.is_directory() ? "<dir>"
-                                        : ReadFile(path);
+                 : entry.is_directory()    ? "<dir>"
+                 : entry.is_regular_file() ? ReadFile(path)
+                                           : "<other>";
   }
   return tree;
 }

@@ -86,7 +86,7 @@ std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 // The names in a directory, "." and ".." left out, sorted.
 // Every path below `top` with what it holds: a file's content, "<dir>" for
-// a directory, "-> target" for a symbolic link. Two snapshots compare equal
+// a directory, "-> target" for a symbolic link, "<other>" for the rest. Two snapshots compare equal
 // when nothing below `top` changed.
 std::map<std::string, std::string> Snapshot(const std::string& top);
 

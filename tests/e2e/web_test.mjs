@@ -232,15 +232,25 @@ test('the editor works by keyboard alone', async () => {
     }
     throw new Error('no focus on ' + label);
   }
+  const focused = () => page.evaluate(() => document.activeElement.id || document.activeElement.getAttribute('aria-label'));
   await tabTo('Open web-keys');
   await press('Enter');
   await page.keyboard.type('k1');
   await press('Enter');
   await page.waitForSelector('#editor:not([hidden])');
+  // The closing dialog must not drop the focus onto the hidden list.
+  assert.equal(await focused(), 'editor-title');
   await tabTo('Price, line 2');
   await press('End');
   await page.keyboard.type('5');  // 205
   await press('Alt+ArrowUp');     // Table first
+  // An arrow that takes its row to the end is disabled there: the other
+  // arrow keeps the focus, so a second press moves the row back.
+  await tabTo('Move line 2 up');
+  await press('Space');           // Chair first
+  assert.equal(await focused(), 'Move line 1 down');
+  await press('Space');           // Table first again
+  assert.equal(await focused(), 'Move line 2 up');
   await tabTo('Add a price line');
   await press('Enter');
   await page.keyboard.type('Lamp');

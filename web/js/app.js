@@ -64,11 +64,15 @@ function showScreen(name, focus = true) {
     renderFactorChoice($('offer-factor'));
     renderOfferLines();
   }
-  if (focus) {
-    const title = $(name + '-title');
-    title.tabIndex = -1;
-    title.focus();
-  }
+  if (focus) focusTitle();
+}
+
+// Puts the focus on the title of the screen in view.
+function focusTitle() {
+  const section = document.querySelector('main > section:not([hidden])');
+  const title = section.querySelector('h1');
+  title.tabIndex = -1;
+  title.focus();
 }
 
 function setOpen(open) {
@@ -148,6 +152,10 @@ function keyDialog(dialog, title, key, act) {
       input.focus();
     } else {
       dialog.close();
+      // The dialog hands the focus back to the button that opened it, which
+      // the action may have hidden (a new screen) or removed (a new listing).
+      const back = document.activeElement;
+      if (!back || back === document.body || !back.getClientRects().length) focusTitle();
     }
   };
   dialog.showModal();
@@ -300,6 +308,10 @@ function renderSection([list, kind, title, addLabel, noun]) {
   const locked = readOnly();
   const fields = FIELD_LABELS[kind];
   const move = (i, to, focusField) => {
+    // An arrow button that moved its row to the end of the list is disabled
+    // there and cannot hold the focus: the other arrow takes it.
+    if (focusField === 'up' && to === 0) focusField = 'down';
+    if (focusField === 'down' && to === rows.length - 1) focusField = 'up';
     const [row] = rows.splice(i, 1);
     rows.splice(to, 0, row);
     rerender(list, `${list}-${to}-${focusField}`);

@@ -557,7 +557,8 @@ async function renderOfferLines() {
       return h('tr', { 'data-line': String(i) },
         h('td', {}, h('input', { type: 'checkbox', checked: was.checked, 'aria-label': 'Offer ' + label, onchange: updateOffer })),
         h('td', { text: row.description }),
-        h('td', { class: 'num', text: texts[i] ?? '' }),
+        // Rounded to cents as the offer shows it, not the server's 39.920001.
+        h('td', { class: 'num', text: Number.isFinite(Number(texts[i])) ? Number(texts[i]).toFixed(2) : texts[i] ?? '' }),
         h('td', { class: 'qty' }, h('input', { type: 'number', min: '0', step: 'any', value: was.quantity, 'aria-label': 'Quantity of ' + label, oninput: updateOffer })));
     })))));
   updateOffer();

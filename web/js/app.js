@@ -122,7 +122,7 @@ function renderList() {
     const label = show(name);
     const problem = nameProblem(name);
     return h('tr', {},
-      h('td', {}, label, isDemo(name) ? h('span', { class: 'muted', text: ' (demo, read-only)' }) : null,
+      h('td', {}, label, isDemo(name) ? h('span', { class: 'muted', text: ' (demo: cannot be saved)' }) : null,
         problem ? h('div', { class: 'problem warning', text: 'Cannot be opened from here: ' + problem + '.' }) : null),
       h('td', { class: 'list-actions' },
         h('button', { type: 'button', disabled: !!problem, 'aria-label': 'Open ' + label, onclick: () => askOpen(name) }, 'Open'),
@@ -369,7 +369,7 @@ function keyHelp() {
   const { db } = state.open;
   const key = storedKey(db.encoding.encode(db.key.text + '\n'));
   $('key-help').textContent = key && key.length
-    ? `The server compares at most the first 8 bytes, less blanks at their end: the key is “${db.encoding.decode(key)}”.`
+    ? `The key is “${db.encoding.decode(key)}”: the server uses at most the first 8 bytes of this line, less blanks at their end.`
     : 'This key line leaves no key.';
 }
 
@@ -672,6 +672,11 @@ async function start() {
       event.preventDefault();
       save();
     }
+  });
+  // A refusal speaks of the fields as they were: once they change, a "Not
+  // saved: 2 lines need attention" with nothing marked any more misleads.
+  document.querySelector('main').addEventListener('input', () => {
+    if ($('message').querySelector('.refused')) $('message').replaceChildren();
   });
   $('preview-factor').addEventListener('change', renderPreview);
   $('offer-factor').addEventListener('change', renderOfferLines);

@@ -38,6 +38,9 @@ export function nameProblem(name, what = 'name') {
   const bytes = asBytes(name);
   if (!bytes.length) return `the ${what} is empty`;
   for (const b of bytes) {
+    // Spaces and letters such as ä are what people type; name them plainly.
+    if (b === 0x20) return `a ${what} cannot hold a space: the server would end it there`;
+    if (b >= 0x80) return `a ${what} can hold only plain ASCII (no letters such as ä or é): the server would end it there`;
     if (isSeparator(b)) return `the ${what} holds the byte ${byteName(b)}, which would end it early`;
   }
   return '';
@@ -51,9 +54,9 @@ export function keyProblem(key) {
     if (b < 0x20) return `the key holds the control byte ${byteName(b)}`;
   }
   if (bytes.length > 8) return 'a key has at most 8 bytes: the server compares no more of it';
-  if (bytes[0] >= 0x80) return 'a key cannot begin with a byte from 0x80 up: the server skips it';
+  if (bytes[0] >= 0x80) return 'a key cannot begin with a letter beyond plain ASCII (such as ä): the server skips it';
   if (bytes[bytes.length - 1] >= 0x80) {
-    return 'a key cannot end with a byte from 0x80 up: the server drops it from the stored key, so it would never match';
+    return 'a key cannot end with a letter beyond plain ASCII (such as ä): the server drops it from the stored key, so it would never match';
   }
   return '';
 }

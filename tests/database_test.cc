@@ -81,7 +81,16 @@ INSTANTIATE_TEST_SUITE_P(
                     0, kOld},
         CommandCase{"create_in_missing_directory", "no/db", std::nullopt,
                     Body('c', "k1", "no/db"), "fscan't open database on server",
-                    1, std::nullopt}),
+                    1, std::nullopt},
+        CommandCase{"create_empty_name", "", std::nullopt, Body('c', "k1", ""),
+                    "fscan't open database on server", 1, std::nullopt},
+        // An offer link would show and delete it without a key.
+        CommandCase{"create_offer_form_name", ".dbAB12", std::nullopt,
+                    Body('c', "k1", ".dbAB12"), "s!", 0, std::nullopt},
+        // Made before that rule: still the database it was.
+        CommandCase{"put_offer_form_name", ".dbAB12", kOld,
+                    Body('p', "k1", ".dbAB12", "k1\nnew\n"), "s", 0,
+                    "k1\nnew\n"}),
     kLabelName);
 
 INSTANTIATE_TEST_SUITE_P(

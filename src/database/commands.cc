@@ -160,7 +160,9 @@ int RunCreate(const Request& request, Output& out) {
     out.Write(kRefused);
     return 0;
   }
-  if (error != 0) return Fail(out, Message::kCantWriteOnDatabase);
+  // The name itself cannot be made (an empty name, a name too long): as
+  // when a file by that name cannot be opened for writing.
+  if (error != 0) return Fail(out, Message::kCantOpenDatabase);
   return SyncAndAnswer(place, out);
 }
 

@@ -84,6 +84,12 @@ INSTANTIATE_TEST_SUITE_P(
                     1, std::nullopt},
         CommandCase{"create_empty_name", "", std::nullopt, Body('c', "k1", ""),
                     "fscan't open database on server", 1, std::nullopt},
+        CommandCase{"create_directory_name_too_long", "", std::nullopt,
+                    Body('c', "k1", std::string(4200, 'a') + "/x"),
+                    "fscan't open database on server", 1, std::nullopt},
+        // The clean-up deletes old files of a put's temporary form.
+        CommandCase{"create_put_temporary_name", ".put-abc123", std::nullopt,
+                    Body('c', "k1", ".put-abc123"), "s!", 0, std::nullopt},
         // An offer link would show and delete it without a key.
         CommandCase{"create_offer_form_name", ".dbAB12", std::nullopt,
                     Body('c', "k1", ".dbAB12"), "s!", 0, std::nullopt},
@@ -271,6 +277,27 @@ TEST(PutTest, ReadOnlyDatabaseStaysAsItIs) {
   ASSERT_EQ(::chmod(dir.Path("db").c_str(), 0444), 0);
   EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")),
             Answer("fscan't write database on server"));
+  EXPECT_EQ(ReadFile(dir.Path("db")), kOld);
+  EXPECT_EQ(ListNames(dir.path), Names{"db"});
+}
+
+// A directory the program may write but not read cannot be synced, so no
+// write there could be made to last: each is refused before anything
+// changes, rather than answered as failed after the change was made.
+TEST(WriteTest, DirectoryThatCannotBeSyncedChangesNothing) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every directory";
+  TempDir dir;
+  WriteFile(dir.Path("db"), kOld);
+  ASSERT_EQ(::chmod(dir.path.c_str(), 0300), 0);
+  EXPECT_EQ(Command(dir, Body('c', "k1", "new")),
+            Answer("fscan't open database on server"));
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")),
+            Answer("fscan't write database on server"));
+  EXPECT_EQ(Command(dir, Body('r', "k1", "db")),
+            Answer("fscan't remove the database"));
+  EXPECT_EQ(RunCommand("s\n.\noffer", dir.path).out,
+            Answer("fscan't open temporary file"));
+  ASSERT_EQ(::chmod(dir.path.c_str(), 0700), 0);
   EXPECT_EQ(ReadFile(dir.Path("db")), kOld);
   EXPECT_EQ(ListNames(dir.path), Names{"db"});
 }

@@ -77,6 +77,10 @@ TEST(FaultTest, WritesThatCannotBeSyncedLeaveNothingHalfDone) {
             kHeader + "fscan't write temporary file");
   EXPECT_EQ(ReadFile(dir.Path("db")), old);
   EXPECT_EQ(ListNames(dir.path), Names{"db"});
+  // A removal must last too.
+  EXPECT_EQ(RunWithFault(dir, "r\n.\nk1 db\n", fsync_fails).out,
+            kHeader + "fscan't remove the database");
+  WriteFile(dir.Path("db"), old);
 
   // The data is on disk but its name may not be: still a failure.
   const SyscallFault directory_sync_fails{SYS_fsync, -1, 2};
@@ -89,8 +93,9 @@ TEST(FaultTest, StoreOutOfUniqueNames) {
   if (!CanInjectFaults())
     GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
   TempDir dir;
+  // The first open is the directory's; every name tried after it is taken.
   CgiResult result = RunWithFault(
-      dir, "s\n.\noffer", SyscallFault{SYS_openat, -1, 1, true, EEXIST});
+      dir, "s\n.\noffer", SyscallFault{SYS_openat, -1, 2, true, EEXIST});
   EXPECT_EQ(result.out, kHeader + "fscan't create temporary file");
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(ListNames(dir.path), Names{});

@@ -53,6 +53,12 @@ std::string CreateNameProblem(std::string_view name) {
            "digits), which an offer link could show and delete without the "
            "key: the server does not create such databases";
   }
+  if (IsPutTempName(name)) {
+    return "the name " + Quote(name) +
+           " has the form of a temporary file of a put (\".put-\" and six "
+           "letters or digits), which the clean-up deletes: the server does "
+           "not create such databases";
+  }
   return NameProblem(name, "name");
 }
 

@@ -34,32 +34,37 @@ int Done(Output& out) {
   return 0;
 }
 
-// A file's place: the directory that holds it and its name there.
+// A file's place: the directory that holds it, open so that names can be
+// made and synced there, and the file's name in it.
 struct Place {
-  Fd directory;  // invalid: the working directory
+  Fd directory;
   const char* name = nullptr;
 
-  int dir() const { return directory ? directory.get() : AT_FDCWD; }
+  int dir() const { return directory.get(); }
 };
 
 // Splits `path` into its directory, opened (under a root, from the root's
 // descriptor, staying inside), and its last component. A path with a slash
-// under a root is one that every link was followed in.
+// under a root is one that every link was followed in. False when the
+// directory cannot be opened (a directory the program may not read cannot
+// be synced either) or its name is too long.
 bool FindPlace(const Request& request, const char* path, Place& place) {
   const char* slash = std::strrchr(path, '/');
   if (slash == nullptr) {
+    place.directory = OpenDirectory(".");
     place.name = path;
-    return true;
+    return static_cast<bool>(place.directory);
   }
   // The directory part, "/" for a file in the root directory.
   std::size_t size = slash == path ? 1 : static_cast<std::size_t>(slash - path);
   char directory[PATH_MAX];
+  if (size >= sizeof directory) return false;
   std::memcpy(directory, path, size);
   directory[size] = '\0';
   place.directory =
       request.root != nullptr
           ? OpenResolved(request.root, directory, O_RDONLY | O_DIRECTORY)
-          : Fd(::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+          : OpenDirectory(directory);
   place.name = slash + 1;
   return static_cast<bool>(place.directory);
 }
@@ -124,8 +129,9 @@ int SyncAndAnswer(const Place& place, Output& out) {
 
 int RunCreate(const Request& request, Output& out) {
   // Offer links show and delete any file of the offer form without a key,
-  // so no database may be given such a name.
-  if (IsOfferName(request.name)) {
+  // and the clean-up deletes old files of a put's temporary form: no
+  // database may be given either name.
+  if (IsOfferName(request.name) || IsPutTempName(request.name)) {
     out.Write(kRefused);
     return 0;
   }
@@ -226,7 +232,10 @@ int RunRemove(const Request& request, Output& out) {
   int status = OpenKeyed(request, WhenMissing::kFail, db, out);
   if (status != kKeyMatched) return status;
   db.file.Close();
-  if (::unlink(request.name.data()) != 0) {
+  // The removal, too, must survive a power cut before "s".
+  Fd here = OpenDirectory(".");
+  if (!here || ::unlink(request.name.data()) != 0 ||
+      !SyncDirectory(here.get())) {
     return Fail(out, Message::kCantRemoveDatabase);
   }
   return Done(out);

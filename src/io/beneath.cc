@@ -25,18 +25,16 @@ Fd Refused() {
   return Fd();
 }
 
-// The kernel lacks openat2: resolve the path and check it, then open it.
-// A link swapped in between the two is not caught.
+// openat2 cannot be used: the kernel lacks it (ENOSYS), or a container's
+// system call filter refuses it (EPERM). Resolve the path and check it,
+// then open it. A link swapped in between the two is not caught.
+bool WithoutOpenat2(int error) { return error == ENOSYS || error == EPERM; }
+
 Fd OpenChecked(const Root& root, const char* name, int flags, mode_t mode) {
   char resolved[PATH_MAX];
-  if (::realpath(name, resolved) != nullptr) {
-    if (!PathWithin(resolved, root.path)) return Refused();
-  } else if (errno != ENOENT || (flags & O_CREAT) == 0) {
-    return Fd();
-  }
-  // A file about to be created: its directory, the working one, has been
-  // checked, and exclusive creation follows no link.
-  return Fd(::open(name, flags, mode));
+  if (::realpath(name, resolved) == nullptr) return Fd();
+  if (!PathWithin(resolved, root.path)) return Refused();
+  return Fd(::open(resolved, flags | O_NOFOLLOW, mode));
 }
 
 }  // namespace
@@ -57,7 +55,9 @@ Fd OpenResolved(const Root* root, const char* resolved, int flags,
   while (*inside == '/') ++inside;
   if (*inside == '\0') inside = ".";
   long fd = OpenAt2(root->fd.get(), inside, flags, mode);
-  if (fd < 0 && errno == ENOSYS) return Fd(::open(resolved, flags, mode));
+  if (fd < 0 && WithoutOpenat2(errno)) {
+    return Fd(::open(resolved, flags | O_NOFOLLOW, mode));
+  }
   if (fd < 0 && errno == EXDEV) return Refused();
   return Fd(static_cast<int>(fd));
 }
@@ -71,11 +71,13 @@ Fd OpenBeneath(const Root* root, const char* name, int flags, mode_t mode) {
   // a plain file, or a link to a neighbour.
   long fd = OpenAt2(AT_FDCWD, name, flags, mode);
   if (fd >= 0) return Fd(static_cast<int>(fd));
-  if (errno == ENOSYS) return OpenChecked(*root, name, flags, mode);
-  if (errno != EXDEV) return Fd();
+  if (WithoutOpenat2(errno)) return OpenChecked(*root, name, flags, mode);
+  if (errno != EXDEV && errno != EAGAIN) return Fd();
 
   // The name leads out of the working directory: through a link elsewhere
-  // inside the root, or out of it. The resolved path is opened from the
+  // inside the root, or out of it. (EAGAIN: a link through ".." met a
+  // rename somewhere on the system while it was resolved; the resolved path
+  // has no "..".) The resolved path is opened from the
   // root, again refusing to leave it, so that a link swapped in meanwhile
   // cannot lead out either.
   char resolved[PATH_MAX];

@@ -67,14 +67,10 @@ bool WriteDurably(Fd& file, int dir, const char* name,
   return true;
 }
 
-bool SyncDirectory(int dir) {
-  Fd opened;
-  if (dir == AT_FDCWD) {
-    opened = Fd(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!opened) return false;
-    dir = opened.get();
-  }
-  return ::fsync(dir) == 0;
+Fd OpenDirectory(const char* path) {
+  return Fd(::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
+
+bool SyncDirectory(int dir) { return ::fsync(dir) == 0; }
 
 }  // namespace talvenplan

@@ -42,8 +42,14 @@ UniqueFile CreateUniqueFile(int dir, char* name);
 bool WriteDurably(Fd& file, int dir, const char* name,
                   std::initializer_list<std::string_view> parts);
 
-// Syncs the directory `dir` (a descriptor, or AT_FDCWD), so that names made,
-// renamed or removed in it survive a power cut as the files' bytes do.
+// Opens the directory `path` ("." for the working one) so that the names in
+// it can be synced. That needs read permission: a directory the program may
+// not read cannot be synced, so a writer opens it before it changes
+// anything there, and changes nothing when it cannot.
+Fd OpenDirectory(const char* path);
+
+// Syncs the directory open on `dir`, so that names made, renamed or removed
+// in it survive a power cut as the files' bytes do.
 bool SyncDirectory(int dir);
 
 }  // namespace talvenplan

@@ -27,9 +27,12 @@ int RunStore(const Request& request, Output& out) {
   // The name is chosen and the file created in one step, so no other request
   // can take the name in between. A leading "." keeps the file out of
   // listings.
+  // The directory is opened first: its new name must be synced before "s".
+  Fd here = OpenDirectory(".");
+  if (!here) return Fail(out, Message::kCantOpenTemporary);
   char name[sizeof kOfferTemplate];
   std::memcpy(name, kOfferTemplate, sizeof kOfferTemplate);
-  UniqueFile file = CreateUniqueFile(AT_FDCWD, name);
+  UniqueFile file = CreateUniqueFile(here.get(), name);
   if (!file.fd) {
     return Fail(out, file.names_exhausted ? Message::kCantCreateTemporary
                                           : Message::kCantOpenTemporary);
@@ -39,11 +42,14 @@ int RunStore(const Request& request, Output& out) {
   // write leaves no file behind.
   if (request.text.empty()) {
     file.fd.Close();
-    ::unlink(name);
+    ::unlinkat(here.get(), name, 0);
     return Fail(out, Message::kCantWriteTemporary);
   }
-  if (!WriteDurably(file.fd, AT_FDCWD, name, {request.text}) ||
-      !SyncDirectory(AT_FDCWD)) {
+  if (!WriteDurably(file.fd, here.get(), name, {request.text})) {
+    return Fail(out, Message::kCantWriteTemporary);
+  }
+  if (!SyncDirectory(here.get())) {
+    ::unlinkat(here.get(), name, 0);
     return Fail(out, Message::kCantWriteTemporary);
   }
   out.Write(kDone);
@@ -66,7 +72,14 @@ int ShowOffer(const char* name, bool head, std::span<char> buffer,
   // An offer that cannot be removed (a read-only directory) is not shown
   // either: it could be shown again. A HEAD request (a link checker, a
   // preview) shows it but leaves it.
-  if (!head && ::unlink(name) != 0) return Fail(out, Message::kLinkCantOpen);
+  if (!head) {
+    Fd here = OpenDirectory(".");
+    if (::unlink(name) != 0) return Fail(out, Message::kLinkCantOpen);
+    // The claim is synced so that a power cut cannot bring the offer back
+    // to be shown again. Where the directory cannot be synced the claimed
+    // offer is still shown: otherwise it would be lost.
+    if (here) SyncDirectory(here.get());
+  }
 
   out.Write(kPageStart);
   LineReader content(file.get(), buffer);

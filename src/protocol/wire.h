@@ -47,6 +47,19 @@ inline bool IsOfferName(std::string_view name) {
   return true;
 }
 
+// A put's temporary file: kPutTemplate's form, its X's letters or digits.
+inline bool IsPutTempName(std::string_view name) {
+  constexpr std::string_view kPrefix(kPutTemplate,
+                                     sizeof kPutTemplate - 1 - kRandomChars);
+  if (name.size() != sizeof kPutTemplate - 1 || !name.starts_with(kPrefix)) {
+    return false;
+  }
+  for (char c : name.substr(kPrefix.size())) {
+    if (!IsNameAlphabet(c)) return false;
+  }
+  return true;
+}
+
 }  // namespace talvenplan
 
 #endif  // TALVENPLAN_PROTOCOL_WIRE_H_

@@ -6,7 +6,7 @@ import { UTF8, encodingOf, equalBytes, latin1Bytes } from './bytes.js';
 import { factorEntry, isEdited, newRow, readDatabase, writeDatabase } from './format.js';
 import { scanDouble } from './number.js';
 import {
-  commandBody, crlfDatabaseFromGet, databaseFromGet, directoryProblem, isOfferName, keyProblem, listBody,
+  commandBody, crlfDatabaseFromGet, databaseFromGet, directoryProblem, isOfferName, isPutTempName, keyProblem, listBody,
   nameProblem, offerLinkQuery, offerTextProblem, putTextProblem, storeBody, storedKey,
 } from './protocol.js';
 import { describe, send } from './api.js';
@@ -645,6 +645,7 @@ async function start() {
     const key = utf8($('create-key').value);
     const problem = directoryProblem(state.directory) || nameProblem(name) ||
       (isOfferName(name) ? 'names of a full stop and six letters or digits belong to offers' : '') ||
+      (isPutTempName(name) ? 'names of ".put-" and six letters or digits belong to unfinished saves' : '') ||
       keyProblem(key);
     $('create-problem').textContent = problem ? 'Not created: ' + problem + '.' : '';
     if (problem) return;

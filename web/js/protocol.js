@@ -134,6 +134,8 @@ export function offerLinkQuery(name, directory) {
 
 // The form of the names store makes: "." and six letters or digits.
 export const isOfferName = (bytes) => /^\.[A-Za-z0-9]{6}$/.test(latin1Text(asBytes(bytes)));
+// A put's temporary file, which the clean-up deletes.
+export const isPutTempName = (bytes) => /^\.put-[A-Za-z0-9]{6}$/.test(latin1Text(asBytes(bytes)));
 
 // get's payload as the database file, for put to send back unchanged, or
 // null where that file cannot be told. get answers the stored key and a

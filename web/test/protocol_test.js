@@ -2,7 +2,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import {
-  commandBody, crlfDatabaseFromGet, databaseFromGet, directoryProblem, isOfferName, keyCheck, keyProblem,
+  commandBody, crlfDatabaseFromGet, databaseFromGet, directoryProblem, isOfferName, isPutTempName, keyCheck, keyProblem,
   listBody, nameProblem, offerLinkQuery, offerTextProblem, putTextProblem, storeBody,
 } from '../js/protocol.js';
 import { bytes, text, vectors } from './vectors.js';
@@ -40,7 +40,7 @@ test('what a client refuses to send', (t) => {
   const checks = {
     directory: directoryProblem, name: nameProblem, factor: (v) => nameProblem(v, 'factor name'),
     key: keyProblem, offer_text: offerTextProblem, put_text: putTextProblem,
-    create_name: (v) => (isOfferName(v) ? 'offer form' : nameProblem(v)),
+    create_name: (v) => (isOfferName(v) ? 'offer form' : isPutTempName(v) ? 'put form' : nameProblem(v)),
   };
   for (const [what, value, verdict] of rows) {
     const problem = checks[text(what)](value);

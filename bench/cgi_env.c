@@ -66,3 +66,16 @@ void make_env(struct environment* env, const char* body, const char* query,
     add(env, &count, "REQUEST_METHOD=GET");
   }
 }
+
+const char kDatabase[] =
+    "k3y\n3\nretail 1.0\nwholesale 0.8\nvip 0.75\n"
+    "Winter prices\n\"Talvenplan shop\"\n10\n"
+    "Chair 49.90\nTable, oak 199.00\nLamp 24.50\nShelf 89\nDesk 310.5\n"
+    "Drawer 45.00\nStool 19.99\nBench 120.00\nMirror 64.25\nRug 75.00\n"
+    "Prices in EUR\nEnd\n";
+
+const char kOffer[] =
+    "<p>Offer for Example Oy, valid until 31 January.</p>\n"
+    "<table><tr><td>Chair</td><td>39.92</td></tr>\n"
+    "<tr><td>Table, oak</td><td>159.20</td></tr>\n"
+    "<tr><td>Lamp</td><td>19.60</td></tr></table>\n";

@@ -11,6 +11,11 @@ struct environment {
   char text[4][8192];
 };
 
+/* The texts the request benchmarks send and store: a database of about 200
+ * bytes with three factors and ten prices, and an offer of about 200 bytes. */
+extern const char kDatabase[];
+extern const char kOffer[];
+
 /* The environment of a request under the root `root`: a POST of `body`, or
  * (body NULL) a GET of `query`. */
 void make_env(struct environment* env, const char* body, const char* query,

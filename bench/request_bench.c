@@ -26,19 +26,6 @@
 
 enum { kAnswerRoom = 64 * 1024 };
 
-static const char kDatabase[] =
-    "k3y\n3\nretail 1.0\nwholesale 0.8\nvip 0.75\n"
-    "Winter prices\n\"Talvenplan shop\"\n10\n"
-    "Chair 49.90\nTable, oak 199.00\nLamp 24.50\nShelf 89\nDesk 310.5\n"
-    "Drawer 45.00\nStool 19.99\nBench 120.00\nMirror 64.25\nRug 75.00\n"
-    "Prices in EUR\nEnd\n";
-
-static const char kOffer[] =
-    "<p>Offer for Example Oy, valid until 31 January.</p>\n"
-    "<table><tr><td>Chair</td><td>39.92</td></tr>\n"
-    "<tr><td>Table, oak</td><td>159.20</td></tr>\n"
-    "<tr><td>Lamp</td><td>19.60</td></tr></table>\n";
-
 static const char kOfferName[] = ".Bench1";
 
 struct request_case {
@@ -65,7 +52,7 @@ static char offer_path[4096];
 static char g_program[4096], g_baseline[4096], g_header[4096];
 
 static void stage_offer(int link) {
-  if (link) write_file(offer_path, kOffer, sizeof kOffer - 1);
+  if (link) write_file(offer_path, kOffer, strlen(kOffer));
 }
 
 /* An offer that was shown must be gone. */
@@ -236,7 +223,7 @@ int main(int argc, char** argv) {
   if (mkdir(path, 0755) != 0) die("mkdir");
   for (size_t i = 0; i < sizeof kNames / sizeof *kNames; ++i) {
     snprintf(path, sizeof path, "%s/shop/%s", root, kNames[i]);
-    write_file(path, kDatabase, sizeof kDatabase - 1);
+    write_file(path, kDatabase, strlen(kDatabase));
   }
   snprintf(path, sizeof path, "%s/offers", root);
   if (mkdir(path, 0755) != 0) die("mkdir");

@@ -40,23 +40,8 @@ enum { kAnswerRoom = 4096, kPrograms = 3, kWarmUp = 5 };
 /* The answer of a create or a put; a store's goes on with the offer name. */
 static const char kDone[] = "Content-type: text/html\n\ns";
 
-/* A database of about 200 bytes, put over itself. */
-static const char kDatabase[] =
-    "k3y\n3\nretail 1.0\nwholesale 0.8\nvip 0.75\n"
-    "Winter prices\n\"Talvenplan shop\"\n10\n"
-    "Chair 49.90\nTable, oak 199.00\nLamp 24.50\nShelf 89\nDesk 310.5\n"
-    "Drawer 45.00\nStool 19.99\nBench 120.00\nMirror 64.25\nRug 75.00\n"
-    "Prices in EUR\nEnd\n";
-
 /* What a create of key "k3y" writes. */
 static const char kNewDatabase[] = "k3y\n0\n0\n\"\"\n0\n0\n0\n";
-
-/* An offer of about 200 bytes. */
-static const char kOffer[] =
-    "<p>Offer for Example Oy, valid until 31 January.</p>\n"
-    "<table><tr><td>Chair</td><td>39.92</td></tr>\n"
-    "<tr><td>Table, oak</td><td>159.20</td></tr>\n"
-    "<tr><td>Lamp</td><td>19.60</td></tr></table>\n";
 
 struct write_case {
   char letter;
@@ -221,7 +206,7 @@ static void time_case(const struct write_case* request, int runs,
   if (request->letter == 'p') {
     char path[1300];
     snprintf(path, sizeof path, "%s/prices", s.directory);
-    write_file(path, kDatabase, sizeof kDatabase - 1);
+    write_file(path, kDatabase, strlen(kDatabase));
   }
   s.input = memory_file("body");
   s.answer = memory_file("answer");

@@ -308,11 +308,9 @@ constexpr rlim_t kSizeLimit = 1024;
 
 CgiResult RunLimited(const TempDir& dir, const std::string& body) {
   CgiRun run;
-  run.env = {"CONTENT_LENGTH=" + std::to_string(body.size())};
-  run.input = body;
   run.cwd = dir.path;
   run.file_size_limit = kSizeLimit;
-  return RunCgi(run);
+  return RunCommand(body, run);
 }
 
 TEST(FailingWriteTest, PutKeepsTheOldDatabase) {

@@ -17,11 +17,9 @@ constexpr int kFirstFile = 3;
 CgiResult RunWithFault(const TempDir& dir, const std::string& body,
                        SyscallFault fault) {
   CgiRun run;
-  run.env = {"CONTENT_LENGTH=" + std::to_string(body.size())};
-  run.input = body;
   run.cwd = dir.path;
   run.fault = fault;
-  return RunCgi(run);
+  return RunCommand(body, run);
 }
 
 // Once an answer has begun, a read error can only cut it short: the bytes

@@ -178,14 +178,18 @@ CgiResult RunCgi(const CgiRun& run) {
   return result;
 }
 
+CgiResult RunCommand(const std::string& body, CgiRun run) {
+  run.env.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
+  run.input = body;
+  return RunCgi(run);
+}
+
 CgiResult RunCommand(const std::string& body, const std::string& cwd,
                      std::vector<std::string> extra_env) {
   CgiRun run;
   run.env = std::move(extra_env);
-  run.env.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
-  run.input = body;
   run.cwd = cwd;
-  return RunCgi(run);
+  return RunCommand(body, run);
 }
 
 std::string Printable(std::string_view bytes) {

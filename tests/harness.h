@@ -62,7 +62,12 @@ CgiResult RunCgi(const CgiRun& run);
 CgiResult RunCommand(const std::string& body, const std::string& cwd = ".",
                      std::vector<std::string> extra_env = {});
 
+// A command request with what `run` sets (its directory, limits, faults):
+// CONTENT_LENGTH and the body are added.
+CgiResult RunCommand(const std::string& body, CgiRun run);
+
 using talvenplan::EncodeLetterPairs;
+using talvenplan::OfferLinkQuery;
 // The header every answer starts with, as a string to build expected answers.
 inline const std::string kHeader{talvenplan::kHeader};
 
@@ -86,8 +91,8 @@ std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 // The names in a directory, "." and ".." left out, sorted.
 // Every path below `top` with what it holds: a file's content, "<dir>" for
-// a directory, "-> target" for a symbolic link, "<other>" for the rest. Two snapshots compare equal
-// when nothing below `top` changed.
+// a directory, "-> target" for a symbolic link, "<other>" for the rest. Two
+// snapshots compare equal when nothing below `top` changed.
 std::map<std::string, std::string> Snapshot(const std::string& top);
 
 // Names each case of a parameterized test by its `label` member.

@@ -42,7 +42,7 @@ std::string EncodeWide(const std::string& bytes) {
 }
 
 std::string Link(const std::string& name, const std::string& directory) {
-  return EncodeLetterPairs(name) + "z" + EncodeLetterPairs(directory) + "z";
+  return OfferLinkQuery(name, directory).substr(kOfferKey.size());
 }
 
 // Opens an offer link: `after_key` is what follows "TALVENPLAN_FILE=".

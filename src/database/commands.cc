@@ -34,6 +34,11 @@ int Done(Output& out) {
   return 0;
 }
 
+int Refuse(Output& out) {
+  out.Write(kRefused);
+  return 0;
+}
+
 // A file's place: the directory that holds it, open so that names can be
 // made and synced there, and the file's name in it.
 struct Place {
@@ -132,26 +137,23 @@ int RunCreate(const Request& request, Output& out) {
   // and the clean-up deletes old files of a put's temporary form: no
   // database may be given either name.
   if (IsOfferName(request.name) || IsPutTempName(request.name)) {
-    out.Write(kRefused);
-    return 0;
+    return Refuse(out);
+  }
+  if (NameLeavesDirectory(request)) {
+    return Fail(out, Message::kCantOpenDatabase);
+  }
+  // Whatever already has the name (a database, any other file, a directory,
+  // a dangling link) is left alone.
+  struct stat existing {};
+  if (::fstatat(AT_FDCWD, request.name.data(), &existing,
+                AT_SYMLINK_NOFOLLOW) == 0) {
+    return Refuse(out);
   }
   // The new database is written whole beside its name, then given the name
   // in one step that fails when the name is taken: a crash leaves no
   // half-made database, and of two creators racing for one name only one
-  // succeeds. Whatever already has the name (a database, any other file, a
-  // directory, a dangling link) is left alone. The key goes in in full,
-  // though the key check reads back at most its first bytes.
-  // Under a root a name stays in the request's directory, which was checked.
-  if (request.root != nullptr &&
-      request.name.find('/') != std::string_view::npos) {
-    return Fail(out, Message::kCantOpenDatabase);
-  }
-  struct stat existing {};
-  if (::fstatat(AT_FDCWD, request.name.data(), &existing,
-                AT_SYMLINK_NOFOLLOW) == 0) {
-    out.Write(kRefused);
-    return 0;
-  }
+  // succeeds. The key goes in in full, though the key check reads back at
+  // most its first bytes.
   Place place;
   if (!FindPlace(request, request.name.data(), place)) {
     return Fail(out, Message::kCantOpenDatabase);
@@ -162,10 +164,7 @@ int RunCreate(const Request& request, Output& out) {
                            Message::kCantOpenDatabase, out);
   if (status != kWritten) return status;
   int error = LinkNew(place, temp_name);
-  if (error == EEXIST) {
-    out.Write(kRefused);
-    return 0;
-  }
+  if (error == EEXIST) return Refuse(out);
   // The name itself cannot be made (an empty name, a name too long): as
   // when a file by that name cannot be opened for writing.
   if (error != 0) return Fail(out, Message::kCantOpenDatabase);
@@ -233,16 +232,17 @@ int RunRemove(const Request& request, Output& out) {
   if (status != kKeyMatched) return status;
   db.file.Close();
   // The removal, too, must survive a power cut before "s".
-  Fd here = OpenDirectory(".");
-  if (!here || ::unlink(request.name.data()) != 0 ||
-      !SyncDirectory(here.get())) {
+  Place place;
+  if (!FindPlace(request, request.name.data(), place) ||
+      ::unlinkat(place.dir(), place.name, 0) != 0 ||
+      !SyncDirectory(place.dir())) {
     return Fail(out, Message::kCantRemoveDatabase);
   }
   return Done(out);
 }
 
 int RunList(const Request& request, Output& out) {
-  Fd directory(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Fd directory = OpenDirectory(".");
   if (!directory) return Fail(out, Message::kCantOpenDirectory);
   out.Write(kDone);
 

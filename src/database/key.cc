@@ -1,6 +1,5 @@
 #include "database/key.h"
 
-#include <errno.h>
 #include <fcntl.h>
 
 #include <cstring>
@@ -11,14 +10,14 @@
 
 namespace talvenplan {
 
-Fd OpenDatabase(const Request& request, int flags, mode_t mode) {
-  // Under a root a name stays in the request's directory, which was checked.
-  if (request.root != nullptr &&
-      request.name.find('/') != std::string_view::npos) {
-    errno = EACCES;
-    return Fd();
-  }
-  return OpenBeneath(request.root, request.name.data(), flags, mode);
+bool NameLeavesDirectory(const Request& request) {
+  return request.root != nullptr &&
+         request.name.find('/') != std::string_view::npos;
+}
+
+Fd OpenDatabase(const Request& request) {
+  if (NameLeavesDirectory(request)) return Fd();
+  return OpenBeneath(request.root, request.name.data(), O_RDONLY);
 }
 
 KeyCheckResult CheckKey(LineReader& reader, std::string_view request_key) {
@@ -43,7 +42,7 @@ KeyCheckResult CheckKey(LineReader& reader, std::string_view request_key) {
 
 int OpenKeyed(const Request& request, WhenMissing missing, KeyedDatabase& db,
               Output& out) {
-  db.file = OpenDatabase(request, O_RDONLY);
+  db.file = OpenDatabase(request);
   if (!db.file) {
     if (missing == WhenMissing::kFail) {
       return Fail(out, Message::kCantOpenDatabase);

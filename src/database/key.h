@@ -10,8 +10,6 @@
 #ifndef TALVENPLAN_DATABASE_KEY_H_
 #define TALVENPLAN_DATABASE_KEY_H_
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <string_view>
 
@@ -23,10 +21,15 @@
 
 namespace talvenplan {
 
-// Opens the request's file name, relative to the request's directory, with
-// `flags` (O_CLOEXEC is added). Under a site's root the file must resolve
-// inside it; one that does not fails like a file that cannot be opened.
-Fd OpenDatabase(const Request& request, int flags, mode_t mode = 0);
+// Under a site's root a database name must stay in the request's directory,
+// which was checked: a name holding "/" fails like a file that cannot be
+// opened.
+bool NameLeavesDirectory(const Request& request);
+
+// Opens the request's file name, relative to the request's directory, for
+// reading. Under a site's root the file must resolve inside it; one that
+// does not fails like a file that cannot be opened.
+Fd OpenDatabase(const Request& request);
 
 enum class KeyCheck {
   kMatch,

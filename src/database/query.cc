@@ -114,7 +114,7 @@ int QueryDatabase(int fd, std::string_view name, std::span<char> buffer,
 }
 
 int RunQuery(const Request& request, Output& out) {
-  Fd file = OpenDatabase(request, O_RDONLY);
+  Fd file = OpenDatabase(request);
   if (!file) {
     out.Write(kRefused);
     return 0;

@@ -12,10 +12,9 @@
 namespace talvenplan {
 namespace {
 
-long OpenAt2(int dir, const char* path, int flags, mode_t mode) {
+long OpenAt2(int dir, const char* path, int flags) {
   open_how how{};
   how.flags = static_cast<unsigned>(flags);
-  how.mode = (flags & O_CREAT) != 0 ? mode : 0;
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
   return ::syscall(SYS_openat2, dir, path, &how, sizeof how);
 }
@@ -26,16 +25,10 @@ Fd Refused() {
 }
 
 // openat2 cannot be used: the kernel lacks it (ENOSYS), or a container's
-// system call filter refuses it (EPERM). Resolve the path and check it,
-// then open it. A link swapped in between the two is not caught.
+// system call filter refuses it (EPERM). Then a resolved path that was
+// checked is opened as it is, and a link swapped in between the check and
+// the open is not caught.
 bool WithoutOpenat2(int error) { return error == ENOSYS || error == EPERM; }
-
-Fd OpenChecked(const Root& root, const char* name, int flags, mode_t mode) {
-  char resolved[PATH_MAX];
-  if (::realpath(name, resolved) == nullptr) return Fd();
-  if (!PathWithin(resolved, root.path)) return Refused();
-  return Fd(::open(resolved, flags | O_NOFOLLOW, mode));
-}
 
 }  // namespace
 
@@ -46,43 +39,41 @@ bool PathWithin(std::string_view path, std::string_view root) {
   return path.size() == root.size() || path[root.size()] == '/';
 }
 
-Fd OpenResolved(const Root* root, const char* resolved, int flags,
-                mode_t mode) {
+Fd OpenResolved(const Root* root, const char* resolved, int flags) {
   flags |= O_CLOEXEC;
-  if (root == nullptr) return Fd(::open(resolved, flags, mode));
+  if (root == nullptr) return Fd(::open(resolved, flags));
   if (!PathWithin(resolved, root->path)) return Refused();
   const char* inside = resolved + std::strlen(root->path);
   while (*inside == '/') ++inside;
   if (*inside == '\0') inside = ".";
-  long fd = OpenAt2(root->fd.get(), inside, flags, mode);
-  if (fd < 0 && WithoutOpenat2(errno)) {
-    return Fd(::open(resolved, flags | O_NOFOLLOW, mode));
-  }
-  if (fd < 0 && errno == EXDEV) return Refused();
-  return Fd(static_cast<int>(fd));
+  long fd = OpenAt2(root->fd.get(), inside, flags);
+  if (fd >= 0) return Fd(static_cast<int>(fd));
+  if (WithoutOpenat2(errno)) return Fd(::open(resolved, flags | O_NOFOLLOW));
+  return errno == EXDEV ? Refused() : Fd();
 }
 
-Fd OpenBeneath(const Root* root, const char* name, int flags, mode_t mode) {
+Fd OpenBeneath(const Root* root, const char* name, int flags) {
   flags |= O_CLOEXEC;
-  if (root == nullptr) return Fd(::open(name, flags, mode));
+  if (root == nullptr) return Fd(::open(name, flags));
   if (!root->fd) return Refused();
 
   // Most names stay in the working directory, which lies inside the root:
   // a plain file, or a link to a neighbour.
-  long fd = OpenAt2(AT_FDCWD, name, flags, mode);
+  long fd = OpenAt2(AT_FDCWD, name, flags);
   if (fd >= 0) return Fd(static_cast<int>(fd));
-  if (WithoutOpenat2(errno)) return OpenChecked(*root, name, flags, mode);
-  if (errno != EXDEV && errno != EAGAIN) return Fd();
 
-  // The name leads out of the working directory: through a link elsewhere
-  // inside the root, or out of it. (EAGAIN: a link through ".." met a
-  // rename somewhere on the system while it was resolved; the resolved path
-  // has no "..".) The resolved path is opened from the
-  // root, again refusing to leave it, so that a link swapped in meanwhile
-  // cannot lead out either.
+  // The name leads out of the working directory (EXDEV): through a link
+  // elsewhere inside the root, or out of it. Or a link through ".." met a
+  // rename somewhere on the system while it was resolved (EAGAIN), or
+  // openat2 cannot be used. The resolved path, which has no link and no
+  // "..", is opened from the root, again refusing to leave it, so that a
+  // link swapped in meanwhile cannot lead out either.
+  if (errno != EXDEV && errno != EAGAIN && !WithoutOpenat2(errno)) {
+    return Fd();
+  }
   char resolved[PATH_MAX];
-  if (::realpath(name, resolved) == nullptr) return Refused();
-  return OpenResolved(root, resolved, flags, mode);
+  if (::realpath(name, resolved) == nullptr) return Fd();
+  return OpenResolved(root, resolved, flags);
 }
 
 }  // namespace talvenplan

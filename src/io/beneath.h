@@ -10,7 +10,6 @@
 #define TALVENPLAN_IO_BENEATH_H_
 
 #include <limits.h>
-#include <sys/types.h>
 
 #include <string_view>
 
@@ -34,17 +33,16 @@ struct Root {
 bool PathWithin(std::string_view path, std::string_view root);
 
 // Opens `name`, relative to the working directory, with `flags` (O_CLOEXEC
-// is added) and `mode`. With no root (nullptr) it is a plain open. Under a
-// root the working directory must lie inside it, and the file must resolve
-// inside it too; one that does not fails with EACCES, like a file that may
-// not be opened.
-Fd OpenBeneath(const Root* root, const char* name, int flags, mode_t mode = 0);
+// is added; nothing is created). With no root (nullptr) it is a plain open.
+// Under a root the working directory must lie inside it, and the file must
+// resolve inside it too; one that does not fails with EACCES, like a file that
+// may not be opened.
+Fd OpenBeneath(const Root* root, const char* name, int flags);
 
 // Opens `resolved`, an absolute path with every link already followed, the
 // same way: under a root it is opened from the root's descriptor, and must
 // stay inside.
-Fd OpenResolved(const Root* root, const char* resolved, int flags,
-                mode_t mode = 0);
+Fd OpenResolved(const Root* root, const char* resolved, int flags);
 
 }  // namespace talvenplan
 

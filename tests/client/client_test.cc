@@ -184,7 +184,8 @@ INSTANTIATE_TEST_SUITE_P(Local, ClientTest, ::testing::Values(Via::kProgram),
 INSTANTIATE_TEST_SUITE_P(Http, ClientTest, ::testing::Values(Via::kLighttpd),
                          ViaName);
 
-// Nothing is sent for these: were it sent, the missing program would be
+// Nothing is sent for these, one of each kind of argument (the rules
+// themselves are the vectors'): were it sent, the missing program would be
 // reported instead.
 TEST(ClientRejectionTest, RefusesWhatTheProtocolCannotCarry) {
   struct Case {
@@ -192,17 +193,12 @@ TEST(ClientRejectionTest, RefusesWhatTheProtocolCannotCarry) {
     std::string input, message;
   } cases[] = {
       {{"list", ""}, "", "the directory is empty"},
-      {{"list", "/srv/h\xc3\xa4"}, "", "would end it early"},
       {{"create", "/d", "my shop", "k1"}, "", "the name holds the byte 0x20"},
-      {{"create", "/d", "shop", "k 1"}, "", "cannot hold a space"},
       {{"create", "/d", ".aB3xY9", "k1"}, "", "the form of an offer file"},
-      {{"get", "/d", "shop", ""}, "", "the key is empty"},
       {{"get", "/d", "shop", "ABCDEFGHI"}, "", "at most 8 bytes"},
       {{"query", "/d", "shop", "x\ty"}, "", "factor name holds"},
-      {{"put", "/d", "shop", "k1"}, "", "the text is empty"},
       {{"put", "/d", "shop", "k1", "-"}, "\n0\n", "first line"},
       {{"put", "/d", "shop", "k1", "/nonexistent/f"}, "", "can't open"},
-      {{"offer", "/d"}, "", "the offer text is empty"},
       {{"offer", "/d"}, "\n<p>x</p>", "begins with the byte 0x0a"},
       {{"link", "", "/d"}, "", "must not be empty"},
   };

@@ -83,8 +83,7 @@ class DiskTest : public ::testing::Test {
 
   std::string OpenOffer(const std::string& name) {
     CgiRun run;
-    run.env = {"QUERY_STRING=TALVENPLAN_FILE=" + EncodeLetterPairs(name) + "z" +
-                   EncodeLetterPairs(disk_->path()) + "z",
+    run.env = {"QUERY_STRING=" + OfferLinkQuery(name, disk_->path()),
                "REQUEST_METHOD=GET"};
     return RunCgi(run).out.substr(kHeader.size());
   }

@@ -47,7 +47,13 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/letter_pair.h"
+#include "protocol/wire.h"
+
 namespace {
+
+using talvenplan::IsOfferName;
+using talvenplan::OfferLinkQuery;
 
 using Clock = std::chrono::steady_clock;
 
@@ -188,23 +194,6 @@ struct Offer {
 std::mutex g_offers_mutex;
 std::vector<std::unique_ptr<Offer>> g_offers;
 std::deque<Offer*> g_tickets;
-
-std::string EncodeLetterPairs(std::string_view bytes) {
-  std::string letters;
-  for (unsigned char c : bytes) {
-    letters += static_cast<char>('a' + (c & 15));
-    letters += static_cast<char>('a' + (c >> 4));
-  }
-  return letters;
-}
-
-bool IsOfferName(std::string_view name) {
-  if (name.size() != 7 || name[0] != '.') return false;
-  return std::all_of(name.begin() + 1, name.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-           (c >= '0' && c <= '9');
-  });
-}
 
 // One kept-open HTTP/1.1 connection to the server on the loopback address.
 class Connection {
@@ -525,9 +514,8 @@ class Client {
 
   void OpenOffer(const std::string& name, Offer* offer) {
     counts_.opens++;
-    std::string target = g_options.path +
-                         "?TALVENPLAN_FILE=" + EncodeLetterPairs(name) + "z" +
-                         EncodeLetterPairs(g_options.data) + "z";
+    std::string target =
+        g_options.path + "?" + OfferLinkQuery(name, g_options.data);
     std::string answer;
     if (!Request("GET", target, {}, answer) || offer == nullptr) return;
     if (answer == kGone) {

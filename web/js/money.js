@@ -122,3 +122,11 @@ function normalRate({ units, scale }) {
   }
   return decimalText(u, s);
 }
+
+// A price text as the server wrote or stores it, with two decimals; the text
+// itself where it is not a plain number. For the workbench's own tables: the
+// offer itself rounds with toMinor.
+export function moneyText(text) {
+  const value = Number(text);
+  return text.trim() !== '' && Number.isFinite(value) ? value.toFixed(2) : text;
+}

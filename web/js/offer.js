@@ -12,9 +12,9 @@ import { formatRate, moneyFormat, offerTotals } from './money.js';
 export const OFFER_KEY = '<style>';
 
 // The page the program wraps an offer in.
-export const PAGE_START = '<html><head><title>Offer</title></head><body>\n<h1 align="center">Offer</h1>\n';
-export const PAGE_END = '</body></html>\n';
-export const offerPage = (text) => PAGE_START + text + PAGE_END;
+export const OFFER_PAGE_HEAD = '<html><head><title>Offer</title></head><body>\n<h1 align="center">Offer</h1>\n';
+export const OFFER_PAGE_TAIL = '</body></html>\n';
+export const offerPage = (text) => OFFER_PAGE_HEAD + text + OFFER_PAGE_TAIL;
 
 export const escapeHtml = (text) => String(text)
   .replace(/[&<>"']/g, (c) => ({ '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', "'": '&#39;' })[c])

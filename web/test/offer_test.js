@@ -2,8 +2,8 @@
 // tests/vectors/, the shop's locale, totals that add up, and escaping.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { lineAmount, moneyFormat, offerTotals, toMinor, vatOf } from '../js/money.js';
-import { OFFER_KEY, buildOffer, offerPage } from '../js/offer.js';
+import { lineAmount, moneyFormat, moneyText, offerTotals, toMinor, vatOf } from '../js/money.js';
+import { OFFER_KEY, OFFER_PAGE_HEAD, OFFER_PAGE_TAIL, buildOffer, offerPage } from '../js/offer.js';
 import { storedKey } from '../js/protocol.js';
 import { text, vectors } from './vectors.js';
 
@@ -21,7 +21,19 @@ test('a unit price is rounded to cents first, and the amount from it', () => {
   }
 });
 
-test('amounts are written as the shop\'s locale writes them', () => {
+test("the preview frame wraps the offer as the server's page does", (t) => {
+  const rows = vectors('offer_page.tsv');
+  if (!rows) return t.skip('no offer page vector yet');
+  const [[before, after]] = rows;
+  assert.equal(OFFER_PAGE_HEAD, text(before));
+  assert.equal(OFFER_PAGE_TAIL, text(after));
+  assert.equal(offerPage('x'), text(before) + 'x' + text(after));
+});
+
+test('amounts are written as the shop\'s locale writes them; the workbench shows two decimals', () => {
+  for (const [server, shown] of [['44.200001', '44.20'], ['169.575005', '169.58'], ['-0.000000', '0.00'], ['12,50', '12,50'], ['', ''], ['nan', 'nan']]) {
+    assert.equal(moneyText(server), shown, server);
+  }
   const nbsp = (s) => s.replace(/[\u00a0\u202f]/g, ' ');
   assert.equal(nbsp(moneyFormat('fi-FI', 'EUR').format(123450n)), '1 234,50 €');
   assert.equal(moneyFormat('en-GB', 'GBP').format(-5n), '-£0.05');

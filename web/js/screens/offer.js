@@ -1,16 +1,23 @@
-// The offer screen: lines of the saved list, priced by the server, staged
-// as an offer page the customer opens once. The offer's HTML is built in
-// ../offer.js.
+// The offer screen: lines of the saved list, priced by the server, with the
+// shop's settings, staged as an offer and sent as a link to the landing page
+// (offer.html). The preview frame shows the very page the customer gets.
+// Staging follows the choices: once they change, the staged link goes.
 
 import { latin1Bytes } from '../bytes.js';
 import { isOfferName, offerLinkQuery, offerTextProblem, storeBody } from '../protocol.js';
 import { send } from '../api.js';
 import { buildOffer, offerPage } from '../offer.js';
-import { moneyText } from '../money.js';
+import { moneyFormat, toMinor } from '../money.js';
+import { addDays } from '../settings.js';
 import { state } from '../state.js';
 import { repriced } from '../list.js';
 import { $, h, say, sayOutcome } from '../ui.js';
 import { renderFactorChoice } from './preview.js';
+import { loadShop } from './settings.js';
+import { registerOffer } from './register.js';
+
+const today = () => new Date().toISOString().slice(0, 10);
+let staged = null;  // { html } of the offer whose link is shown
 
 export async function renderOfferLines() {
   const select = $('offer-factor');
@@ -21,26 +28,37 @@ export async function renderOfferLines() {
   const texts = await repriced(Number(select.value));
   if (!texts) return;
   state.offerStale = false;
+  const shop = state.shop || (await loadShop());
+  let money = null;
+  try {
+    money = moneyFormat(shop.locale, shop.currency);
+  } catch {
+    // Unknown settings: the offer says so when it is built.
+  }
   // Choices made under another factor stay.
   const before = new Map();
   for (const tr of document.querySelectorAll('#offer-lines tr[data-line]')) {
     const [check, quantity] = tr.querySelectorAll('input');
-    before.set(tr.dataset.line, { checked: check.checked, quantity: quantity.value });
+    before.set(tr.dataset.line, { checked: check.checked, quantity: quantity.value, rate: tr.querySelector('select').value });
   }
   const { saved } = state.open;
   $('offer-lines').replaceChildren(h('div', { class: 'wide' }, h('table', {},
     h('caption', { text: 'Lines to offer' }),
     h('thead', {}, h('tr', {}, h('th', { scope: 'col', text: 'Offer' }), h('th', { scope: 'col', text: 'Description' }),
-      h('th', { scope: 'col', class: 'num', text: 'Unit price' }), h('th', { scope: 'col', text: 'Quantity' }))),
+      h('th', { scope: 'col', class: 'num', text: shop.included ? 'Unit price incl. VAT' : 'Unit price excl. VAT' }),
+      h('th', { scope: 'col', text: 'Quantity' }), h('th', { scope: 'col', text: 'VAT %' }))),
     h('tbody', {}, saved.prices.map((row, i) => {
       const label = row.description || `line ${i + 1}`;
-      const was = before.get(String(i)) || { checked: false, quantity: '1' };
+      const was = before.get(String(i)) || { checked: false, quantity: '1', rate: shop.vatRates[0] };
+      const cents = toMinor(texts[i] ?? '', money?.digits ?? 2);
       return h('tr', { 'data-line': String(i) },
         h('td', {}, h('input', { type: 'checkbox', checked: was.checked, 'aria-label': 'Offer ' + label, onchange: updateOffer })),
         h('td', { text: row.description }),
         // Rounded to cents as the offer shows it, not the server's 39.920001.
-        h('td', { class: 'num', text: moneyText(texts[i] ?? '') }),
-        h('td', { class: 'qty' }, h('input', { type: 'number', min: '0', step: 'any', value: was.quantity, 'aria-label': 'Quantity of ' + label, oninput: updateOffer })));
+        h('td', { class: 'num', text: money && cents !== null ? money.format(cents) : texts[i] ?? '' }),
+        h('td', { class: 'qty' }, h('input', { type: 'number', min: '0', step: 'any', value: was.quantity, 'aria-label': 'Quantity of ' + label, oninput: updateOffer })),
+        h('td', {}, h('select', { 'aria-label': 'VAT rate of ' + label, onchange: updateOffer },
+          shop.vatRates.map((r) => h('option', { value: r, text: r + ' %', selected: r === was.rate })))));
     })))));
   updateOffer();
 }
@@ -50,42 +68,78 @@ function chosenLines() {
   const lines = [];
   for (const tr of document.querySelectorAll('#offer-lines tr[data-line]')) {
     const [check, quantity] = tr.querySelectorAll('input');
-    const q = Number(quantity.value);
-    const bad = quantity.value === '' || !(q >= 0);
+    const bad = quantity.value === '' || !(Number(quantity.value) >= 0);
     if (bad) quantity.setAttribute('aria-invalid', 'true');
     else quantity.removeAttribute('aria-invalid');
     if (!check.checked) continue;
     const i = Number(tr.dataset.line);
-    lines.push({ description: state.open.saved.prices[i].description, quantity: bad ? NaN : q, unit: Number(texts[i]) });
+    lines.push({ description: state.open.saved.prices[i].description, quantity: quantity.value, unit: texts[i] ?? '', rate: tr.querySelector('select').value });
   }
   return lines;
 }
 
-// Until the shop's settings come: the lines and the introduction only.
-const offerHtml = (intro, lines) => buildOffer({ locale: 'en', currency: 'EUR' }, { intro },
-  lines.map((l) => ({ description: l.description, quantity: String(l.quantity), unit: String(l.unit), rate: '0' }))).html || '';
+// The offer as the choices make it: { html, totals } or { problem }.
+function currentOffer() {
+  const shop = state.shop;
+  if (!shop) return { problem: 'the shop settings are not read yet' };
+  const facts = {
+    reference: $('offer-reference').value.trim(), customer: $('offer-customer').value.trim(),
+    date: today(), validUntil: $('offer-valid').value, intro: $('offer-intro').value, notes: $('offer-notes').value,
+  };
+  return { ...buildOffer(shop, facts, chosenLines()), facts };
+}
+
+function takeLinkAway() {
+  if (!staged) return;
+  staged = null;
+  $('link').value = '';
+  $('offer-link').hidden = true;
+  say('note', 'The offer changed since it was staged, so its link is gone: stage it again for a link to this offer.');
+}
 
 function updateOffer() {
-  const lines = chosenLines().filter((l) => Number.isFinite(l.quantity) && Number.isFinite(l.unit));
-  $('offer-view').srcdoc = offerPage(offerHtml($('offer-intro').value, lines));
+  const offer = currentOffer();
+  $('offer-problem').textContent = offer.problem && chosenLines().length ? 'Cannot be staged yet: ' + offer.problem + '.' : '';
+  if (offer.html) $('offer-view').srcdoc = offerPage(offer.html);
+  if (staged && offer.html !== staged.html) takeLinkAway();
+}
+
+// The link staff send: the landing page beside the workbench, with the
+// offer link's query, and the shop's name and contact for the words it
+// shows when the offer is gone.
+function landingLink(query) {
+  const landing = new URL('offer.html', location.href);
+  const params = new URLSearchParams();
+  if (state.shop.name) params.set('shop', state.shop.name);
+  const contact = state.shop.contact.split('\n').map((l) => l.trim()).filter(Boolean).join(', ');
+  if (contact) params.set('contact', contact);
+  const program = state.program.href.replace(/[?#].*$/, '');
+  if (program !== new URL('talvenplan.cgi', landing).href) params.set('program', program);
+  return landing.href.replace(/[?#].*$/, '') + '?' + query + (params.size ? '&' + params : '');
 }
 
 async function stage() {
-  const lines = chosenLines();
-  if (!lines.length) return say('refused', 'Not staged: choose at least one line to offer.');
-  if (lines.some((l) => !Number.isFinite(l.quantity))) return say('refused', 'Not staged: a quantity is not a number.');
-  if (lines.some((l) => !Number.isFinite(l.unit))) return say('refused', 'Not staged: a line has no price the page can total.');
-  const text = latin1Bytes(offerHtml($('offer-intro').value, lines));
+  if (!chosenLines().length) return say('refused', 'Not staged: choose at least one line to offer.');
+  const offer = currentOffer();
+  if (offer.problem) return say('refused', 'Not staged: ' + offer.problem + '.');
+  const text = latin1Bytes(offer.html);
   const problem = offerTextProblem(text);
   if (problem) return say('refused', 'Not staged: ' + problem + '.');
   const outcome = await send(state.program, storeBody(state.directory, text));
   if (outcome.kind !== 'done') return sayOutcome(outcome, '');
   if (!isOfferName(outcome.payload)) return sayOutcome({ kind: 'unexpected', text: 'an offer name of another form' }, '');
-  const link = state.program.href.replace(/[?#].*$/, '') + '?' + offerLinkQuery(outcome.payload, state.directory);
+  const name = String.fromCharCode(...outcome.payload);
+  const link = landingLink(offerLinkQuery(outcome.payload, state.directory));
+  staged = { html: offer.html };
   $('link').value = link;
-  $('open-link').href = link;
   $('offer-link').hidden = false;
-  say('ok', 'The offer is staged. Send the link to the customer: it shows the offer once.');
+  const total = moneyFormat(state.shop.locale, state.shop.currency).format(offer.totals.gross);
+  const failed = await registerOffer({
+    name, reference: offer.facts.reference, customer: offer.facts.customer, total,
+    date: new Date().toISOString(), validUntil: offer.facts.validUntil, link,
+  });
+  if (failed) sayOutcome(failed, 'the register file has another key');
+  else say('ok', 'The offer is staged and in the register. Send the link to the customer: it shows the offer once, on a click.');
   $('link').focus();
   $('link').select();
 }
@@ -102,16 +156,24 @@ async function copyLink() {
 }
 
 export function init() {
+  // The preview takes the offer's whole height, as the landing page does.
+  $('offer-view').addEventListener('load', () => {
+    const doc = $('offer-view').contentDocument;
+    if (doc?.documentElement) $('offer-view').style.height = doc.documentElement.scrollHeight + 'px';
+  });
   $('offer-factor').addEventListener('change', renderOfferLines);
-  $('offer-intro').addEventListener('input', updateOffer);
+  for (const el of document.querySelectorAll('#offer [data-offer]')) el.addEventListener('input', updateOffer);
   $('stage').addEventListener('click', stage);
   $('copy').addEventListener('click', copyLink);
 }
 
 export const screen = {
-  enter() {
-    if (!state.offerStale) return;
+  async enter() {
+    const shop = await loadShop();
+    if (!$('offer-valid').value) $('offer-valid').value = addDays(today(), shop.validityDays);
+    if (!$('offer-reference').value) $('offer-reference').value = 'T' + today().replace(/-/g, '') + '-' + new Date().toISOString().slice(11, 16).replace(':', '');
+    if (!state.offerStale) return updateOffer();
     renderFactorChoice($('offer-factor'));
-    renderOfferLines();
+    await renderOfferLines();
   },
 };

@@ -25,13 +25,19 @@ export function registerOffer(entry) {
     (text) => readRegister(text).some((e) => e.name === entry.name));
 }
 
+// The newest offers first; older ones on request, so a long register does
+// not make a long page.
+const SHOWN = 200;
+let showAll = false;
+
 async function refresh() {
   if (!state.directory) return say('note', 'Enter the data directory first: the register is kept there.');
   const list = $('register-list');
   const read = await readShared(state.program, state.directory, REGISTER_NAME, REGISTER_KEY);
   if (read.outcome) return sayOutcome(read.outcome, '');
-  const entries = readRegister(read.text).reverse();
-  if (!entries.length) return list.replaceChildren(h('p', { class: 'muted', text: 'No offers staged from this directory yet.' }));
+  const all = readRegister(read.text).reverse();
+  if (!all.length) return list.replaceChildren(h('p', { class: 'muted', text: 'No offers staged from this directory yet.' }));
+  const entries = showAll ? all : all.slice(0, SHOWN);
   const { offerDays } = await loadShop();
   const now = Date.now();
   const cells = new Map();
@@ -45,7 +51,9 @@ async function refresh() {
         h('td', { text: e.reference || e.name }), h('td', { text: e.customer || '' }),
         h('td', { class: 'num', text: e.total || '' }), h('td', { text: when(e.date) }), cell,
         h('td', {}, h('input', { readOnly: true, value: e.link || '', 'aria-label': 'Link of ' + (e.reference || e.name), class: 'reglink' })));
-    })))));
+    })))),
+  ...(entries.length < all.length ? [h('p', {}, h('button', { type: 'button', onclick: () => { showAll = true; refresh(); } },
+    `Show all ${all.length} offers`))] : []));
 
   // Ask for each offer not yet known to be gone, a few at a time.
   const ask = entries.filter((e) => !e.gone);
@@ -79,6 +87,7 @@ export function init() {
 
 export const screen = {
   enter() {
+    showAll = false;
     delete $('register').dataset.checked;
     refresh();
   },

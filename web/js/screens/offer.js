@@ -157,9 +157,13 @@ async function copyLink() {
 
 export function init() {
   // The preview takes the offer's whole height, as the landing page does.
+  // Measured in a frame of no height, so that it shrinks with the offer.
   $('offer-view').addEventListener('load', () => {
-    const doc = $('offer-view').contentDocument;
-    if (doc?.documentElement) $('offer-view').style.height = doc.documentElement.scrollHeight + 'px';
+    const frame = $('offer-view');
+    const doc = frame.contentDocument;
+    if (!doc?.documentElement) return;
+    frame.style.height = '0';
+    frame.style.height = doc.documentElement.scrollHeight + 'px';
   });
   $('offer-factor').addEventListener('change', renderOfferLines);
   for (const el of document.querySelectorAll('#offer [data-offer]')) el.addEventListener('input', updateOffer);

@@ -53,7 +53,7 @@ async function stage(n = 3) {
   return {
     file: join(data, answer.slice(1)),
     bare: `${base}talvenplan.cgi?${query}`,
-    landing: `${base}offer.html?${query}&shop=${encodeURIComponent(shop.name)}&contact=${encodeURIComponent('myynti@talvi.example')}`,
+    landing: `${base}offer.html#${query}&shop=${encodeURIComponent(shop.name)}&contact=${encodeURIComponent('myynti@talvi.example')}`,
   };
 }
 

@@ -127,7 +127,7 @@ test('from a new database to an offer opened twice', async () => {
   await page.waitForSelector('#offer-link:not([hidden])');
   await shot(page, 'offer');
   const link = await page.locator('#link').inputValue();
-  assert.ok(link.startsWith(base + 'offer.html?TALVENPLAN_FILE='), link);
+  assert.ok(link.startsWith(base + 'offer.html#TALVENPLAN_FILE='), link);
   // What the preview shows is what the customer gets.
   const preview = await page.frameLocator('#offer-view').locator('body').innerText();
 

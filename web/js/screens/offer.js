@@ -106,7 +106,8 @@ function updateOffer() {
 
 // The link staff send: the landing page beside the workbench, with the
 // offer link's query, and the shop's name and contact for the words it
-// shows when the offer is gone.
+// shows when the offer is gone. They follow "#": a browser sends none of
+// it to a server, so the link's secret stays out of logs and Referers.
 function landingLink(query) {
   const landing = new URL('offer.html', location.href);
   const params = new URLSearchParams();
@@ -115,7 +116,7 @@ function landingLink(query) {
   if (contact) params.set('contact', contact);
   const program = state.program.href.replace(/[?#].*$/, '');
   if (program !== new URL('talvenplan.cgi', landing).href) params.set('program', program);
-  return landing.href.replace(/[?#].*$/, '') + '?' + query + (params.size ? '&' + params : '');
+  return landing.href.replace(/[?#].*$/, '') + '#' + query + (params.size ? '&' + params : '');
 }
 
 async function stage() {

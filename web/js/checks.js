@@ -32,8 +32,8 @@ export function rowProblems(row, db) {
     const entry = factorEntry(encoding.encode(row.name + (row.sep || ' ') + row.value));
     if (!bytes.length) add('name', 'the factor name is empty');
     else if (entry.name.length < bytes.length) {
-      add('name', `a blank or a byte from 0x80 up ends a name: the server reads the name “${encoding.decode(entry.name)}” ` +
-        `with the factor ${entry.factor}, and a query cannot send this name`);
+      add('name', `previews and offers cannot use this factor: the server reads its name as “${encoding.decode(entry.name)}”, ` +
+        `with the factor ${entry.factor} (a name ends at its first space, tab or letter beyond plain ASCII, such as ä)`);
     } else if (db.factors.find((f) => f.name === row.name) !== row) {
       add('name', 'an earlier factor has this name: the server only ever finds that one');
     }
@@ -52,4 +52,24 @@ export function createProblem(directory, name, key) {
     (isOfferName(name) ? 'names of a full stop and six letters or digits belong to offers' : '') ||
     (isPutTempName(name) ? 'names of ".put-" and six letters or digits belong to unfinished saves' : '') ||
     keyProblem(key);
+}
+
+// A price written with a decimal comma, as many shops write it ("199,50",
+// "1.234,50"): the point form the server reads, or null where the text is
+// not such a number.
+export function decimalCommaFix(text) {
+  const m = /^(\s*[-+]?)(\d{1,3}(?:\.\d{3})+|\d+),(\d+)(\s*)$/.exec(text);
+  return m ? m[1] + m[2].replace(/\./g, '') + '.' + m[3] + m[4] : null;
+}
+
+// The lines create writes that mean nothing to a shop: title lines "0" and
+// '""', and notes "0" after the prices. Only lines still as the file holds
+// them count.
+export function placeholderRows(db) {
+  const same = (row, text) => row && row.orig && row.text === text && row.base === text;
+  const rows = [];
+  if (same(db.headerA, '0')) rows.push(db.headerA);
+  if (same(db.headerB, '""')) rows.push(db.headerB);
+  for (const row of db.trailing) if (same(row, '0')) rows.push(row);
+  return rows;
 }

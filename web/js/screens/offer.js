@@ -9,20 +9,31 @@ import { send } from '../api.js';
 import { buildOffer, offerPage } from '../offer.js';
 import { moneyFormat, toMinor } from '../money.js';
 import { addDays } from '../settings.js';
-import { state } from '../state.js';
+import { viewOf } from '../view.js';
+import { gridTable } from '../grid.js';
+import { savedList, state } from '../state.js';
 import { repriced } from '../list.js';
-import { $, h, say, sayOutcome } from '../ui.js';
-import { renderFactorChoice } from './preview.js';
+import { $, h, num, say, sayOutcome } from '../ui.js';
+import { renderFactorChoice, unsavedNote } from './preview.js';
 import { loadShop } from './settings.js';
 import { registerOffer } from './register.js';
 
 const today = () => new Date().toISOString().slice(0, 10);
 let staged = null;  // { html } of the offer whose link is shown
 
+// The lines chosen for the offer, by their place in the saved list:
+// { checked, quantity, rate } as typed. Choices made under another factor
+// stay.
+const choices = new Map();
+const shown = { rows: [], at: new Map() };
+
+const choiceOf = (i) => choices.get(i) || { checked: false, quantity: '1', rate: state.shop?.vatRates[0] ?? '0' };
+
 export async function renderOfferLines() {
   const select = $('offer-factor');
-  if (select.value === '') {
+  if (!state.open || select.value === '') {
     $('offer-lines').replaceChildren(h('p', { class: 'muted', text: 'Choose a factor to price the lines.' }));
+    $('offer-count').textContent = '';
     return updateOffer();
   }
   const texts = await repriced(Number(select.value));
@@ -35,47 +46,68 @@ export async function renderOfferLines() {
   } catch {
     // Unknown settings: the offer says so when it is built.
   }
-  // Choices made under another factor stay.
-  const before = new Map();
-  for (const tr of document.querySelectorAll('#offer-lines tr[data-line]')) {
-    const [check, quantity] = tr.querySelectorAll('input');
-    before.set(tr.dataset.line, { checked: check.checked, quantity: quantity.value, rate: tr.querySelector('select').value });
-  }
-  const { saved } = state.open;
-  $('offer-lines').replaceChildren(h('div', { class: 'wide' }, h('table', {},
-    h('caption', { text: 'Lines to offer' }),
-    h('thead', {}, h('tr', {}, h('th', { scope: 'col', text: 'Offer' }), h('th', { scope: 'col', text: 'Description' }),
-      h('th', { scope: 'col', class: 'num', text: shop.included ? 'Unit price incl. VAT' : 'Unit price excl. VAT' }),
-      h('th', { scope: 'col', text: 'Quantity' }), h('th', { scope: 'col', text: 'VAT %' }))),
-    h('tbody', {}, saved.prices.map((row, i) => {
+  const saved = savedList();
+  shown.at = new Map(saved.prices.map((row, i) => [row, i]));
+  shown.rows = viewOf(saved.prices, { query: $('offer-filter').value }, (t) => saved.encoding.encode(t));
+  gridTable($('offer-lines'), {
+    label: 'Lines to offer',
+    columns: [['Offer', 'c-check'], ['Description'], [shop.included ? 'Unit price incl. VAT' : 'Unit price excl. VAT', 'c-money', 1],
+      ['Quantity', 'c-qty'], ['VAT %', 'c-vat']],
+    count: () => shown.rows.length,
+    render: (p) => {
+      const row = shown.rows[p];
+      const i = shown.at.get(row);
       const label = row.description || `line ${i + 1}`;
-      const was = before.get(String(i)) || { checked: false, quantity: '1', rate: shop.vatRates[0] };
+      const was = choiceOf(i);
       const cents = toMinor(texts[i] ?? '', money?.digits ?? 2);
-      return h('tr', { 'data-line': String(i) },
-        h('td', {}, h('input', { type: 'checkbox', checked: was.checked, 'aria-label': 'Offer ' + label, onchange: updateOffer })),
-        h('td', { text: row.description }),
-        // Rounded to cents as the offer shows it, not the server's 39.920001.
-        h('td', { class: 'num', text: money && cents !== null ? money.format(cents) : texts[i] ?? '' }),
-        h('td', { class: 'qty' }, h('input', { type: 'number', min: '0', step: 'any', value: was.quantity, 'aria-label': 'Quantity of ' + label, oninput: updateOffer })),
-        h('td', {}, h('select', { 'aria-label': 'VAT rate of ' + label, onchange: updateOffer },
+      const tr = h('tr', { class: 'row', 'data-line': String(i) },
+        h('td', {}, h('input', { type: 'checkbox', checked: was.checked, 'aria-label': 'Offer ' + label })),
+        h('td', { text: row.description, title: row.description }),
+        // Rounded to cents as the offer shows it; the server's figure on hover.
+        h('td', { class: 'num', text: money && cents !== null ? money.format(cents) : texts[i] ?? '', title: texts[i] ?? '' }),
+        h('td', { class: 'qty' }, h('input', { type: 'number', min: '0', step: 'any', value: was.quantity, 'aria-label': 'Quantity of ' + label })),
+        h('td', {}, h('select', { 'aria-label': 'VAT rate of ' + label },
           shop.vatRates.map((r) => h('option', { value: r, text: r + ' %', selected: r === was.rate })))));
-    })))));
+      markQuantity(tr.querySelector('input[type="number"]'));
+      return tr;
+    },
+  });
+  showCount();
+  updateOffer();
+}
+
+function markQuantity(input) {
+  const q = Number(input.value);
+  if (input.value === '' || !(q >= 0)) input.setAttribute('aria-invalid', 'true');
+  else input.removeAttribute('aria-invalid');
+}
+
+function showCount() {
+  const all = savedList().prices.length;
+  const chosen = [...choices.values()].filter((c) => c.checked).length;
+  $('offer-count').textContent = (shown.rows.length < all ? `Showing ${num(shown.rows.length)} of ${num(all)} lines. ` : '') +
+    `${chosen} line${chosen === 1 ? '' : 's'} chosen.`;
+}
+
+// A change of a box, a quantity or a rate in the table.
+function onChoice(event) {
+  const tr = event.target.closest('tr[data-line]');
+  if (!tr) return;
+  const i = Number(tr.dataset.line);
+  const [check, quantity] = tr.querySelectorAll('input');
+  choices.set(i, { checked: check.checked, quantity: quantity.value, rate: tr.querySelector('select').value });
+  markQuantity(quantity);
+  showCount();
   updateOffer();
 }
 
 function chosenLines() {
+  if (!state.open) return [];
   const texts = state.prices.get(Number($('offer-factor').value)) || [];
-  const lines = [];
-  for (const tr of document.querySelectorAll('#offer-lines tr[data-line]')) {
-    const [check, quantity] = tr.querySelectorAll('input');
-    const bad = quantity.value === '' || !(Number(quantity.value) >= 0);
-    if (bad) quantity.setAttribute('aria-invalid', 'true');
-    else quantity.removeAttribute('aria-invalid');
-    if (!check.checked) continue;
-    const i = Number(tr.dataset.line);
-    lines.push({ description: state.open.saved.prices[i].description, quantity: quantity.value, unit: texts[i] ?? '', rate: tr.querySelector('select').value });
-  }
-  return lines;
+  const { prices } = savedList();
+  return [...choices].sort((a, b) => a[0] - b[0])
+    .filter(([i, c]) => c.checked && i < prices.length)
+    .map(([i, c]) => ({ description: prices[i].description, quantity: c.quantity, unit: texts[i] ?? '', rate: c.rate }));
 }
 
 // The offer as the choices make it: { html, totals } or { problem }.
@@ -167,13 +199,22 @@ export function init() {
     frame.style.height = doc.documentElement.scrollHeight + 'px';
   });
   $('offer-factor').addEventListener('change', renderOfferLines);
+  $('offer-filter').addEventListener('input', renderOfferLines);
+  $('offer-lines').addEventListener('input', onChoice);
+  $('offer-lines').addEventListener('change', onChoice);
   for (const el of document.querySelectorAll('#offer [data-offer]')) el.addEventListener('input', updateOffer);
   $('stage').addEventListener('click', stage);
   $('copy').addEventListener('click', copyLink);
 }
 
+// A new list, or a new save of it: the choices were made for other lines.
+export function forgetChoices() {
+  choices.clear();
+}
+
 export const screen = {
   async enter() {
+    unsavedNote($('offer-note'));
     const shop = await loadShop();
     if (!$('offer-valid').value) $('offer-valid').value = addDays(today(), shop.validityDays);
     if (!$('offer-reference').value) $('offer-reference').value = 'T' + today().replace(/-/g, '') + '-' + new Date().toISOString().slice(11, 16).replace(':', '');

@@ -166,6 +166,8 @@ async function stage() {
   staged = { html: offer.html };
   $('link').value = link;
   $('offer-link').hidden = false;
+  // Choices changed while the offer was on its way: not this link, then.
+  if (currentOffer().html !== offer.html) takeLinkAway();
   const total = moneyFormat(state.shop.locale, state.shop.currency).format(offer.totals.gross);
   const failed = await registerOffer({
     name, reference: offer.facts.reference, customer: offer.facts.customer, total,

@@ -117,7 +117,7 @@ function roundDiv(a, b) {
 const TEN = (k) => 10n ** BigInt(k);
 
 // Cents as a price text: 1234 -> '12.34'.
-export function centsText(cents) {
+function centsText(cents) {
   const negative = cents < 0n;
   const digits = (negative ? -cents : cents).toString().padStart(3, '0');
   return (negative ? '-' : '') + digits.slice(0, -2) + '.' + digits.slice(-2);

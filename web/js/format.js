@@ -8,7 +8,7 @@
 // the file the same way; a row keeps the bytes it was read from, and the
 // writer sends those bytes again for every row the person left alone.
 
-import { concat, encodingOf, isSeparator, latin1Text } from './bytes.js';
+import { concat, encodingOf, isSeparator, latin1Bytes, latin1Text } from './bytes.js';
 import { atoi, priceCount, scanDouble } from './number.js';
 
 export const MAX_PIECE = 59999;
@@ -178,6 +178,19 @@ export function priceText(line) {
   return line.subarray(line.lastIndexOf(0x20) + 1);
 }
 
+// A price query's answer: header lines A and B and the count line, then one
+// repriced line for each of `count` price lines. Returns the price texts of
+// those lines, as the server wrote them, decoded in `encoding`.
+export function repricedTexts(payload, count, encoding) {
+  const lines = [];
+  let at = 0;
+  for (let nl; lines.length < count + 3 && (nl = payload.indexOf(0x0a, at)) >= 0; at = nl + 1) {
+    lines.push(payload.subarray(at, nl));
+  }
+  if (lines.length < count + 3 && at < payload.length) lines.push(payload.subarray(at));
+  return lines.slice(3).map((line) => encoding.decode(priceText(line)));
+}
+
 // The bytes of one row: its own bytes where it is unchanged, else its fields
 // encoded in the file's encoding.
 function rowBytes(row, encoding) {
@@ -231,10 +244,6 @@ export function writeDatabase(db) {
     else if (!last && (part.ending === '' || part.bytes[part.bytes.length - 1] !== 0x0a)) out.push(eol);
   });
   return concat(out);
-}
-
-function latin1Bytes(text) {
-  return Uint8Array.from(text, (c) => c.charCodeAt(0));
 }
 
 // For messages: a short quotation of bytes.

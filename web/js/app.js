@@ -14,8 +14,9 @@ import * as databases from './screens/databases.js';
 import * as editor from './screens/editor.js';
 import * as preview from './screens/preview.js';
 import * as offer from './screens/offer.js';
+import * as sheet from './screens/sheet.js';
 
-const SCREENS = { databases, editor, preview, offer };
+const SCREENS = { databases, editor, preview, offer, sheet };
 
 export async function start(config) {
   state.program = new URL(config.program || 'talvenplan.cgi', location.href);

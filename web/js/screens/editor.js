@@ -197,4 +197,12 @@ export function init() {
   });
 }
 
+// The price lines changed outside the table (an import, a paste, a change
+// of many prices): show them again, the focus on `row`'s `field` if given.
+export function pricesChanged(row, field = 'description') {
+  renderEditor();
+  const i = row ? state.open.db.prices.indexOf(row) : -1;
+  if (i >= 0) document.querySelector(`[data-focus="prices-${i}-${field}"]`)?.focus();
+}
+
 export const screen = { enter() {} };

@@ -113,8 +113,12 @@ export const SEPARATORS = [
 // The separator a file most likely uses: the one that cuts the first rows
 // into the same number of cells (more than one) most often. On a tie a tab
 // comes before a semicolon, and a semicolon before a comma, since a comma is
-// also a decimal separator inside cells of a semicolon file.
+// also a decimal separator inside cells of a semicolon file. A first line
+// "sep=X" names it.
 export function detectSeparator(text) {
+  // Excel writes and honours a first line "sep=;".
+  const named = /^sep=([,;\t])(?:\r\n|\n|\r|$)/i.exec(text);
+  if (named) return named[1];
   const sample = text.slice(0, 65536);
   let best = { sep: ',', score: 0 };
   for (const [sep] of SEPARATORS) {

@@ -45,6 +45,7 @@ test('files in every encoding and line end a spreadsheet writes', () => {
   assert.equal(detectSeparator('Kuvaus;Hinta\nTuoli;12,50\nPöytä;1 234,50\n'), ';');
   assert.equal(detectSeparator('Item\tPrice\nChair, oak\t1,234.50\n'), '\t');
   assert.equal(detectSeparator('Item,Price\n"Chair; oak",12.50\nLamp,3\n'), ',');
+  assert.equal(detectSeparator('sep=;\r\nItem,Price\r\nChair,12\r\n'), ';');
 });
 
 test('a quote that is never closed is reported, not swallowed silently', () => {

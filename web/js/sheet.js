@@ -35,10 +35,11 @@ export function guessColumns(rows) {
   let price = -1;
   for (let r = 0; r < Math.min(sample.length, 6) && header < 0; r++) {
     const row = sample[r];
-    if (row.filter((cell) => cell.trim()).length < 2) continue;  // a title
+    // A title has one cell; a header names a column and holds no amount.
+    if (row.filter((cell) => cell.trim()).length < 2) continue;
     const p = row.findIndex((cell) => names(cell, PRICE_WORDS) && !amountLike(cell));
     const d = row.findIndex((cell, i) => i !== p && names(cell, DESCRIPTION_WORDS));
-    if (p >= 0 || d >= 0) {
+    if ((p >= 0 || d >= 0) && !row.some(amountLike)) {
       header = r;
       price = p;
       description = d;

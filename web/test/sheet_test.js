@@ -51,6 +51,14 @@ test('the same sheet written by LibreOffice in four conventions reads as the sam
     assert.deepEqual(pairs(got.lines), want, name);
     assert.deepEqual(got.skipped, [], name);
   }
+  // Without header words: amounts with decimals beat article numbers, and
+  // a description that holds a header word is still a description.
+  for (const [rows, want] of [
+    [[['1001', 'Oak chair', '49,90'], ['1002', 'Lamp', '10,00']], { description: 1, price: 2, skip: 0, decimal: ',' }],
+    [[['Item holder', '12.50'], ['Lamp', '10']], { description: 0, price: 1, skip: 0, decimal: '.' }],
+    [[['Qty', 'Item', 'Price'], ['2', 'Lamp', '1,234.00']], { description: 1, price: 2, skip: 1, decimal: '.' }],
+    [[['Art.nr', 'Bez.', 'VK'], ['A-1', 'Lamp', '10'], ['A-2', 'Oak chair', '1.234']], { description: 1, price: 2, skip: 1, decimal: null }],
+  ]) assert.deepEqual(guessColumns(rows), want, JSON.stringify(rows));
   // A list kept in Windows-1252 cannot take every letter a sheet holds.
   const rows = [['Price', 'Item'], ['1,234', 'Chair →'], ['2', '']];
   const { lines, skipped } = readSheet(rows, guessColumns(rows), CP1252);

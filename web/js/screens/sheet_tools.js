@@ -45,7 +45,7 @@ const select = (id, options, value, onchange) => h('select', { id, onchange },
   options.map(([v, text]) => h('option', { value: String(v), text, selected: String(v) === String(value) })));
 // Children where some may be null (a table with no rows).
 const fill = (el, ...kids) => el.replaceChildren(...kids.filter((kid) => kid != null));
-const field = (label, id, control) => h('div', {}, h('label', { for: id, text: label }), control);
+const field = (label, id, control) => h('div', {}, h('label', { for: id, id: id + '-label', text: label }), control);
 
 // Import.
 function importCard() {
@@ -108,6 +108,7 @@ function renderImport() {
   const skip = h('input', { type: 'number', id: 'import-skip', min: '0', max: String(rows.length), value: String(mapping.skip), class: 'narrow', onchange: set('skip', (v) => Math.max(0, Math.min(rows.length, Math.trunc(Number(v) || 0)))) });
   const mode = (value, text) => h('label', { class: 'choice' },
     h('input', { type: 'radio', name: 'import-mode', value, checked: work.mode === value, onchange: () => { work.mode = value; renderImport(); } }), ' ', text);
+  const focused = document.activeElement?.id;
   fill($('import-settings'),
     h('p', { id: 'import-read', text: `“${work.name}”: ${plural(rows.length, 'row')}, read as ${work.encoding}, cells separated by a ${SEPARATORS.find(([s]) => s === work.sep)[1]}${work.sep === work.detected ? ' (detected)' : ''}.` }),
     work.problem ? h('p', { class: 'problem', text: `The file is not well formed: ${work.problem.text}, so everything after it is one cell. Check the file.` }) : null,
@@ -115,7 +116,7 @@ function renderImport() {
       field('Cells separated by', 'import-sep', select('import-sep', mark(SEPARATORS.map(([s, name]) => [s, name]), work.detected), work.sep, (e) => { work.sep = e.target.value; cutRows(true); renderImport(); })),
       field('Description column', 'import-description', select('import-description', mark(columns, guess.description), mapping.description, set('description'))),
       field('Price column', 'import-price', select('import-price', mark(columns, guess.price), mapping.price, set('price'))),
-      field('Rows above the first price line (titles, header)', 'import-skip', skip),
+      field(`Rows above the first price line (titles, header)${mapping.skip === guess.skip ? ' (guessed)' : ''}`, 'import-skip', skip),
       field('Decimals are marked by', 'import-decimal', select('import-decimal', mark(decimals, guessedDecimal ?? ''), mapping.decimal ?? '', set('decimal', (v) => v || null)))),
     h('fieldset', { class: 'modes' }, h('legend', { text: 'What the import does' }),
       mode('update', 'Update by description: change the prices of lines the file names, add the lines it adds'),
@@ -123,6 +124,8 @@ function renderImport() {
         h('input', { type: 'checkbox', id: 'import-remove-rest', checked: work.removeRest, onchange: (e) => { work.removeRest = e.target.checked; renderImport(); } }),
         ' and remove the lines the file does not name') : null,
       mode('replace', 'Replace the price lines with the file’s lines')));
+  // The settings are drawn anew: the focus stays on the one just changed.
+  if (focused && focused !== document.activeElement?.id) $(focused)?.focus();
   renderImportPreview();
 }
 
@@ -168,7 +171,7 @@ function applyTheImport() {
   const removed = plan.removed ? plan.missing.length : 0;
   Object.assign(work, { name: '', rows: [], text: '', plan: null, read: null });
   pricesChanged();
-  showScreen('editor', false);
+  showScreen('editor');
   say('ok', `Imported “${name}”: ${plural(plan.added.length, 'line')} added, ${plural(plan.changed.length, 'price')} changed, ` +
     `${plural(removed, 'line')} removed. Save the list to keep it.`);
 }
@@ -214,14 +217,19 @@ const bulk = { query: null, how: 'percent', by: '', rounding: 'cents', plan: nul
 
 function bulkCard() {
   if (bulk.query === null || $('price-filter')) bulk.query = $('price-filter')?.value ?? bulk.query ?? '';
+  const byLabel = () => (bulk.how === 'percent' ? 'Percent (−5 lowers)' : 'Amount (−1.50 lowers)');
   const how = (value, text) => h('label', { class: 'choice inline' },
-    h('input', { type: 'radio', name: 'bulk-how', value, checked: bulk.how === value, onchange: () => { bulk.how = value; renderBulk(); } }), ' ', text);
+    h('input', { type: 'radio', name: 'bulk-how', value, checked: bulk.how === value, onchange: () => {
+      bulk.how = value;
+      $('bulk-by-label').textContent = byLabel();
+      renderBulk();
+    } }), ' ', text);
   return h('section', { class: 'card', 'aria-labelledby': 'bulk-title' },
     h('h2', { id: 'bulk-title', text: 'Change many prices at once' }),
     h('div', { class: 'fields' },
       field('Lines whose description or price holds', 'bulk-filter', h('input', { id: 'bulk-filter', type: 'search', value: bulk.query, placeholder: 'all lines', spellcheck: 'false', autocomplete: 'off', oninput: (e) => { bulk.query = e.target.value; renderBulk(); } })),
-      h('div', {}, h('span', { class: 'label', text: 'Change by' }), h('div', {}, how('percent', 'percent'), how('amount', 'amount'))),
-      field(bulk.how === 'percent' ? 'Percent (−5 lowers)' : 'Amount (−1.50 lowers)', 'bulk-by', h('input', { id: 'bulk-by', class: 'narrow', value: bulk.by, inputmode: 'decimal', autocomplete: 'off', oninput: (e) => { bulk.by = e.target.value; renderBulk(); } })),
+      h('fieldset', { class: 'inline' }, h('legend', { text: 'Change by' }), how('percent', 'percent'), how('amount', 'amount')),
+      field(byLabel(), 'bulk-by', h('input', { id: 'bulk-by', class: 'narrow', value: bulk.by, inputmode: 'decimal', autocomplete: 'off', oninput: (e) => { bulk.by = e.target.value; renderBulk(); } })),
       field('Round', 'bulk-rounding', select('bulk-rounding', Object.entries(ROUNDINGS), bulk.rounding, (e) => { bulk.rounding = e.target.value; renderBulk(); }))),
     h('div', { id: 'bulk-preview', 'aria-live': 'polite' }));
 }
@@ -268,7 +276,7 @@ function applyBulk() {
   for (const { index, price } of changes) prices[index].price = price;
   bulk.plan = null;
   pricesChanged();
-  showScreen('editor', false);
+  showScreen('editor');
   say('ok', `Changed ${plural(changes.length, 'price')}. Save the list to keep it.`);
 }
 

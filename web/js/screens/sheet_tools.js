@@ -31,14 +31,19 @@ export function enter() {
   renderBulk();
 }
 
-// A table of at most SHOWN rows, with a line that counts the rest.
+// A table of the first SHOWN rows, and a button that shows the rest.
 function previewTable(caption, heads, rows, cells) {
   if (!rows.length) return null;
+  const line = (row) => h('tr', {}, cells(row).map(([text, cls]) => h('td', { class: cls, text })));
+  const tbody = h('tbody', {}, rows.slice(0, SHOWN).map(line));
+  const more = rows.length > SHOWN ? h('p', {}, h('button', { type: 'button', onclick: () => {
+    tbody.append(...rows.slice(SHOWN).map(line));
+    more.remove();
+  } }, `Show all ${rows.length.toLocaleString('en')} (${plural(rows.length - SHOWN, 'more')})`)) : null;
   return h('div', { class: 'wide' },
     h('table', { class: 'sheet-preview' }, h('caption', { text: `${caption} (${rows.length.toLocaleString('en')})` }),
-      h('thead', {}, h('tr', {}, heads.map(([text, cls]) => h('th', { scope: 'col', class: cls, text })))),
-      h('tbody', {}, rows.slice(0, SHOWN).map((row) => h('tr', {}, cells(row).map(([text, cls]) => h('td', { class: cls, text })))))),
-    rows.length > SHOWN ? h('p', { class: 'muted', text: `And ${plural(rows.length - SHOWN, 'more')}.` }) : null);
+      h('thead', {}, h('tr', {}, heads.map(([text, cls]) => h('th', { scope: 'col', class: cls, text })))), tbody),
+    more);
 }
 
 const select = (id, options, value, onchange) => h('select', { id, onchange },

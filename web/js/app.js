@@ -9,6 +9,7 @@
 
 import { KEY_SIZE } from './protocol.js';
 import { dirty, readOnly, state } from './state.js';
+import { forget, remember, remembered } from './list.js';
 import { $, addScreen, say, showScreen } from './ui.js';
 import * as databases from './screens/databases.js';
 import * as editor from './screens/editor.js';
@@ -29,7 +30,10 @@ export async function start(config) {
     module.init();
   }
   for (const button of document.querySelectorAll('.tabs button')) {
-    button.addEventListener('click', () => showScreen(button.dataset.screen));
+    button.addEventListener('click', () => {
+      showScreen(button.dataset.screen);
+      if (state.open) remember(button.dataset.screen);
+    });
   }
   // A refusal speaks of the fields as they were: once they change, a "Not
   // saved: 2 lines need attention" with nothing marked any more misleads.
@@ -43,6 +47,12 @@ export async function start(config) {
   if (state.directory) await databases.refreshList();
   else say('note', 'Enter the data directory to begin.');
   offer.renderOfferLines();
+  // A reload opens the list this tab had open, on the screen it showed.
+  const was = remembered();
+  if (was && was.directory === state.directory) {
+    if (await databases.openDatabase(was.name, was.key)) forget();
+    else if (was.screen !== 'editor' && SCREENS[was.screen]) showScreen(was.screen);
+  }
   document.body.dataset.ready = 'yes';
   window.talvenplanReadyMs = performance.now();
 }

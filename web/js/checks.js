@@ -53,3 +53,23 @@ export function createProblem(directory, name, key) {
     (isPutTempName(name) ? 'names of ".put-" and six letters or digits belong to unfinished saves' : '') ||
     keyProblem(key);
 }
+
+// A price written with a decimal comma, as many shops write it ("199,50",
+// "1.234,50"): the point form the server reads, or null where the text is
+// not such a number.
+export function decimalCommaFix(text) {
+  const m = /^(\s*[-+]?)(\d{1,3}(?:\.\d{3})+|\d+),(\d+)(\s*)$/.exec(text);
+  return m ? m[1] + m[2].replace(/\./g, '') + '.' + m[3] + m[4] : null;
+}
+
+// The lines create writes that mean nothing to a shop: title lines "0" and
+// '""', and notes "0" after the prices. Only lines still as the file holds
+// them count.
+export function placeholderRows(db) {
+  const same = (row, text) => row && row.orig && row.text === text && row.base === text;
+  const rows = [];
+  if (same(db.headerA, '0')) rows.push(db.headerA);
+  if (same(db.headerB, '""')) rows.push(db.headerB);
+  for (const row of db.trailing) if (same(row, '0')) rows.push(row);
+  return rows;
+}

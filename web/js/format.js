@@ -36,7 +36,11 @@ export const FIELDS = {
 };
 
 function snapshot(row) {
-  return FIELDS[row.kind].map((f) => row[f]).join('\u0000');
+  switch (row.kind) {
+    case 'price': return row.description + '\u0000' + row.price;
+    case 'factor': return row.name + '\u0000' + row.value;
+    default: return row.text;
+  }
 }
 
 // A new row, as the person adds it: it has no bytes of its own yet.
@@ -52,9 +56,11 @@ export const isEdited = (row) => row.orig === null || snapshot(row) !== row.base
 
 // Reads a database file. Returns the model the editor works on:
 //   { bytes, encoding, eol, key, factors, headerA, headerB, prices, trailing,
-//     factorCountRow, priceCountRow, readOnly, notes }
+//     factorCountRow, priceCountRow, readOnly, notes, ended }
 // `readOnly` is null or the reason the file cannot be edited without losing
-// bytes; `notes` are things the person should know (a file that ends early).
+// bytes; `notes` are things the person should know (a file that ends early);
+// `ended` is true where the file ends before its parts do, so that writing
+// it back unedited adds the missing lines (else it gives `bytes` again).
 export function readDatabase(bytes) {
   const encoding = encodingOf(bytes);
   const crlf = bytes.indexOf(0x0a) > 0 && bytes[bytes.indexOf(0x0a) - 1] === 0x0d;
@@ -140,6 +146,7 @@ export function readDatabase(bytes) {
   if (ended) {
     db.notes.push(`The file ends before ${ended}. Saving writes the missing lines.`);
   }
+  db.ended = !!ended;
   return db;
 }
 

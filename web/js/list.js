@@ -2,13 +2,13 @@
 // again to see what the server holds) and its repricing (query). These talk
 // to the server and change `state`; the screens show the outcome.
 
-import { equalBytes } from './bytes.js';
+import { equalBytes, latin1Bytes, latin1Text } from './bytes.js';
 import { readDatabase, repricedTexts, writeDatabase, isEdited } from './format.js';
 import { commandBody, crlfDatabaseFromGet, databaseFromGet, keyProblem, putTextProblem, storedKey } from './protocol.js';
 import { send } from './api.js';
 import { rowProblems } from './checks.js';
-import { readOnly, setOpen, show, state } from './state.js';
-import { say, sayOutcome } from './ui.js';
+import { readOnly, savedList, setOpen, show, state, useDb } from './state.js';
+import { num, say, sayOutcome } from './ui.js';
 
 export const isDemo = (name) => show(name).startsWith('DEMO_');
 export const listed = (name) => state.names.some((n) => equalBytes(n, name));
@@ -38,7 +38,8 @@ export async function openList(name, key) {
   const db = readDatabase(file);
   if (db.readOnly) reasons.push(db.readOnly);
   if (crlf) db.notes.push('The server does not send back how the key line ends; like the next line, it is taken to end in CR LF.');
-  setOpen({ name, key, file, db, saved: readDatabase(file), reasons });
+  setOpen({ name, key, file, db, saved: null, reasons });
+  remember();
   return '';
 }
 
@@ -79,10 +80,12 @@ export async function saveList() {
     say('refused', 'Saved, but reading the list back gave something else: someone may have changed it at the same time. Open it again to see.');
     return false;
   }
-  Object.assign(state.open, { file: bytes, db: readDatabase(bytes), saved: readDatabase(bytes) });
+  Object.assign(state.open, { file: bytes, saved: null });
+  useDb(state.open, readDatabase(bytes));
+  remember();
   state.prices.clear();
   state.offerStale = true;
-  say('ok', `Saved “${show(name)}” (${bytes.length.toLocaleString('en')} bytes).`);
+  say('ok', `Saved “${show(name)}” (${num(bytes.length)} bytes).`);
   return true;
 }
 
@@ -90,7 +93,7 @@ export async function saveList() {
 // when the query failed (and the page has said so).
 export async function repriced(index) {
   if (state.prices.has(index)) return state.prices.get(index);
-  const { saved } = state.open;
+  const saved = savedList();
   const factor = saved.encoding.encode(saved.factors[index].name);
   const outcome = await send(state.program, commandBody('q', state.directory, factor, state.open.name));
   if (outcome.kind !== 'done') {
@@ -100,6 +103,30 @@ export async function repriced(index) {
   const texts = repricedTexts(outcome.payload, saved.prices.length, saved.encoding);
   state.prices.set(index, texts);
   return texts;
+}
+
+// The open list, for a reload of this tab to open it again. The key stays
+// in the tab's session storage: gone when the tab closes, never kept longer.
+const SESSION = 'talvenplan.open';
+export function remember(screen) {
+  const was = remembered();
+  sessionStorage.setItem(SESSION, JSON.stringify({
+    directory: state.directory, name: latin1Text(state.open.name), key: latin1Text(state.open.key),
+    screen: screen || was?.screen || 'editor',
+  }));
+}
+export function forget() {
+  sessionStorage.removeItem(SESSION);
+}
+// { directory, name, key, screen } as bytes where they are, or null.
+export function remembered() {
+  try {
+    const was = JSON.parse(sessionStorage.getItem(SESSION));
+    if (!was || typeof was.name !== 'string' || typeof was.key !== 'string') return null;
+    return { ...was, name: latin1Bytes(was.name), key: latin1Bytes(was.key) };
+  } catch {
+    return null;
+  }
 }
 
 export { readOnly };

@@ -2,8 +2,8 @@
 // through the functions here and in their own modules; nothing else holds
 // data that outlives a render.
 
-import { encodingOf, equalBytes } from './bytes.js';
-import { writeDatabase } from './format.js';
+import { encodingOf } from './bytes.js';
+import { isEdited, readDatabase } from './format.js';
 
 export const state = {
   program: null,      // URL of talvenplan.cgi
@@ -13,7 +13,10 @@ export const state = {
   //   name, key      bytes, as sent
   //   file           the bytes the list was opened (or last saved) with
   //   db             the list as the editor changes it (format.js's model)
-  //   saved          the list as `file` holds it, for preview and offer
+  //   orig           the rows of each part of `db` as `file` holds them, and
+  //                  `completes`: saving `file` unedited would change it
+  //   saved          the list as `file` holds it, for preview and offer:
+  //                  read when first needed (savedList())
   //   reasons        why the list is read-only ([] when it is not)
   open: null,
   prices: new Map(),  // factor index -> the server's repriced price texts
@@ -27,11 +30,36 @@ export function setOpen(open) {
   state.open = open;
   state.prices.clear();
   state.offerStale = true;
+  if (open) useDb(open, open.db);
+}
+
+// Makes `db`, read from `open.file`, the list the editor changes.
+export function useDb(open, db) {
+  open.db = db;
+  open.orig = {
+    factors: db.factors.slice(), prices: db.prices.slice(), trailing: db.trailing.slice(),
+    completes: db.ended,
+  };
+}
+
+export function savedList() {
+  state.open.saved ??= readDatabase(state.open.file);
+  return state.open.saved;
 }
 
 export const readOnly = () => state.open.reasons.length > 0;
 
-// The editor holds edits the file does not.
-export function dirty() {
-  return !equalBytes(writeDatabase(state.open.db), state.open.file);
+// The editor holds edits the file does not: a row edited, added, removed or
+// moved. One pass over the rows, without writing the file.
+export function isDirty(open) {
+  const { db, orig } = open;
+  if (orig.completes || isEdited(db.key) || isEdited(db.headerA) || isEdited(db.headerB)) return true;
+  for (const part of ['factors', 'prices', 'trailing']) {
+    const now = db[part];
+    const was = orig[part];
+    if (now.length !== was.length) return true;
+    for (let i = 0; i < now.length; i++) if (now[i] !== was[i] || isEdited(now[i])) return true;
+  }
+  return false;
 }
+export const dirty = () => isDirty(state.open);

@@ -21,6 +21,10 @@ export function h(tag, attrs = {}, ...kids) {
   return el;
 }
 
+// A count as a person reads it: 10,000.
+const counts = new Intl.NumberFormat('en');
+export const num = (n) => counts.format(n);
+
 // Messages: one line that says what the last action came to.
 export function say(level, text) {
   $('message').replaceChildren(h('p', { class: level, text }));

@@ -8,6 +8,7 @@ import { dirty, show, state } from '../state.js';
 import { isDemo, listed, openList } from '../list.js';
 import { $, focusTitle, h, say, sayOutcome, showScreen } from '../ui.js';
 import { closeList, showList } from './editor.js';
+import { forgetChoices } from './offer.js';
 
 const utf8 = (text) => UTF8.encode(text);
 
@@ -34,12 +35,23 @@ export async function refreshList() {
   return true;
 }
 
+const collator = new Intl.Collator('en', { numeric: true, sensitivity: 'base' });
+
+// The listing by name, as a person reads names, filtered by the find box.
 function renderList() {
   if (!state.names.length) {
     $('list').replaceChildren(h('p', { class: 'muted', text: 'No databases here yet.' }));
     return;
   }
-  const rows = state.names.map((name) => {
+  const words = $('list-filter').value.toLowerCase().split(/\s+/).filter(Boolean);
+  const names = state.names.map((name) => [show(name), name])
+    .filter(([label]) => words.every((w) => label.toLowerCase().includes(w)))
+    .sort((a, b) => collator.compare(a[0], b[0]) || (a[0] < b[0] ? -1 : a[0] > b[0] ? 1 : 0));
+  if (!names.length) {
+    $('list').replaceChildren(h('p', { class: 'muted', text: `No database here has “${$('list-filter').value.trim()}” in its name.` }));
+    return;
+  }
+  const rows = names.map(([, name]) => {
     const label = show(name);
     const problem = nameProblem(name);
     return h('tr', {},
@@ -92,6 +104,7 @@ export async function openDatabase(name, key) {
     return sayOutcome(result.refused, listed(name) ? 'wrong key' : 'no such database');
   }
   if (result) return result;
+  forgetChoices();
   showList();
   showScreen('editor');
   say('ok', `Opened “${show(name)}”.`);
@@ -152,6 +165,7 @@ export function init() {
     changeDirectory($('directory').value);
   });
   $('create-form').addEventListener('submit', create);
+  $('list-filter').addEventListener('input', renderList);
 }
 
 export const screen = { enter() {} };

@@ -142,8 +142,10 @@ test('three rows pasted from a spreadsheet become three price lines', async () =
 test('a bulk +2% with .99 endings changes only the lines the filter finds', async () => {
   put('sheet-bulk', 'k1\n0\nA\nB\n5\nOak chair 45.00\nLamp 10.00\nPine chair 19.90\nChair cushion 4.20\nSofa 899.00\n');
   const page = await openList('sheet-bulk', 'k1');
+  // The lines the editor's filter shows are the ones chosen.
+  await page.locator('#price-filter').fill('chair');
   await page.getByRole('button', { name: 'Spreadsheet', exact: true }).click();
-  await page.locator('#bulk-filter').fill('chair');
+  assert.equal(await page.locator('#bulk-filter').inputValue(), 'chair');
   await page.locator('#bulk-by').fill('2');
   await page.locator('#bulk-rounding').selectOption('.99');
   assert.equal(await page.locator('#bulk-summary').innerText(), 'Of 3 lines chosen: 3 prices change, 0 stay the same, 0 are skipped.');

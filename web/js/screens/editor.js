@@ -612,11 +612,25 @@ export function init() {
 }
 
 // The price lines changed outside the table (an import, a paste, a change
-// of many prices): show them again, the focus on `row`'s `field` if given.
-export function pricesChanged(row, field = 'description') {
-  renderEditor();
-  const i = row ? state.open.db.prices.indexOf(row) : -1;
-  if (i >= 0) document.querySelector(`[data-focus="prices-${i}-${field}"]`)?.focus();
+// of many prices): the table shows them again. `added` rows stay in view
+// after `after` even where the filter would hide them; the focus goes to
+// `focus`'s `field`.
+export function pricesChanged({ added = [], after = null, focus = null, field = 'description' } = {}) {
+  computeView();
+  if (view.rows !== state.open.db.prices && added.length) {
+    const shown = new Set(view.rows);
+    const hidden = added.filter((row) => !shown.has(row));
+    view.rows.splice(after ? view.rows.indexOf(after) + 1 : view.rows.length, 0, ...hidden);
+  }
+  grid.refresh();
+  showCount();
+  findChecks();
+  renderChecks();
+  updateDirty();
+  if (focus) goTo(focus, field);
 }
+
+// The price lines in the order the table shows them, as filtered.
+export const shownPrices = () => view.rows;
 
 export const screen = { enter() {} };

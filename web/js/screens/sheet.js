@@ -10,8 +10,9 @@ const load = () => (tools ??= import('./sheet_tools.js'));
 
 // Where a paste lands: the price row and field of the input it is in, or null.
 function pasteTarget(target) {
-  const focus = target?.dataset?.focus?.match(/^prices-(\d+)-(description|price)$/);
-  return focus ? { index: Number(focus[1]), field: focus[2] } : null;
+  const field = target?.dataset?.field;
+  const row = target?.closest?.('tr')?.row;
+  return row?.kind === 'price' && (field === 'description' || field === 'price') ? { row, field } : null;
 }
 
 export function init() {
@@ -22,7 +23,7 @@ export function init() {
     const text = event.clipboardData?.getData('text/plain') ?? '';
     if (!at || event.target.readOnly || !/[\t\r\n]/.test(text.replace(/[\r\n]+$/, ''))) return;
     event.preventDefault();
-    load().then((t) => t.pasteRows(text, at.index, at.field));
+    load().then((t) => t.pasteRows(text, at.row, at.field));
   });
 }
 

@@ -11,7 +11,8 @@ import { nameProblem } from '../protocol.js';
 import { applyImport, cleanDescription, exportRows, guessColumns, planBulk, planImport, readSheet, unguardText } from '../sheet.js';
 import { readOnly, show, state } from '../state.js';
 import { $, h, say, showScreen } from '../ui.js';
-import { pricesChanged } from './editor.js';
+import { pricesChanged, shownPrices } from './editor.js';
+import { filterWords, matches } from '../view.js';
 
 const SHOWN = 100;  // rows each preview table shows; the rest are counted
 const plural = (n, one, many = one + 's') => `${n.toLocaleString('en')} ${n === 1 ? one : many}`;
@@ -218,10 +219,11 @@ function download(name) {
 }
 
 // Changing many prices at once.
-const bulk = { query: null, how: 'percent', by: '', rounding: 'cents', plan: null };
+const bulk = { query: '', how: 'percent', by: '', rounding: 'cents', plan: null };
 
 function bulkCard() {
-  if (bulk.query === null || $('price-filter')) bulk.query = $('price-filter')?.value ?? bulk.query ?? '';
+  // The lines the editor's filter shows, unless the person chooses others.
+  bulk.query = $('price-filter')?.value ?? bulk.query ?? '';
   const byLabel = () => (bulk.how === 'percent' ? 'Percent (−5 lowers)' : 'Amount (−1.50 lowers)');
   const how = (value, text) => h('label', { class: 'choice inline' },
     h('input', { type: 'radio', name: 'bulk-how', value, checked: bulk.how === value, onchange: () => {
@@ -239,14 +241,12 @@ function bulkCard() {
     h('div', { id: 'bulk-preview', 'aria-live': 'polite' }));
 }
 
-// Every word of the query is in the description or the price.
+// The lines the query finds, as the editor's filter finds them.
 function chosenLines(query) {
-  const words = query.toLowerCase().split(/\s+/).filter(Boolean);
-  const { prices } = state.open.db;
+  const words = filterWords(query);
   const indexes = [];
-  prices.forEach((row, i) => {
-    const hay = (row.description + ' ' + row.price).toLowerCase();
-    if (words.every((w) => hay.includes(w))) indexes.push(i);
+  state.open.db.prices.forEach((row, i) => {
+    if (matches(row, words)) indexes.push(i);
   });
   return indexes;
 }
@@ -285,41 +285,46 @@ function applyBulk() {
   say('ok', `Changed ${plural(changes.length, 'price')}. Save the list to keep it.`);
 }
 
-// Rows pasted into the price table at line `index`, `field` the column the
-// focus was in. Several cells a row: new lines there, their columns and
-// numbers read as an import reads them (an empty line at `index` is filled
-// first). One cell a row: that column of the lines from `index` down.
-export function pasteRows(text, index, field) {
+// Rows pasted into the price table at `row`, `field` the column the focus
+// was in. Several cells a row: new lines below `row` (or in its place when
+// it is empty), their columns and numbers read as an import reads them. One
+// cell a row: that column of the lines shown from `row` down.
+export function pasteRows(text, row, field) {
   if (!state.open || readOnly()) return;
   const { db } = state.open;
   const { rows } = parseCsv(text.replace(/(\r?\n|\r)$/, ''), '\t');
-  const wide = rows.some((row) => row.length > 1);
-  let mapping = wide ? guessColumns(rows) : { description: 0, price: 0, skip: 0, decimal: columnDecimal(rows.map((r) => r[0])) };
-  if (wide && rows.length === 1) mapping = { ...mapping, skip: 0 };
+  const wide = rows.some((cells) => cells.length > 1);
+  const mapping = wide ? guessColumns(rows) : { description: 0, price: 0, skip: 0, decimal: columnDecimal(rows.map((cells) => cells[0])) };
   const lines = [];
   let odd = 0;
-  for (const row of rows.slice(mapping.skip)) {
-    const price = (row[mapping.price] ?? '').trim();
+  for (const cells of rows.slice(mapping.skip)) {
+    const price = (cells[mapping.price] ?? '').trim();
     const read = readAmount(price, mapping.decimal);
     if (price && !read.value) odd++;
-    lines.push({ description: cleanDescription(unguardText(row[mapping.description] ?? '')), price: read.value ?? price });
+    // A price that cannot be read for sure goes in as written: the editor
+    // marks it, and it cannot be saved until it is put right.
+    lines.push({ description: cleanDescription(unguardText(cells[mapping.description] ?? '')), price: read.value ?? price });
   }
-  let first;
+  const added = [];
   if (wide) {
-    const here = db.prices[index];
-    const empty = here && here.description === '' && here.price === '';
-    const rowsNew = lines.map((l) => newRow('price', l));
-    db.prices.splice(empty ? index : index + 1, empty ? 1 : 0, ...rowsNew);
-    first = rowsNew[0];
+    const at = db.prices.indexOf(row);
+    const empty = row.description === '' && row.price === '';
+    added.push(...lines.map((line) => newRow('price', line)));
+    db.prices.splice(empty ? at : at + 1, empty ? 1 : 0, ...added);
   } else {
-    lines.forEach((l, k) => {
-      const row = db.prices[index + k] ?? (db.prices[index + k] = newRow('price'));
-      row[field] = field === 'price' ? l.price : l.description;
+    const shown = shownPrices();
+    const from = shown.indexOf(row);
+    lines.forEach((line, k) => {
+      let target = shown[from + k];
+      if (!target) {
+        target = newRow('price');
+        db.prices.push(target);
+        added.push(target);
+      }
+      target[field] = field === 'price' ? line.price : line.description;
     });
-    first = db.prices[index];
   }
-  pricesChanged(first, field);
+  pricesChanged({ added, after: row, focus: wide ? added[0] : row, field });
   say(odd ? 'refused' : 'ok', `Pasted ${plural(lines.length, 'row')}${wide ? ' as new price lines' : ''}.` +
     (odd ? ` ${plural(odd, 'price')} could not be read for sure: see the lines marked in red.` : ''));
 }
-

@@ -280,10 +280,11 @@ export function fixed6(x) {
 const localDecimal = (text, decimal) => (decimal === ',' && /^-?[0-9]*\.[0-9]+$/.test(text) ? text.replace('.', ',') : text);
 
 // Spreadsheets run a cell that begins with = + - @ as a formula. A leading
-// apostrophe keeps such a text a text; reading a sheet takes it off again.
-const FORMULA = /^[=+\-@\t\r]/;
+// apostrophe keeps such a text a text; reading a sheet takes one off again
+// (so a text that began with apostrophes before such a sign gets one more).
+const FORMULA = /^'*[=+\-@\t\r]/;
 export const guardText = (text) => (FORMULA.test(text) ? "'" + text : text);
-export const unguardText = (text) => (/^'[=+\-@\t\r]/.test(text) ? text.slice(1) : text);
+export const unguardText = (text) => (/^'+[=+\-@\t\r]/.test(text) ? text.slice(1) : text);
 
 // The rows of an export: optionally the list's two title lines, a header,
 // then one row a price line: its description, its price and its price with

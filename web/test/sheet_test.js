@@ -112,6 +112,7 @@ test('an export in either convention imports back as the same lines', () => {
   const db = list();
   db.prices[0].description = '=HYPERLINK("x")';
   db.prices[1].description = 'Lamp; brass, "new"';
+  db.prices[3].description = "'+ spare legs";
   for (const [sep, decimal, bom] of [[';', ',', true], [',', '.', false]]) {
     const file = writeCsv(exportRows(db, { factors: [1], titles: true, decimal }), { sep, bom });
     const content = decodeFile(file).text;

@@ -151,7 +151,7 @@ function renderImportPreview() {
     `${plural(plan.missing.length, 'line')} of the list not in the file${plan.missing.length ? (plan.removed ? ' (removed)' : ' (kept)') : ''}`,
     `${plural(plan.unchanged, 'line')} the same`,
     `${plural(skipped.length, 'row')} of the file skipped`,
-  ].join(', ') + '.';
+  ].join(', ') + '.' + (work.mode === 'replace' && orderChanged(plan) ? ' The lines take the file’s order.' : '');
   fill($('import-preview'),
     h('h3', { text: 'What the import would do' }),
     h('p', { id: 'import-summary', text: summary }),
@@ -198,7 +198,7 @@ function exportCard() {
     h('p', { class: 'muted', text: 'The list as the editor holds it, unsaved changes included. Prices with a factor are what the server’s price query answers.' }),
     h('fieldset', {}, h('legend', { text: 'For' }),
       style('excel', 'Excel or LibreOffice where decimals are commas (12,50): semicolons, UTF-8 with a byte order mark', true),
-      style('point', 'Spreadsheets where decimals are points (12.50): commas', false)),
+      style('point', 'Spreadsheets where decimals are points (12.50): commas, UTF-8 without a byte order mark', false)),
     h('label', { class: 'choice' }, h('input', { type: 'checkbox', id: 'export-titles' }), ' The list’s title lines as the first rows'),
     factors.length ? h('fieldset', {}, h('legend', { text: 'Also the prices with the factor' }), factors) : null,
     h('p', {}, h('button', { type: 'button', id: 'export-download', onclick: () => download(show(name)) }, 'Download the file')));

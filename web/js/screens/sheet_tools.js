@@ -266,6 +266,7 @@ function renderBulk() {
   bulk.plan = plan;
   const locked = readOnly();
   fill(box,
+    bulk.rounding.startsWith('.') ? h('p', { class: 'muted', text: `Each new price goes to the nearest price ending in ${bulk.rounding}; a rise never turns into a cut, nor a cut into a rise.` }) : null,
     h('p', { id: 'bulk-summary', text: `Of ${plural(indexes.length, 'line')} chosen: ${plural(plan.changes.length, 'price')} change, ${plural(plan.unchanged, 'stays', 'stay')} the same, ${plural(plan.skipped.length, 'is', 'are')} skipped.` }),
     previewTable('Prices that change', [['Line', 'num'], ['Description'], ['Now', 'num'], ['Becomes', 'num']], plan.changes,
       (c) => [[String(c.index + 1), 'num'], [prices[c.index].description], [c.old, 'num'], [c.price, 'num']]),

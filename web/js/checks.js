@@ -32,8 +32,8 @@ export function rowProblems(row, db) {
     const entry = factorEntry(encoding.encode(row.name + (row.sep || ' ') + row.value));
     if (!bytes.length) add('name', 'the factor name is empty');
     else if (entry.name.length < bytes.length) {
-      add('name', `a blank or a byte from 0x80 up ends a name: the server reads the name “${encoding.decode(entry.name)}” ` +
-        `with the factor ${entry.factor}, and a query cannot send this name`);
+      add('name', `previews and offers cannot use this factor: the server reads its name as “${encoding.decode(entry.name)}”, ` +
+        `with the factor ${entry.factor} (a name ends at its first space, tab or letter beyond plain ASCII, such as ä)`);
     } else if (db.factors.find((f) => f.name === row.name) !== row) {
       add('name', 'an earlier factor has this name: the server only ever finds that one');
     }

@@ -232,9 +232,9 @@ function renderPrices() {
   tbody.addEventListener('click', onPriceClick);
   const add = locked ? null : h('button', { type: 'button', 'data-focus': 'prices-add', onclick: () => addPrice(state.open.db.prices.length) }, 'Add a price line');
   const section = h('div', { id: 'section-prices' },
-    h('h2', { text: 'Price lines' }),
     h('div', { class: 'toolbar' },
-      h('div', {}, h('label', { for: 'price-filter', text: 'Find' }), filter),
+      h('h2', { text: 'Price lines' }),
+      h('div', {}, h('label', { for: 'price-filter', text: 'Find a price line' }), filter),
       h('div', {}, h('label', { for: 'price-order', text: 'Show' }), order),
       sortList),
     h('p', { id: 'price-count', class: 'muted', 'aria-live': 'polite' }),
@@ -517,15 +517,16 @@ export function renderEditor() {
   for (const text of db.notes) notes.push(h('p', { class: 'note', text }));
   $('editor-notes').replaceChildren(...notes);
   const keyField = singleField(db.key, 'Key line', 'key-line');
-  keyField.append(h('p', { id: 'key-help', class: 'muted' }));
+  keyField.append(h('p', { id: 'key-help', class: 'muted small' }));
   const [prices, mount] = renderPrices();
+  // The key and the title lines share a row, so that the price lines start
+  // high on the screen.
   $('editor-body').replaceChildren(
-    keyField,
-    renderSection(SECTIONS.factors),
-    h('h2', { text: 'Title lines' }),
+    h('div', { class: 'heads' }, keyField,
+      singleField(db.headerA, 'Title line 1', 'header-a'),
+      singleField(db.headerB, 'Title line 2', 'header-b')),
     h('div', { id: 'placeholders' }),
-    singleField(db.headerA, 'Title line 1', 'header-a'),
-    singleField(db.headerB, 'Title line 2', 'header-b'),
+    renderSection(SECTIONS.factors),
     prices,
     renderSection(SECTIONS.trailing));
   mount();

@@ -117,7 +117,7 @@ function renderImport() {
   const focused = document.activeElement?.id;
   fill($('import-settings'),
     h('p', { id: 'import-read', text: `“${work.name}”: ${plural(rows.length, 'row')}, read as ${work.encoding}, cells separated by a ${SEPARATORS.find(([s]) => s === work.sep)[1]}${work.sep === work.detected ? ' (detected)' : ''}.` }),
-    work.problem ? h('p', { class: 'problem', text: `The file is not well formed: ${work.problem.text}, so everything after it is one cell. Check the file.` }) : null,
+    work.problem ? h('p', { class: 'problem', text: `The file is not well formed: ${work.problem.text}, so everything after it would be one cell. Check the file in the spreadsheet and save it again.` }) : null,
     h('div', { class: 'fields' },
       field('Cells separated by', 'import-sep', select('import-sep', mark(SEPARATORS.map(([s, name]) => [s, name]), work.detected), work.sep, (e) => { work.sep = e.target.value; cutRows(true); renderImport(); })),
       field('Description column', 'import-description', select('import-description', mark(columns, guess.description), mapping.description, set('description'))),
@@ -163,8 +163,9 @@ function renderImportPreview() {
     previewTable(plan.removed ? 'Lines not in the file: removed' : 'Lines not in the file: kept', [['Description'], ['Price', 'num']], plan.missing,
       (row) => [[row.description], [row.price, 'num']]),
     previewTable('Rows of the file skipped', [['Row', 'num'], ['Why']], skipped, (s) => [[String(s.row), 'num'], [s.reason]]),
-    h('p', {}, h('button', { type: 'button', id: 'import-apply', class: 'primary', disabled: locked || !changes, onclick: applyTheImport },
-      locked ? 'The list is read-only' : changes ? 'Apply to the list' : 'Nothing to change')));
+    // A file cut short by a quote that never closes is not applied in part.
+    h('p', {}, h('button', { type: 'button', id: 'import-apply', class: 'primary', disabled: locked || !changes || !!work.problem, onclick: applyTheImport },
+      locked ? 'The list is read-only' : work.problem ? 'Not applied: the file is not well formed' : changes ? 'Apply to the list' : 'Nothing to change')));
 }
 
 // A replace that keeps every line may still put them in the file's order.

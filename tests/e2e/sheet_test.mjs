@@ -112,6 +112,12 @@ test('import, preview, apply, save; then export and import the export again', as
     assert.equal(await summary(page), '0 lines added, 0 prices changed, 0 lines of the list not in the file, 8 lines the same, 0 rows of the file skipped.');
     assert.ok(await page.locator('#import-apply').isDisabled());
   }
+  // A quote that never closes would swallow the rest of the file.
+  const broken = join(dir, 'sheet-broken.csv');
+  writeFileSync(broken, 'Item;Price\n"Oak chair;12\nLamp;3\n');
+  await importFile(page, broken);
+  assert.equal(await page.locator('#import-apply').innerText(), 'Not applied: the file is not well formed');
+  assert.ok(await page.locator('#import-apply').isDisabled());
   assert.deepEqual(page.errors, []);
   await page.close();
 });

@@ -43,6 +43,7 @@ test('files in every encoding and line end a spreadsheet writes', () => {
   // A lone CR ends a row too (old Mac files); empty lines are rows.
   assert.deepEqual(parseCsv('a\rb\n\nc', ',').rows, [['a'], ['b'], [''], ['c']]);
   assert.equal(detectSeparator('Kuvaus;Hinta\nTuoli;12,50\nPöytä;1 234,50\n'), ';');
+  assert.equal(detectSeparator('Tuoli;12,50\nLamppu;3,20\n'), ';', 'a tie goes to the semicolon');
   assert.equal(detectSeparator('Item\tPrice\nChair, oak\t1,234.50\n'), '\t');
   assert.equal(detectSeparator('Item,Price\n"Chair; oak",12.50\nLamp,3\n'), ',');
   assert.equal(detectSeparator('sep=;\r\nItem,Price\r\nChair,12\r\n'), ';');

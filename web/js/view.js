@@ -29,17 +29,33 @@ export function matches(row, words) {
 }
 
 // Sorts `rows` in place by `order`; rows that compare equal keep their order.
-// `encode` gives the bytes the server would read a price from.
+// `encode` gives the bytes the server would read a price from. Descriptions
+// sort as strings by the engine's own sort (each key ends in its row's
+// index, which keeps the sort stable); prices by their value.
 export function sortRows(rows, order, encode) {
-  const keyed = rows.map((row, i) => ({ row, i, key: order === 'description' ? textKey(row) : priceValue(row.price, encode) }));
+  const n = rows.length;
+  const was = rows.slice();
+  if (order === 'description') {
+    const keys = new Array(n);
+    for (let i = 0; i < n; i++) keys[i] = textKey(rows[i]) + '\u0000' + i.toString(36).padStart(4, '0');
+    keys.sort();
+    for (let i = 0; i < n; i++) rows[i] = was[parseInt(keys[i].slice(keys[i].lastIndexOf('\u0000') + 1), 36)];
+    return rows;
+  }
+  const values = new Float64Array(n);
+  for (let i = 0; i < n; i++) values[i] = priceValue(rows[i].price, encode);
   const sign = order === 'price-down' ? -1 : 1;
-  keyed.sort((a, b) => {
-    if (a.key === b.key) return a.i - b.i;
-    // Prices that are not numbers go last, whichever way.
-    if (typeof a.key === 'number' && (Number.isNaN(a.key) || Number.isNaN(b.key))) return Number.isNaN(a.key) ? 1 : -1;
-    return a.key < b.key ? -sign : sign;
+  const index = Array.from({ length: n }, (_, i) => i);
+  // Prices that are not numbers go last, whichever way.
+  index.sort((a, b) => {
+    const x = values[a];
+    const y = values[b];
+    if (x === y) return a - b;
+    if (x !== x) return y !== y ? a - b : 1;
+    if (y !== y) return -1;
+    return x < y ? -sign : sign;
   });
-  keyed.forEach((k, i) => { rows[i] = k.row; });
+  for (let i = 0; i < n; i++) rows[i] = was[index[i]];
   return rows;
 }
 

@@ -10,7 +10,7 @@
 //   grid.update()      after a scroll or resize (done by the grid itself)
 //   grid.reveal(i)     scrolls row i into view and returns its <tr>
 
-const OVERSCAN = 8;
+const OVERSCAN = 5;
 
 export class Grid {
   constructor(scroller, tbody, { rowHeight, render, count }) {
@@ -106,13 +106,16 @@ export class Grid {
     this.bottom.hidden = this.last === n;
   }
 
-  // Renders the rows in view again, after rows were added, removed or
-  // reordered. The focus, if it was in a row, is the caller's to put back.
-  refresh() {
-    for (const tr of this.rows) tr.remove();
-    this.rows = [];
-    this.first = this.last = 0;
+  // Renders the rows in view from position `from` on again, after rows were
+  // added, removed or reordered there; the rows before it stay as they are.
+  // The focus, if it was in a row rendered again, is the caller's to put back.
+  refresh(from = 0) {
+    const keep = Math.max(0, Math.min(from - this.first, this.rows.length));
+    for (const tr of this.rows.splice(keep)) tr.remove();
+    this.last = this.first + keep;
+    if (!keep) this.first = this.last = 0;
     this.update();
+    this.sizeSpacers();
   }
 
   rowAt(i) {

@@ -3,7 +3,7 @@
 // to the server and change `state`; the screens show the outcome.
 
 import { equalBytes, latin1Bytes, latin1Text } from './bytes.js';
-import { readDatabase, repricedTexts, writeDatabase, isEdited } from './format.js';
+import { adoptWritten, readDatabase, repricedTexts, writeDatabase, isEdited } from './format.js';
 import { commandBody, crlfDatabaseFromGet, databaseFromGet, keyProblem, putTextProblem, storedKey } from './protocol.js';
 import { send } from './api.js';
 import { rowProblems } from './checks.js';
@@ -59,7 +59,8 @@ export async function saveList() {
     say('refused', `Not saved: ${bad.length} edited line${bad.length === 1 ? '' : 's'} need${bad.length === 1 ? 's' : ''} attention (marked in red).`);
     return false;
   }
-  const bytes = writeDatabase(db);
+  const spans = [];
+  const bytes = writeDatabase(db, spans);
   const problem = putTextProblem(bytes);
   if (problem) {
     say('refused', 'Not saved: ' + problem + '.');
@@ -81,7 +82,9 @@ export async function saveList() {
     return false;
   }
   Object.assign(state.open, { file: bytes, saved: null });
-  useDb(state.open, readDatabase(bytes));
+  // The rows on screen become the saved rows.
+  adoptWritten(db, bytes, spans);
+  useDb(state.open, db);
   remember();
   state.prices.clear();
   state.offerStale = true;

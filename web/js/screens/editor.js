@@ -33,9 +33,10 @@ export function closeList() {
   grid = null;
 }
 
-// The price lines' view: filter, order, the rows shown, and each row's
-// place in the list.
-const view = { query: '', order: 'file', rows: [], at: new Map() };
+// The price lines' view: filter, order and the rows shown. Each price row
+// knows its place in the list as `row.at` (placeRows).
+const view = { query: '', order: 'file', rows: [] };
+const lineOf = (row) => row.at;
 let grid = null;
 
 const FIELD_LABELS = {
@@ -75,6 +76,18 @@ function markRow(el, row) {
   }
   el.classList.toggle('edited', edited || !!row.moved);
   return found;
+}
+
+// The rendered rows of the short parts, [element, row], for remark().
+let marked = [];
+
+// After a save: every row shown is marked again, nothing rendered anew.
+function remark() {
+  marked = marked.filter(([el]) => el.isConnected);
+  for (const [el, row] of marked) markRow(el, row);
+  for (const tr of grid.rows) markRow(tr, tr.row);
+  renderChecks();
+  updateDirty();
 }
 
 let uid = 0;
@@ -131,6 +144,7 @@ function renderSection([list, kind, title, addLabel, noun]) {
       move(i, to, event.target.dataset.field || event.target.dataset.focus.split('-').pop());
     });
     markRow(tr, row);
+    marked.push([tr, row]);
     return tr;
   });
   const head = h('tr', {}, fields.map(([field, label]) => h('th', { scope: 'col', class: SHORT.has(field) ? 'short' : null, text: label })), locked ? null : h('th', {}, h('span', { class: 'muted', text: 'Order' })));
@@ -166,6 +180,7 @@ function singleField(row, label, id) {
   input.id = id;
   wrap = h('div', { class: 'single' }, h('label', { for: id, text: label }), input, note);
   markRow(wrap, row);
+  marked.push([wrap, row]);
   return wrap;
 }
 
@@ -241,6 +256,7 @@ function renderPrices() {
     scroller,
     add ? h('p', {}, add) : null,
     h('div', { id: 'price-checks' }));
+  placeRows();
   computeView();
   return [section, () => {
     grid = new Grid(scroller, tbody, { rowHeight: 41, count: () => view.rows.length, render: priceRow });
@@ -259,11 +275,12 @@ function renderPrices() {
 function computeView() {
   const { db } = state.open;
   view.rows = viewOf(db.prices, view, (text) => db.encoding.encode(text));
-  placeRows();
 }
-// Each row's place in the list, for its line number and label.
-function placeRows() {
-  view.at = new Map(state.open.db.prices.map((row, i) => [row, i]));
+// Each row's place in the list, for its line number and label, from list
+// position `from` on (where rows were added, removed or moved).
+function placeRows(from = 0) {
+  const { prices } = state.open.db;
+  for (let i = from; i < prices.length; i++) prices[i].at = i;
 }
 
 function reView() {
@@ -285,7 +302,7 @@ function showCount() {
 // One row of the price table, for view position `p`.
 function priceRow(p) {
   const row = view.rows[p];
-  const n = view.at.get(row) + 1;
+  const n = lineOf(row) + 1;
   const locked = readOnly();
   const ordered = view.order === 'file';
   const tr = document.createElement('tr');
@@ -338,12 +355,12 @@ const SHOWN_CHECKS = 20;
 function renderChecks() {
   const box = $('price-checks');
   if (!box) return;
-  const rows = [...checks.keys()].filter((row) => view.at.has(row));
+  const rows = [...checks.keys()];
   if (!rows.length) return box.replaceChildren();
-  rows.sort((a, b) => (isEdited(b) - isEdited(a)) || view.at.get(a) - view.at.get(b));
+  rows.sort((a, b) => (isEdited(b) - isEdited(a)) || lineOf(a) - lineOf(b));
   const commas = readOnly() ? [] : rows.filter((row) => decimalCommaFix(row.price) !== null);
   const items = rows.slice(0, SHOWN_CHECKS).map((row) => {
-    const n = view.at.get(row) + 1;
+    const n = lineOf(row) + 1;
     const found = checks.get(row);
     const fix = readOnly() ? null : decimalCommaFix(row.price);
     const what = ['description', 'price'].filter((f) => found[f]).map((f) => noteText(found[f], isEdited(row))).join(' ');
@@ -403,9 +420,9 @@ function addPrice(at, p = view.rows.length) {
   const { db } = state.open;
   const row = newRow('price');
   db.prices.splice(at, 0, row);
-  view.rows = view.rows === db.prices ? db.prices : [...view.rows.slice(0, p), row, ...view.rows.slice(p)];
-  placeRows();
-  grid.refresh();
+  if (view.rows !== db.prices) view.rows.splice(p, 0, row);
+  placeRows(at);
+  grid.refresh(p - 1);
   showCount();
   focusRow(view.rows.indexOf(row), 'description');
   updateDirty();
@@ -414,13 +431,13 @@ function addPrice(at, p = view.rows.length) {
 function removePrice(p) {
   const { db } = state.open;
   const row = view.rows[p];
-  db.prices.splice(view.at.get(row), 1);
+  const at = lineOf(row);
+  db.prices.splice(at, 1);
   if (view.rows !== db.prices) view.rows.splice(p, 1);
-  checks.delete(row);
-  placeRows();
-  grid.refresh();
+  if (checks.delete(row)) renderChecks();
+  placeRows(at);
+  grid.refresh(p - 1);
   showCount();
-  renderChecks();
   if (view.rows.length) focusRow(Math.min(p, view.rows.length - 1), 'remove');
   else $('section-prices').querySelector('[data-focus="prices-add"]')?.focus();
   updateDirty();
@@ -433,26 +450,27 @@ function movePrice(p, by, focus) {
   const { db } = state.open;
   const a = view.rows[p];
   const b = view.rows[q];
-  const i = view.at.get(a);
-  const j = view.at.get(b);
+  const i = lineOf(a);
+  const j = lineOf(b);
   db.prices[i] = b;
   db.prices[j] = a;
   if (view.rows !== db.prices) [view.rows[p], view.rows[q]] = [b, a];
   a.moved = b.moved = true;
-  placeRows();
-  grid.refresh();
+  a.at = j;
+  b.at = i;
+  grid.refresh(Math.min(p, q) - 1);
   focusRow(q, focus);
   updateDirty();
 }
 
 function sortTheList() {
   const { db } = state.open;
-  const before = new Map(db.prices.map((row, i) => [row, i]));
   sortRows(db.prices, view.order, (text) => db.encoding.encode(text));
   let moved = 0;
   db.prices.forEach((row, i) => {
-    if (before.get(row) !== i) {
+    if (row.at !== i) {
       row.moved = true;
+      row.at = i;
       moved++;
     }
   });
@@ -487,7 +505,7 @@ function onPriceKey(event) {
   } else if (event.key === 'Enter' && el.dataset.field && !locked) {
     // Enter in a price line starts a new line below it.
     event.preventDefault();
-    addPrice(view.at.get(tr.row) + 1, p + 1);
+    addPrice(lineOf(tr.row) + 1, p + 1);
   } else if ((event.key === 'ArrowUp' || event.key === 'ArrowDown') && el.dataset.field && !event.shiftKey) {
     const q = p + (event.key === 'ArrowUp' ? -1 : 1);
     if (q < 0 || q >= view.rows.length) return;
@@ -516,6 +534,7 @@ export function renderEditor() {
   }
   for (const text of db.notes) notes.push(h('p', { class: 'note', text }));
   $('editor-notes').replaceChildren(...notes);
+  marked = [];
   const keyField = singleField(db.key, 'Key line', 'key-line');
   keyField.append(h('p', { id: 'key-help', class: 'muted small' }));
   const [prices, mount] = renderPrices();
@@ -554,7 +573,7 @@ function updateDirty() {
 function focusPlace() {
   const el = document.activeElement;
   const tr = el?.closest?.('#price-grid tr');
-  if (tr?.row) return { line: view.at.get(tr.row), field: el.dataset.field || el.dataset.act, top: $('price-grid').scrollTop };
+  if (tr?.row) return { line: lineOf(tr.row), field: el.dataset.field || el.dataset.act, top: $('price-grid').scrollTop };
   return { focus: el?.dataset?.focus || el?.id, top: $('price-grid')?.scrollTop };
 }
 function restoreFocus(place) {
@@ -573,12 +592,7 @@ function restoreFocus(place) {
 
 async function save() {
   if (!state.open || readOnly()) return;
-  const place = focusPlace();
-  if (await saveList()) {
-    renderEditor();
-    restoreFocus(place);
-    return;
-  }
+  if (await saveList()) return remark();
   // The first edited line that stops the save.
   const bad = badRows();
   const price = bad.find((row) => row.kind === 'price');
@@ -599,8 +613,10 @@ export function init() {
   $('save').addEventListener('click', save);
   $('discard').addEventListener('click', () => {
     if (!dirty() || confirm('Discard all unsaved changes?')) {
+      const place = focusPlace();
       useDb(state.open, readDatabase(state.open.file));
       renderEditor();
+      restoreFocus(place);
       say('ok', 'Changes discarded.');
     }
   });

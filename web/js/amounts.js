@@ -19,6 +19,15 @@ const GROUP = /^[ \u00a0\u2009\u202f'’]$/;
 //   { empty: true }
 // The digits after the decimal separator stay as written: '12,5' is '12.5'.
 export function readAmount(written, decimal = null) {
+  const simple = SIMPLE.exec(written);
+  if (simple) return readSimple(simple, decimal);
+  const grouped = BLANK_GROUPED.exec(written);
+  if (grouped) {
+    const [, minus, before, mark, after] = grouped;
+    const digits = before.replace(/[^0-9]/g, '');
+    const value = strip(digits) + (mark ? '.' + after : '');
+    return { value: (minus && /[1-9]/.test(digits + (after || '')) ? '-' : '') + value, decimal: mark ?? null, grouping: null };
+  }
   let text = written.trim();
   if (text === '') return { empty: true };
   let negative = false;
@@ -26,7 +35,7 @@ export function readAmount(written, decimal = null) {
     negative = text[0] !== '+';
     text = text.slice(1).trimStart();
   }
-  text = text.replace(LEADING, '').replace(TRAILING, '');
+  if (/[^0-9\s.,'’]/.test(text)) text = text.replace(LEADING, '').replace(TRAILING, '');
   if (!negative && /^[-−]/.test(text)) {  // '€ -12,50'
     negative = true;
     text = text.slice(1).trimStart();
@@ -84,6 +93,21 @@ export function readAmount(written, decimal = null) {
 }
 
 const strip = (digits) => digits.replace(/^0+(?=[0-9])/, '');
+
+// Most cells are digits with at most one mark ('12,50', '1234.5', '1,234'),
+// or thousands grouped by blanks ('1 234,50'): read without the general
+// way's splitting, to the same result.
+const SIMPLE = /^(-?)([0-9]+)(?:([.,])([0-9]+))?$/;
+const BLANK_GROUPED = /^(-?)([0-9]{1,3}(?:[ \u00a0\u2009\u202f][0-9]{3})+)(?:([.,])([0-9]+))?$/;
+function readSimple([, minus, before, mark, after], decimal) {
+  const signed = (digits, fraction = '') =>
+    (minus && /[1-9]/.test(digits + fraction) ? '-' : '') + strip(digits) + (fraction ? '.' + fraction : '');
+  if (!mark) return { value: signed(before), decimal: null, grouping: null };
+  const grouped = after.length === 3 && before.length <= 3 && before !== '0';
+  if (!grouped || decimal === mark) return { value: signed(before, after), decimal: mark, grouping: null };
+  if (decimal) return { value: signed(before + after), decimal: null, grouping: mark };
+  return { ambiguous: [strip(before + after), strip(before) + '.' + after] };
+}
 
 // The decimal separator a column of amounts shows, or null where it shows
 // none or both: '12,50' shows ',', '1,234.50' shows '.'.

@@ -3,7 +3,7 @@
 // leaves), the rows of an export with the server's repriced prices, and a
 // change of many prices at once. Rows are arrays of cell texts (csv.js).
 
-import { changePrice, columnDecimal, parseDecimal, readAmount } from './amounts.js';
+import { changePrice, columnDecimal, readAmount } from './amounts.js';
 import { factorEntry, isEdited, newRow, priceText } from './format.js';
 import { scanDouble } from './number.js';
 
@@ -79,7 +79,7 @@ export function guessColumns(rows) {
 // blank at the end would sit before the space that the server takes as the
 // start of the price.
 export function cleanDescription(text) {
-  return text.replace(/[\x00-\x1f\x7f]+/g, ' ').trim();
+  return (/[\x00-\x1f\x7f]/.test(text) ? text.replace(/[\x00-\x1f\x7f]+/g, ' ') : text).trim();
 }
 
 // The price lines a sheet holds under `mapping`, for a list in `encoding`
@@ -117,14 +117,22 @@ export function readSheet(rows, mapping, encoding) {
   return { lines, skipped };
 }
 
-const sameKey = (text) => text.replace(/\s+/g, ' ').trim();
-// Prices are the same where the server reads the same number from them.
+// Descriptions match whatever blanks they are written with.
+const sameKey = (text) => (/\s\s|[^\S ]|^ | $/.test(text) ? text.replace(/\s+/g, ' ').trim() : text);
 // Prices are the same where both are plain decimals of one value ('10' and
 // '10.00'); a price the server misreads ('12,50') is never the same.
+const PLAIN = /^([-+]?)0*([0-9]*?)(?:\.([0-9]*?)0*)?$/;
+function plainValue(text) {
+  const m = PLAIN.exec(text);
+  if (!m || !/[0-9]/.test(text)) return null;
+  const digits = (m[2] || '0') + '.' + (m[3] || '');
+  return (m[1] === '-' && /[1-9]/.test(digits) ? '-' : '') + digits;
+}
 function samePrice(a, b) {
-  const x = parseDecimal(a);
-  const y = parseDecimal(b);
-  return a === b || (!!x && !!y && x.n * 10n ** BigInt(y.scale) === y.n * 10n ** BigInt(x.scale));
+  if (a === b) return true;
+  if (Number(a) !== Number(b)) return false;  // quick: different values
+  const x = plainValue(a);
+  return x !== null && x === plainValue(b);
 }
 
 // What an import does to `prices` (the list's price rows). `mode` is

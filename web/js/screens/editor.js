@@ -633,6 +633,7 @@ export function init() {
 // after `after` even where the filter would hide them; the focus goes to
 // `focus`'s `field`.
 export function pricesChanged({ added = [], after = null, focus = null, field = 'description' } = {}) {
+  placeRows();
   computeView();
   if (view.rows !== state.open.db.prices && added.length) {
     const shown = new Set(view.rows);

@@ -79,6 +79,7 @@ function cutRows(guess) {
   const { rows, problem } = parseCsv(work.text, work.sep);
   work.rows = rows;
   work.problem = problem;
+  work.shown = null;
   if (guess || !work.mapping) {
     work.guess = guessColumns(rows);
     work.mapping = { ...work.guess };
@@ -86,6 +87,16 @@ function cutRows(guess) {
   const width = Math.max(1, ...rows.slice(0, 200).map((row) => row.length));
   work.mapping.description = Math.min(work.mapping.description, width - 1);
   work.mapping.price = Math.min(work.mapping.price, width - 1);
+}
+
+// The decimal separator the price column shows below the rows skipped.
+function decimalShown({ skip, price }) {
+  const key = `${skip} ${price}`;
+  if (work.shown?.key !== key) {
+    const guessed = skip === work.guess.skip && price === work.guess.price;
+    work.shown = { key, decimal: guessed ? work.guess.decimal : columnDecimal(work.rows.slice(skip).map((row) => row[price] ?? '')) };
+  }
+  return work.shown.decimal;
 }
 
 const letter = (c) => (c >= 26 ? letter(Math.floor(c / 26) - 1) : '') + String.fromCharCode(65 + (c % 26));
@@ -102,15 +113,13 @@ function renderImport() {
   const mark = (options, guessed) => options.map(([v, text]) => [v, String(v) === String(guessed) ? text + ' (guessed)' : text]);
   const set = (key, convert = Number) => (event) => {
     mapping[key] = convert(event.target.value);
-    if (key === 'skip' || key === 'price') {
-      // Other rows above the prices, or another column: what the rest of
-      // the column shows about decimals may differ.
-      mapping.decimal = columnDecimal(rows.slice(mapping.skip).map((row) => row[mapping.price] ?? ''));
-    }
+    // Other rows above the prices, or another column: what the rest of the
+    // column shows about decimals may differ.
+    if (key === 'skip' || key === 'price') mapping.decimal = decimalShown(mapping);
     renderImport();
   };
   const decimals = [['', 'not known: ask about each 1,234'], [',', 'a comma: 12,50'], ['.', 'a point: 12.50']];
-  const guessedDecimal = columnDecimal(rows.slice(mapping.skip).map((row) => row[mapping.price] ?? ''));
+  const guessedDecimal = decimalShown(mapping);
   const skip = h('input', { type: 'number', id: 'import-skip', min: '0', max: String(rows.length), value: String(mapping.skip), class: 'narrow', onchange: set('skip', (v) => Math.max(0, Math.min(rows.length, Math.trunc(Number(v) || 0)))) });
   const mode = (value, text) => h('label', { class: 'choice' },
     h('input', { type: 'radio', name: 'import-mode', value, checked: work.mode === value, onchange: () => { work.mode = value; renderImport(); } }), ' ', text);

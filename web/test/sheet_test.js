@@ -96,6 +96,10 @@ test('an import shows every change before it makes it, and makes only those', ()
   assert.equal(text(writeDatabase(db)), 'k1\n2\nretail 1.0\nvip 0.9\nWinter prices\nValid until March\n6\n' +
     'Oak chair 49.90\nLamp 10\nSofa 949.00\nLamp 10\nStool 1234.50\nRug 1.234\nnote\n');
 
+  // Only plain decimals of one value are the same price: '' and 0x10 are
+  // what the server reads as 0 and 16, but not what a person wrote.
+  const odd = readDatabase(bytes('k\n0\nA\nB\n2\nx \ny 0x10\n')).prices;
+  assert.equal(planImport(odd, [{ row: 1, description: 'x', price: '0' }, { row: 2, description: 'y', price: '16' }], 'update').changed.length, 2);
   const rest = planImport(list().prices, lines, 'update', true);
   assert.equal(rest.removed, true);
   assert.deepEqual(applyImport(rest).map((r) => r.description), ['Lamp', 'Sofa', 'Lamp', 'Stool', 'Rug']);

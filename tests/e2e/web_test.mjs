@@ -300,6 +300,25 @@ test('a new list shows its placeholders, and one click clears them', async () =>
   await page.close();
 });
 
+test('sorting the list reorders its lines and keeps their bytes', async () => {
+  put('web-sort', Buffer.from('k1\r\n1\r\nretail 1\r\nA\r\nB\r\n4\r\nStool 9.5\r\nb\xe4nk 20\r\nChair 10,00\r\nLamp 2\r\nend', 'latin1'));
+  const page = await open();
+  await openList(page, 'web-sort', 'k1');
+  await page.locator('#price-order').selectOption('price-up');
+  const shown = () => page.locator('#price-grid input[data-field="description"]').evaluateAll((inputs) => inputs.map((i) => i.value));
+  assert.deepEqual(await shown(), ['Lamp', 'Stool', 'Chair', 'b\xe4nk']);
+  assert.match(await page.locator('#dirty').innerText(), /No unsaved changes/, 'a view changes nothing');
+  await page.getByRole('button', { name: 'Sort the list this way' }).click();
+  assert.match(await message(page), /Sorted the price lines by price, lowest first: 3 moved/);
+  await page.getByRole('button', { name: 'Offer', exact: true }).click();
+  assert.match(await page.locator('#offer-note').innerText(), /unsaved changes/);
+  await page.getByRole('button', { name: 'Editor' }).click();
+  await page.getByRole('button', { name: 'Save' }).click();
+  await page.waitForFunction(() => /Saved/.test(document.querySelector('#message').innerText));
+  assert.equal(file('web-sort').toString('latin1'), 'k1\r\n1\r\nretail 1\r\nA\r\nB\r\n4\r\nLamp 2\r\nStool 9.5\r\nChair 10,00\r\nb\xe4nk 20\r\nend');
+  await page.close();
+});
+
 test('a reload reopens the list, for this tab only', async () => {
   put('web-reload', 'k1\n1\nretail 1\nA\nB\n1\nChair 10\n');
   const page = await open();

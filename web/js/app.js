@@ -15,8 +15,10 @@ import * as databases from './screens/databases.js';
 import * as editor from './screens/editor.js';
 import * as preview from './screens/preview.js';
 import * as offer from './screens/offer.js';
+import * as register from './screens/register.js';
+import * as settings from './screens/settings.js';
 
-const SCREENS = { databases, editor, preview, offer };
+const SCREENS = { databases, editor, preview, offer, register, settings };
 
 export async function start(config) {
   state.program = new URL(config.program || 'talvenplan.cgi', location.href);

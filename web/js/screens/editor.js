@@ -235,7 +235,7 @@ function renderPrices() {
     title: 'Reorder the price lines in the list itself, as shown',
   }, 'Sort the list this way');
   const tbody = h('tbody', {});
-  const scroller = h('div', { class: 'grid', id: 'price-grid' },
+  const scroller = h('div', { class: 'grid', id: 'price-grid', tabindex: '-1' },
     h('table', { class: 'grid-table', 'aria-label': 'Price lines' },
       h('colgroup', {}, h('col', { class: 'c-line' }), h('col', {}), h('col', { class: 'c-price' }), locked ? null : h('col', { class: 'c-actions' })),
       h('thead', {}, h('tr', {},

@@ -128,14 +128,26 @@ export class Grid {
 
   // Renders the rows in view from position `from` on again, after rows were
   // added, removed or reordered there; the rows before it stay as they are.
-  // The focus, if it was in a row rendered again, is the caller's to put back.
+  // The rows' elements are filled again (render(p, tr)) rather than made
+  // anew. The focus, if it was in a row filled again, is the caller's to
+  // put back.
   refresh(from = 0) {
     this.lost = null;
-    const keep = Math.max(0, Math.min(from - this.first, this.rows.length));
-    for (const tr of this.rows.splice(keep)) tr.remove();
-    this.last = this.first + keep;
-    if (!keep) this.first = this.last = 0;
-    this.update();
+    const [a, b] = this.range();
+    const keep = a === this.first ? Math.max(0, Math.min(from - a, this.rows.length, b - a)) : 0;
+    const rows = this.rows.slice(0, keep);
+    const pool = this.rows.slice(keep);
+    for (let p = a + keep; p < b; p++) {
+      const old = pool.shift();
+      const tr = this.render(p, old);
+      if (old && tr !== old) old.replaceWith(tr);
+      else if (!old) this.bottom.before(tr);
+      rows.push(tr);
+    }
+    for (const tr of pool) tr.remove();
+    this.rows = rows;
+    this.first = a;
+    this.last = b;
     this.sizeSpacers();
   }
 

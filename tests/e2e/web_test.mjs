@@ -106,31 +106,76 @@ test('from a new database to an offer opened twice', async () => {
   assert.match(await page.locator('#preview-table').innerText(), /Oak chair\s+10\s+5\.000000[\s\S]*99\.5\s+49\.750000/);
   await shot(page, 'preview');
 
+  // The shop's settings, kept in the data directory for everyone.
+  made.add('.talvenplan-shop');
+  made.add('.talvenplan-offers');
+  await page.getByRole('button', { name: 'Shop settings' }).click();
+  await page.getByLabel('Shop name').fill('Talvi <Oy>');
+  await page.getByLabel('Contact (mail, phone)').fill('myynti@talvi.example');
+  await page.getByLabel('VAT rates in percent').fill('25.5, 14');
+  assert.match(await page.locator('#settings-example').innerText(), /1\s234,50\s€/);
+  await page.getByRole('button', { name: 'Save the settings' }).click();
+  await page.waitForFunction(() => /Saved the shop settings/.test(document.querySelector('#message').innerText));
+  const settings = file('.talvenplan-shop').toString();
+  assert.ok(settings.startsWith('shop\n'), settings);
+  assert.equal(JSON.parse(settings.slice(5)).name, 'Talvi <Oy>');
+  await shot(page, 'settings');
+
   await page.getByRole('button', { name: 'Offer', exact: true }).click();
   await page.locator('#offer-factor').selectOption({ label: 'half (0.5)' });
   await page.getByLabel('Offer Oak chair').check();
   await page.getByLabel('Quantity of Oak chair').fill('3');
   await page.getByLabel('Offer Table <b>').check();
+  await page.getByLabel('VAT rate of Table <b>').selectOption('14');
+  await page.getByLabel('Customer', { exact: true }).fill('Kahvila Kuura');
   await page.getByLabel('Introduction').fill('Dear Ms <i>Virtanen</i> & co,\n\nhere is our offer.');
   await page.getByRole('button', { name: 'Stage the offer' }).click();
   await page.waitForSelector('#offer-link:not([hidden])');
   await shot(page, 'offer');
   const link = await page.locator('#link').inputValue();
-  assert.ok(link.startsWith(base + 'talvenplan.cgi?TALVENPLAN_FILE='), link);
+  assert.ok(link.startsWith(base + 'offer.html#TALVENPLAN_FILE='), link);
+  // What the preview shows is what the customer gets.
+  const preview = await page.frameLocator('#offer-view').locator('body').innerText();
 
   const customer = await browser.newPage();
   await customer.goto(link);
-  assert.equal(await customer.title(), 'Offer');
-  const shown = await customer.locator('body').innerText();
+  await customer.getByRole('button', { name: 'Open the offer' }).click();
+  await customer.waitForSelector('#shown:not([hidden])');
+  const shown = await customer.frameLocator('#frame').locator('body').innerText();
+  assert.equal(shown, preview);
   assert.match(shown, /Dear Ms <i>Virtanen<\/i> & co,/);
-  assert.match(shown, /Oak chair\s+3\s+5\.00\s+15\.00/);
-  assert.match(shown, /Table <b>\s+1\s+49\.75\s+49\.75/);
-  assert.match(shown, /Total\s+64\.75/);
-  assert.equal(await customer.locator('i, b').count(), 0, 'typed markup is escaped');
-  await customer.screenshot({ path: join(dir, 'web-offer-page.png') });
-  await customer.reload();
-  assert.match(await customer.locator('body').innerText(), /error on server: can't open temp file/);
+  assert.match(shown, /Oak chair\s+3\s+5,00\s€\s+25,5\s%\s+15,00\s€/);
+  assert.match(shown, /Table <b>\s+1\s+49,75\s€\s+14\s%\s+49,75\s€/);
+  assert.match(shown, /Net total\s+64,75\s€[\s\S]*VAT 14\s% of 49,75\s€\s+6,97\s€[\s\S]*Total\s+75,55\s€/);
+  assert.equal(await customer.frameLocator('#frame').locator('i, b').count(), 0, 'typed markup is escaped');
   await customer.close();
+
+  // A change after staging takes the old link, with its old prices, away.
+  await page.getByLabel('Quantity of Oak chair').fill('4');
+  assert.ok(await page.locator('#offer-link').isHidden());
+  assert.equal(await page.locator('#link').inputValue(), '');
+  await page.getByRole('button', { name: 'Stage the offer' }).click();
+  await page.waitForSelector('#offer-link:not([hidden])');
+  const second = /TALVENPLAN_FILE=([a-p]*)z/.exec(await page.locator('#link').inputValue())[1];
+  const secondName = String.fromCharCode(...second.match(/../g).map((p) => (p.charCodeAt(0) - 97) + 16 * (p.charCodeAt(1) - 97)));
+  made.add(secondName);
+
+  // The register: the first offer opened, the second waiting, and asking
+  // used neither up.
+  let links = 0;
+  page.on('request', (request) => { if (request.url().includes('TALVENPLAN_FILE=')) links++; });
+  await page.getByRole('button', { name: 'Offers sent' }).click();
+  await page.waitForSelector('#register[data-checked="yes"]');
+  const rows = await page.locator('#register-list tbody tr').allInnerTexts();
+  assert.equal(rows.length, 2);
+  assert.match(rows[0], /Kahvila Kuura\s+81,82\s€\s+.*\s+Waiting/);
+  assert.match(rows[1], /Kahvila Kuura\s+75,55\s€\s+.*\s+Opened/);
+  await page.getByRole('button', { name: 'Check again' }).click();
+  await page.waitForSelector('#register[data-checked="yes"]');
+  assert.ok(existsSync(join(data, secondName)), 'the waiting offer is still there');
+  assert.equal(links, 0);
+  assert.match(file('.talvenplan-offers').toString(), /"gone":/);
+  await shot(page, 'register');
 
   await page.getByRole('button', { name: 'Databases', exact: true }).click();
   await shot(page, 'databases');
@@ -297,6 +342,25 @@ test('a new list shows its placeholders, and one click clears them', async () =>
   await page.getByRole('button', { name: 'Save' }).click();
   await page.waitForFunction(() => /Saved/.test(document.querySelector('#message').innerText));
   assert.equal(file('web-new').toString(), 'k1\n0\n\n\n0\n');
+  await page.close();
+});
+
+test('sorting the list reorders its lines and keeps their bytes', async () => {
+  put('web-sort', Buffer.from('k1\r\n1\r\nretail 1\r\nA\r\nB\r\n4\r\nStool 9.5\r\nb\xe4nk 20\r\nChair 10,00\r\nLamp 2\r\nend', 'latin1'));
+  const page = await open();
+  await openList(page, 'web-sort', 'k1');
+  await page.locator('#price-order').selectOption('price-up');
+  const shown = () => page.locator('#price-grid input[data-field="description"]').evaluateAll((inputs) => inputs.map((i) => i.value));
+  assert.deepEqual(await shown(), ['Lamp', 'Stool', 'Chair', 'b\xe4nk']);
+  assert.match(await page.locator('#dirty').innerText(), /No unsaved changes/, 'a view changes nothing');
+  await page.getByRole('button', { name: 'Sort the list this way' }).click();
+  assert.match(await message(page), /Sorted the price lines by price, lowest first: 3 moved/);
+  await page.getByRole('button', { name: 'Offer', exact: true }).click();
+  assert.match(await page.locator('#offer-note').innerText(), /unsaved changes/);
+  await page.getByRole('button', { name: 'Editor' }).click();
+  await page.getByRole('button', { name: 'Save' }).click();
+  await page.waitForFunction(() => /Saved/.test(document.querySelector('#message').innerText));
+  assert.equal(file('web-sort').toString('latin1'), 'k1\r\n1\r\nretail 1\r\nA\r\nB\r\n4\r\nLamp 2\r\nStool 9.5\r\nChair 10,00\r\nb\xe4nk 20\r\nend');
   await page.close();
 });
 

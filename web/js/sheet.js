@@ -3,7 +3,7 @@
 // leaves), the rows of an export with the server's repriced prices, and a
 // change of many prices at once. Rows are arrays of cell texts (csv.js).
 
-import { changePrice, columnDecimal, readAmount } from './amounts.js';
+import { changePrice, columnDecimal, readAmount } from './decimals.js';
 import { factorEntry, isEdited, newRow, priceText } from './format.js';
 import { scanDouble } from './number.js';
 

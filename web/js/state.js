@@ -21,6 +21,10 @@ export const state = {
   open: null,
   prices: new Map(),  // factor index -> the server's repriced price texts
   offerStale: true,   // the offer screen shows another list or older prices
+  // The shop's settings of `directory` (settings.js), once read, and the
+  // directory they were read from.
+  shop: null,
+  shopDirectory: null,
 };
 
 // A name or other bytes as a person reads them.

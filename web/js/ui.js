@@ -63,6 +63,6 @@ export function focusTitle() {
 // The tabs of the screens that need an open list.
 export function enableListTabs(open) {
   for (const button of document.querySelectorAll('.tabs button')) {
-    if (button.dataset.screen !== 'databases') button.disabled = !open;
+    if (button.dataset.screen !== 'databases' && !('always' in button.dataset)) button.disabled = !open;
   }
 }

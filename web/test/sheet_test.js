@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { test } from 'node:test';
-import { changePrice, readAmount } from '../js/amounts.js';
+import { changePrice, readAmount } from '../js/decimals.js';
 import { UTF8, CP1252 } from '../js/bytes.js';
 import { decodeFile, detectSeparator, parseCsv, writeCsv } from '../js/csv.js';
 import { readDatabase, writeDatabase } from '../js/format.js';

@@ -235,7 +235,7 @@ function renderPrices() {
     title: 'Reorder the price lines in the list itself, as shown',
   }, 'Sort the list this way');
   const tbody = h('tbody', {});
-  const scroller = h('div', { class: 'grid', id: 'price-grid' },
+  const scroller = h('div', { class: 'grid', id: 'price-grid', tabindex: '-1' },
     h('table', { class: 'grid-table', 'aria-label': 'Price lines' },
       h('colgroup', {}, h('col', { class: 'c-line' }), h('col', {}), h('col', { class: 'c-price' }), locked ? null : h('col', { class: 'c-actions' })),
       h('thead', {}, h('tr', {},
@@ -299,37 +299,51 @@ function showCount() {
     : `Showing ${num(shown)} of ${num(all)} price lines.`;
 }
 
-// One row of the price table, for view position `p`.
-function priceRow(p) {
+// One row of the price table, for view position `p`: a new <tr>, or `tr`
+// (a row the table no longer shows) filled again.
+function priceRow(p, tr = null) {
+  const locked = readOnly();
+  if (!tr) {
+    tr = document.createElement('tr');
+    tr.className = 'row';
+    const cells = [h('td', { class: 'num line' })];
+    for (const [field] of FIELD_LABELS.price) {
+      cells.push(h('td', {},
+        h('input', { 'data-field': field, spellcheck: 'false', autocomplete: 'off', readOnly: locked }),
+        h('span', { class: 'sr-only' })));
+    }
+    if (!locked) {
+      cells.push(h('td', { class: 'actions' },
+        h('button', { type: 'button', class: 'icon', 'data-act': 'up', title: 'Move up (Alt+↑)' }, '↑'),
+        h('button', { type: 'button', class: 'icon', 'data-act': 'down', title: 'Move down (Alt+↓)' }, '↓'),
+        h('button', { type: 'button', class: 'icon', 'data-act': 'remove', title: 'Remove' }, '✕')));
+    }
+    tr.append(...cells);
+  }
   const row = view.rows[p];
   const n = lineOf(row) + 1;
-  const locked = readOnly();
-  const ordered = view.order === 'file';
-  const tr = document.createElement('tr');
-  tr.className = 'row';
   tr.row = row;
   tr.dataset.p = p;
   tr.setAttribute('aria-rowindex', String(p + 2));
-  const line = h('td', { class: 'num line', text: String(n) });
-  const cells = [line];
+  tr.firstChild.textContent = String(n);
   for (const [field, label] of FIELD_LABELS.price) {
+    const input = tr.querySelector(`input[data-field="${field}"]`);
     const note = `pn-${n}-${field}`;
-    cells.push(h('td', {},
-      h('input', {
-        value: row[field], 'aria-label': `${label}, line ${n}`, 'aria-describedby': note, 'data-field': field,
-        'data-focus': `prices-${n - 1}-${field}`, spellcheck: 'false', autocomplete: 'off', readOnly: locked,
-      }),
-      h('span', { id: note, class: 'sr-only' })));
+    input.value = row[field];
+    input.setAttribute('aria-label', `${label}, line ${n}`);
+    input.setAttribute('aria-describedby', note);
+    input.dataset.focus = `prices-${n - 1}-${field}`;
+    input.nextSibling.id = note;
   }
   if (!locked) {
-    const first = p === 0;
-    const last = p === view.rows.length - 1;
-    cells.push(h('td', { class: 'actions' },
-      h('button', { type: 'button', class: 'icon', 'data-act': 'up', disabled: first || !ordered, 'aria-label': `Move line ${n} up`, title: 'Move up (Alt+↑)' }, '↑'),
-      h('button', { type: 'button', class: 'icon', 'data-act': 'down', disabled: last || !ordered, 'aria-label': `Move line ${n} down`, title: 'Move down (Alt+↓)' }, '↓'),
-      h('button', { type: 'button', class: 'icon', 'data-act': 'remove', 'aria-label': `Remove line ${n}`, title: 'Remove' }, '✕')));
+    const ordered = view.order === 'file';
+    const [up, down, remove] = tr.querySelectorAll('button');
+    up.disabled = p === 0 || !ordered;
+    down.disabled = p === view.rows.length - 1 || !ordered;
+    up.setAttribute('aria-label', `Move line ${n} up`);
+    down.setAttribute('aria-label', `Move line ${n} down`);
+    remove.setAttribute('aria-label', `Remove line ${n}`);
   }
-  tr.append(...cells);
   markRow(tr, row);
   return tr;
 }

@@ -4,7 +4,7 @@
 // changing many prices at once, and rows pasted into the price table. None
 // of it saves: the person saves as after any edit.
 
-import { ROUNDINGS, columnDecimal, readAmount } from '../amounts.js';
+import { ROUNDINGS, columnDecimal, readAmount } from '../decimals.js';
 import { SEPARATORS, decodeFile, detectSeparator, parseCsv, writeCsv } from '../csv.js';
 import { newRow } from '../format.js';
 import { nameProblem } from '../protocol.js';

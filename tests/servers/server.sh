@@ -23,6 +23,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 modules=/usr/lib/apache2/modules
 user=clerk password=winter-prices
+https=  # the HTTPS port, for SERVER-https
 
 # snippet FILE PORT: README's snippet with the paths and the port of this
 # fixture in place of the documented ones.

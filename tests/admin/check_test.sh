@@ -47,8 +47,6 @@ tree "$work/ok"
 perf='\|time=[0-9.]+s;;;0; free=[0-9.]+%;10;5;0;100 inodes=[0-9.]+%;10;5;0;100 offers=0;;;0; offer_age=0s;777600;;0; put_files=0;0;;0;$'
 expect "a healthy tree: OK, and the performance data" 0 \
   "^TALVENPLAN OK - requests answered in [0-9]+ ms; .*$perf" "$work/ok"
-expect "the check leaves no offer and no .put- file behind" 0 "^TALVENPLAN OK" "$work/ok" \
-  -c offers=0,put-files=0
 old=$(date -d '12 days ago' '+%Y%m%d%H%M')
 touch -t "$old" "$work/ok/.oldOf1" "$work/ok/.put-abc123"
 touch "$work/ok/.newOf1" "$work/ok/.put-new123"
@@ -86,7 +84,6 @@ if [ -n "$user" ]; then
   mkdir "$mounted"
   if mount -t tmpfs -o size=256k tmpfs "$mounted"; then
     tree "$mounted"
-    expect "a small tree with room: OK" 0 "^TALVENPLAN OK" "$mounted"
     head -c 1048576 /dev/zero >"$mounted/fill" 2>/dev/null
     expect "a full tree: CRITICAL, with the failed request and the space" 2 \
       "^TALVENPLAN CRITICAL - create: the server failed: can't write on database; 0.0% of the space free, 0 MB \(critical below 5%\) \|" \

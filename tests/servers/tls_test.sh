@@ -70,14 +70,16 @@ check "the ACME client's challenge is served over plain HTTP" \
     grep -qx "acme token" "$state/tls-body"'
 
 if [ -f "$state/root" ] && grep -q nginx "$state/root"; then
-  # The HTTPS site is the plain one with TLS added: the same map and
-  # locations, line for line (comments and blank lines aside).
+  # The HTTPS site is the plain one with TLS added: the same maps and
+  # locations, line for line (comments and blank lines aside; HSTS may
+  # stand in a location that has an add_header of its own).
   strip() { grep -vE '^[[:space:]]*(#|$)' "$1"; }
   plain=$(strip "$top/conf/nginx/talvenplan.conf" | grep -vx '  listen 80;')
   https=$(strip "$top/conf/nginx/talvenplan-ssl.conf" | awk '
     /^server \{/ { servers++ }
     servers == 1 { if (/^\}/) servers++; next }
-    /^  (listen 443 ssl;|ssl_certificate |ssl_certificate_key |add_header Strict-Transport-Security )/ { next }
+    /^  (listen 443 ssl;|ssl_certificate |ssl_certificate_key )/ { next }
+    /^ +add_header Strict-Transport-Security / { next }
     { print }')
   check "nginx: the HTTPS site serves the plain site's locations" \
     eval 'diff <(printf "%s\n" "$plain") <(printf "%s\n" "$https")'

@@ -226,6 +226,20 @@ test('a save that fails keeps the edits, and says why', async () => {
   await page.close();
 });
 
+test('a save says so when the list read back right after is another', async () => {
+  put('web-after', 'k1\n0\nA\nB\n1\nChair 10\n');
+  const page = await open();
+  await openList(page, 'web-after', 'k1');
+  // A colleague's save lands between this put and the get that follows it.
+  await page.route('**/talvenplan.cgi', (route) => (route.request().postDataBuffer()?.[0] === 0x67
+    ? route.fulfill({ status: 200, body: 'sk1\n0\nA\nB\n1\nChair 99\n' }) : route.continue()));
+  await page.getByLabel('Price, line 1').fill('12');
+  await page.getByRole('button', { name: 'Save' }).click();
+  await page.waitForFunction(() => /someone may have changed it/.test(document.querySelector('#message').innerText));
+  assert.equal(file('web-after').toString(), 'k1\n0\nA\nB\n1\nChair 12\n');
+  await page.close();
+});
+
 test('a DEMO_ list opens read-only', async () => {
   put('DEMO_web', 'demo\n1\nretail 1.0\nDemo\n""\n1\nSample 10.00\n');
   const page = await open();

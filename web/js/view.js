@@ -43,7 +43,7 @@ export function sortRows(rows, order, encode) {
     return rows;
   }
   const values = new Float64Array(n);
-  for (let i = 0; i < n; i++) values[i] = priceValue(rows[i].price, encode);
+  for (let i = 0; i < n; i++) values[i] = priceValue(rows[i], encode);
   const sign = order === 'price-down' ? -1 : 1;
   const index = Array.from({ length: n }, (_, i) => i);
   // Prices that are not numbers go last, whichever way.
@@ -70,9 +70,15 @@ function textKey(row) {
   return row.sortKey;
 }
 
-// A price as the server reads it; the plain forms without the byte reader.
-function priceValue(text, encode) {
-  return /^\s*[-+]?\d+(\.\d+)?\s*$/.test(text) ? Number(text) : atof(encode(text));
+// A row's price as the server reads it (the plain forms without the byte
+// reader), kept until the price changes.
+function priceValue(row, encode) {
+  if (row.valuedAs !== row.price) {
+    const text = row.price;
+    row.valuedAs = text;
+    row.priceValue = /^\s*[-+]?\d+(\.\d+)?\s*$/.test(text) ? Number(text) : atof(encode(text));
+  }
+  return row.priceValue;
 }
 
 // The rows of `rows` a view shows: `rows` itself when it shows them all in

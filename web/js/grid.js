@@ -31,8 +31,16 @@ export class Grid {
     this.rows = [];        // their <tr>s, in order
     this.pending = false;
     scroller.addEventListener('scroll', () => this.schedule(), { passive: true });
-    this.resize = new ResizeObserver(() => this.schedule());
+    // The view's height and the head row's, read where the layout is fresh
+    // anyway, so that rendering rows reads none (see range).
+    this.resize = new ResizeObserver(() => {
+      this.height = scroller.clientHeight;
+      this.head = tbody.offsetTop;
+      this.schedule();
+    });
     this.resize.observe(scroller);
+    const thead = tbody.parentElement?.tHead;
+    if (thead) this.resize.observe(thead);
     this.update();
   }
 
@@ -45,13 +53,14 @@ export class Grid {
     });
   }
 
-  // The rows a view of the scroller's size shows, with some to spare.
-  range() {
+  // The rows a view of the scroller's size shows, with some to spare, when
+  // it is scrolled to `top`. Given `top`, it reads no layout.
+  range(top = this.scroller.scrollTop) {
     const n = this.count();
-    const height = this.scroller.clientHeight || 600;
-    const head = this.tbody.offsetTop || 0;  // the table's head row
-    const from = Math.floor(Math.max(0, this.scroller.scrollTop - head) / this.rowHeight) - OVERSCAN;
-    const to = Math.ceil((this.scroller.scrollTop - head + height) / this.rowHeight) + OVERSCAN;
+    const height = (this.height ?? this.scroller.clientHeight) || 600;
+    const head = (this.head ?? this.tbody.offsetTop) || 0;  // the table's head row
+    const from = Math.floor(Math.max(0, top - head) / this.rowHeight) - OVERSCAN;
+    const to = Math.ceil((top - head + height) / this.rowHeight) + OVERSCAN;
     return [Math.max(0, Math.min(from, n)), Math.max(0, Math.min(to, n))];
   }
 
@@ -130,10 +139,11 @@ export class Grid {
   // added, removed or reordered there; the rows before it stay as they are.
   // The rows' elements are filled again (render(p, tr)) rather than made
   // anew. The focus, if it was in a row filled again, is the caller's to
-  // put back.
-  refresh(from = 0) {
+  // put back. With `top`, the rows are those the view shows once scrolled
+  // there (the caller scrolls it after, so that the layout is done once).
+  refresh(from = 0, top = undefined) {
     this.lost = null;
-    const [a, b] = this.range();
+    const [a, b] = this.range(top);
     const keep = a === this.first ? Math.max(0, Math.min(from - a, this.rows.length, b - a)) : 0;
     const rows = this.rows.slice(0, keep);
     const pool = this.rows.slice(keep);

@@ -81,12 +81,33 @@ function priceValue(row, encode) {
   return row.priceValue;
 }
 
+// The orders found before, for each list: kept while the list holds the same
+// rows in the same places with the same texts, so that going back to an
+// order, or filtering a sorted view, sorts nothing again. A filtered view
+// is the sorted list filtered, which is the same as the filtered rows sorted:
+// rows that compare equal keep their order either way.
+const sorted = new WeakMap();  // rows -> { [order]: { rows, texts, out } }
+
+function sortedList(rows, order, encode) {
+  let orders = sorted.get(rows);
+  if (!orders) sorted.set(rows, (orders = {}));
+  const field = order === 'description' ? 'description' : 'price';
+  const kept = orders[order];
+  if (kept && kept.rows.length === rows.length) {
+    let same = true;
+    for (let i = 0; i < rows.length && same; i++) same = kept.rows[i] === rows[i] && kept.texts[i] === rows[i][field];
+    if (same) return kept.out;
+  }
+  const out = sortRows(rows.slice(), order, encode);
+  orders[order] = { rows: rows.slice(), texts: rows.map((row) => row[field]), out };
+  return out;
+}
+
 // The rows of `rows` a view shows: `rows` itself when it shows them all in
 // their own order, else a new array.
 export function viewOf(rows, { query = '', order = 'file' }, encode) {
   const words = filterWords(query);
-  let out = words.length ? rows.filter((row) => matches(row, words)) : rows;
-  if (order === 'file') return out;
-  if (out === rows) out = rows.slice();
-  return sortRows(out, order, encode);
+  if (order === 'file') return words.length ? rows.filter((row) => matches(row, words)) : rows;
+  const all = sortedList(rows, order, encode);
+  return words.length ? all.filter((row) => matches(row, words)) : all.slice();
 }

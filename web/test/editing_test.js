@@ -102,6 +102,15 @@ test('views filter and sort without changing the list', () => {
   const names = viewOf(db.prices, { order: 'description', query: 'no. 0000' }, encode).map((row) => row.description.split(' ')[0]);
   assert.deepEqual(names, [...names].sort((a, b) => a.localeCompare(b)));
   assert.deepEqual(db.prices, before);
+  // An order found before is found again after the list changes: an edited
+  // text, a row that moved (rows that compare equal keep the list's order).
+  db.prices[7].description = '000 first';
+  db.prices[9].price = '-1';
+  assert.equal(viewOf(db.prices, { order: 'description' }, encode)[0], db.prices[7]);
+  assert.equal(viewOf(db.prices, { order: 'price-up' }, encode)[0], db.prices[9]);
+  db.prices[3].description = db.prices[4].description = '000 first';
+  [db.prices[3], db.prices[7]] = [db.prices[7], db.prices[3]];
+  assert.deepEqual(viewOf(db.prices, { order: 'description', query: 'first' }, encode), [db.prices[3], db.prices[4], db.prices[7]]);
   // Numbers within descriptions by their value; prices that are no number last.
   const rows = ['no. 10 5', 'no. 9 x', 'No. 009b 1e1'].map((line) => ({ description: line.slice(0, line.lastIndexOf(' ')), price: line.slice(line.lastIndexOf(' ') + 1) }));
   assert.deepEqual(viewOf(rows, { order: 'description' }, encode).map((r) => r.description), ['no. 9', 'No. 009b', 'no. 10']);

@@ -85,7 +85,7 @@ let marked = [];
 function remark() {
   marked = marked.filter(([el]) => el.isConnected);
   for (const [el, row] of marked) markRow(el, row);
-  for (const tr of grid.rows) markRow(tr, tr.row);
+  for (const tr of grid.rows) markPriceRow(tr, tr.row);
   renderChecks();
   updateDirty();
 }
@@ -264,6 +264,7 @@ function renderPrices() {
     // The checks of every line wait until the list is on screen.
     const db = state.open.db;
     checks.clear();
+    checksFound = false;
     requestAnimationFrame(() => setTimeout(() => {
       if (state.open?.db !== db) return;
       findChecks();
@@ -283,12 +284,14 @@ function placeRows(from = 0) {
   for (let i = from; i < prices.length; i++) prices[i].at = i;
 }
 
+// A new filter or order: the view starts at its top. Everything is written
+// before the scroll, which lays the page out once; nothing is read before.
 function reView() {
   computeView();
   $('sort-list') && ($('sort-list').disabled = view.order === 'file');
-  $('price-grid').scrollTop = 0;
-  grid.refresh();
+  grid.refresh(0, 0);
   showCount();
+  $('price-grid').scrollTop = 0;
 }
 
 function showCount() {
@@ -300,58 +303,92 @@ function showCount() {
 }
 
 // One row of the price table, for view position `p`: a new <tr>, or `tr`
-// (a row the table no longer shows) filled again.
+// (a row the table no longer shows) filled again. A row filled again keeps
+// its elements; only what differs from the row it showed before is written.
 function priceRow(p, tr = null) {
   const locked = readOnly();
   if (!tr) {
     tr = document.createElement('tr');
     tr.className = 'row';
     const cells = [h('td', { class: 'num line' })];
-    for (const [field] of FIELD_LABELS.price) {
-      cells.push(h('td', {},
-        h('input', { 'data-field': field, spellcheck: 'false', autocomplete: 'off', readOnly: locked }),
-        h('span', { class: 'sr-only' })));
+    tr.fields = [];
+    for (const [field, label] of FIELD_LABELS.price) {
+      const input = h('input', { 'data-field': field, spellcheck: 'false', autocomplete: 'off', readOnly: locked });
+      const note = h('span', { class: 'sr-only' });
+      tr.fields.push({ field, label, input, note, shown: null });
+      cells.push(h('td', {}, input, note));
     }
     if (!locked) {
-      cells.push(h('td', { class: 'actions' },
+      tr.buttons = [
         h('button', { type: 'button', class: 'icon', 'data-act': 'up', title: 'Move up (Alt+↑)' }, '↑'),
         h('button', { type: 'button', class: 'icon', 'data-act': 'down', title: 'Move down (Alt+↓)' }, '↓'),
-        h('button', { type: 'button', class: 'icon', 'data-act': 'remove', title: 'Remove' }, '✕')));
+        h('button', { type: 'button', class: 'icon', 'data-act': 'remove', title: 'Remove' }, '✕')];
+      cells.push(h('td', { class: 'actions' }, ...tr.buttons));
     }
     tr.append(...cells);
   }
   const row = view.rows[p];
   const n = lineOf(row) + 1;
   tr.row = row;
-  tr.dataset.p = p;
-  tr.setAttribute('aria-rowindex', String(p + 2));
-  tr.firstChild.textContent = String(n);
-  for (const [field, label] of FIELD_LABELS.price) {
-    const input = tr.querySelector(`input[data-field="${field}"]`);
-    const note = `pn-${n}-${field}`;
-    input.value = row[field];
-    input.setAttribute('aria-label', `${label}, line ${n}`);
-    input.setAttribute('aria-describedby', note);
-    input.dataset.focus = `prices-${n - 1}-${field}`;
-    input.nextSibling.id = note;
+  if (tr.p !== p) {
+    tr.p = p;
+    tr.dataset.p = p;
+    tr.setAttribute('aria-rowindex', String(p + 2));
   }
+  if (tr.line !== n) {
+    tr.line = n;
+    tr.firstChild.textContent = String(n);
+    for (const { field, label, input, note } of tr.fields) {
+      const id = `pn-${n}-${field}`;
+      input.setAttribute('aria-label', `${label}, line ${n}`);
+      input.setAttribute('aria-describedby', id);
+      input.dataset.focus = `prices-${n - 1}-${field}`;
+      note.id = id;
+    }
+    if (!locked) {
+      const [up, down, remove] = tr.buttons;
+      up.setAttribute('aria-label', `Move line ${n} up`);
+      down.setAttribute('aria-label', `Move line ${n} down`);
+      remove.setAttribute('aria-label', `Remove line ${n}`);
+    }
+  }
+  for (const f of tr.fields) if (f.input.value !== row[f.field]) f.input.value = row[f.field];
   if (!locked) {
     const ordered = view.order === 'file';
-    const [up, down, remove] = tr.querySelectorAll('button');
-    up.disabled = p === 0 || !ordered;
-    down.disabled = p === view.rows.length - 1 || !ordered;
-    up.setAttribute('aria-label', `Move line ${n} up`);
-    down.setAttribute('aria-label', `Move line ${n} down`);
-    remove.setAttribute('aria-label', `Remove line ${n}`);
+    tr.buttons[0].disabled = p === 0 || !ordered;
+    tr.buttons[1].disabled = p === view.rows.length - 1 || !ordered;
   }
-  markRow(tr, row);
+  markPriceRow(tr, row);
   return tr;
 }
 
+// markRow for a row of the price table, writing only what changes. A line
+// the file holds has the problems found for it (checks), kept up to date
+// edit by edit; a new line's are found here.
+function markPriceRow(tr, row, found = checksFound && row.orig !== null ? checks.get(row) || NONE : rowProblems(row, state.open.db)) {
+  const edited = isEdited(row);
+  for (const f of tr.fields) {
+    const text = found[f.field] || '';
+    const shown = text + (edited ? '\u0001' : '\u0002');
+    if (f.shown === shown) continue;
+    f.shown = shown;
+    f.note.textContent = noteText(text, edited);
+    f.note.classList.toggle('warning', !edited);
+    if (text && edited) f.input.setAttribute('aria-invalid', 'true');
+    else f.input.removeAttribute('aria-invalid');
+    f.input.classList.toggle('odd', !!text && !edited);
+  }
+  tr.classList.toggle('edited', edited || !!row.moved);
+  return found;
+}
+const NONE = {};
+
 // The problems of price lines, found once and kept up to date edit by edit.
 const checks = new Map();  // row -> { field: text }
+let checksFound = false;   // checks holds every line's problems
 function findChecks() {
   checks.clear();
+  checksFound = true;
   const { db } = state.open;
   for (const row of db.prices) {
     const found = rowProblems(row, db);
@@ -395,11 +432,12 @@ function setPrice(row, text, quiet) {
   row.price = text;
   const p = view.rows.indexOf(row);
   const tr = grid.rowAt(p);
+  const found = rowProblems(row, state.open.db);
   if (tr) {
     tr.querySelector('[data-field="price"]').value = text;
-    markRow(tr, row);
+    markPriceRow(tr, row, found);
   }
-  recheck(row, rowProblems(row, state.open.db));
+  recheck(row, found);
   updateDirty();
   if (!quiet) goTo(row, 'price');
 }
@@ -424,7 +462,9 @@ function onPriceInput(event) {
   const tr = input.closest('tr');
   const row = tr.row;
   row[input.dataset.field] = input.value;
-  recheck(row, markRow(tr, row));
+  const found = rowProblems(row, state.open.db);
+  markPriceRow(tr, row, found);
+  recheck(row, found);
   updateDirty();
 }
 

@@ -109,6 +109,7 @@ test('views filter and sort without changing the list', () => {
   assert.equal(viewOf(db.prices, { order: 'description' }, encode)[0], db.prices[7]);
   assert.equal(viewOf(db.prices, { order: 'price-up' }, encode)[0], db.prices[9]);
   db.prices[3].description = db.prices[4].description = '000 first';
+  assert.deepEqual(viewOf(db.prices, { order: 'description', query: 'first' }, encode), [db.prices[3], db.prices[4], db.prices[7]]);
   [db.prices[3], db.prices[7]] = [db.prices[7], db.prices[3]];
   assert.deepEqual(viewOf(db.prices, { order: 'description', query: 'first' }, encode), [db.prices[3], db.prices[4], db.prices[7]]);
   // Numbers within descriptions by their value; prices that are no number last.

@@ -440,6 +440,47 @@ test('10,000 lines: find, edit a line far down, save; only that line changes', a
   await page.close();
 });
 
+test('a newcomer finds a line among 10,000 and saves its new price, by keyboard alone', async () => {
+  const list = shopList(10000, 50);
+  put('web-find', list);
+  const page = await open(400);
+  await openList(page, 'web-find', 'k1');
+  await page.waitForSelector('#price-grid tr.row');
+  const focused = () => page.evaluate(() => document.activeElement.id || document.activeElement.getAttribute('aria-label'));
+  // Ctrl+F finds in the whole list (the browser's own find sees only the
+  // lines in view); Tab goes from the find box into the lines found.
+  await page.keyboard.press('Control+f');
+  assert.equal(await focused(), 'price-filter');
+  await page.keyboard.type('walnut desk 70x60');
+  await page.waitForFunction(() => /Showing 1 of 10,000/.test(document.querySelector('#price-count').innerText));
+  await page.keyboard.press('Tab');
+  await page.keyboard.press('Tab');
+  assert.equal(await focused(), 'Price, line 3212');
+  // In view, and not under the save bar.
+  assert.ok(await page.evaluate(() => {
+    const box = document.activeElement.getBoundingClientRect();
+    return document.elementFromPoint(box.left + box.width / 2, box.top + box.height / 2) === document.activeElement;
+  }));
+  await page.keyboard.type('99.50');
+  await page.keyboard.press('Control+s');
+  // "Saved" where the person is: the bar at the bottom of the view.
+  await page.waitForFunction(() => /^Saved\. No unsaved changes/.test(document.querySelector('#dirty').innerText));
+  assert.ok(await page.locator('#dirty').evaluate((el) => el.getBoundingClientRect().bottom <= innerHeight));
+  await shot(page, 'find-saved-400');
+  const line = list.split('\n').find((l) => l.includes('no. 03212'));
+  assert.equal(file('web-find').toString(), list.replace(line, line.slice(0, line.lastIndexOf(' ') + 1) + '99.50'));
+  // Enter in the find box goes to the first line found; an edit takes the
+  // "Saved" away again.
+  await page.keyboard.press('Control+f');
+  await page.keyboard.type('no. 00002');
+  await page.keyboard.press('Enter');
+  assert.equal(await focused(), 'Price, line 2');
+  await page.keyboard.type('1');
+  assert.match(await page.locator('#dirty').innerText(), /^Unsaved changes/);
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
 test('speed and size', async (t) => {
   const page = await browser.newPage();
   const times = [];

@@ -224,9 +224,16 @@ function clearPlaceholders() {
 // The price lines: a filter, an order, the windowed table and its checks.
 function renderPrices() {
   const locked = readOnly();
+  // Enter in the find box goes to the price of the first line found.
   const filter = h('input', {
     id: 'price-filter', type: 'search', value: view.query, placeholder: 'Description or price',
-    spellcheck: 'false', autocomplete: 'off', oninput: () => { view.query = filter.value; reView(); },
+    spellcheck: 'false', autocomplete: 'off', 'aria-describedby': 'price-count',
+    oninput: () => { view.query = filter.value; reView(); },
+    onkeydown: (event) => {
+      if (event.key !== 'Enter' || !view.rows.length) return;
+      event.preventDefault();
+      focusRow(0, 'price');
+    },
   });
   const order = h('select', { id: 'price-order', onchange: () => { view.order = order.value; reView(); } },
     Object.entries(ORDERS).map(([value, text]) => h('option', { value, text, selected: value === view.order })));
@@ -246,12 +253,13 @@ function renderPrices() {
   tbody.addEventListener('keydown', onPriceKey);
   tbody.addEventListener('click', onPriceClick);
   const add = locked ? null : h('button', { type: 'button', 'data-focus': 'prices-add', onclick: () => addPrice(state.open.db.prices.length) }, 'Add a price line');
+  // The find box comes last, so that Tab goes from it into the lines found.
   const section = h('div', { id: 'section-prices' },
     h('div', { class: 'toolbar' },
       h('h2', { text: 'Price lines' }),
-      h('div', {}, h('label', { for: 'price-filter', text: 'Find a price line' }), filter),
       h('div', {}, h('label', { for: 'price-order', text: 'Show' }), order),
-      sortList),
+      sortList,
+      h('div', { class: 'find' }, h('label', { for: 'price-filter' }, 'Find a price line ', h('span', { class: 'muted', text: '(Ctrl+F)' })), filter)),
     h('p', { id: 'price-count', class: 'muted', 'aria-live': 'polite' }),
     scroller,
     add ? h('p', {}, add) : null,
@@ -618,9 +626,14 @@ function updateDirty() {
   const { db } = state.open;
   const m = db.prices.length;
   const n = db.factors.length;
-  $('dirty').textContent = (dirty() ? 'Unsaved changes. ' : 'No unsaved changes. ') +
+  // The bar stays in view, the message line may not: it says "Saved" too.
+  const changed = dirty();
+  const saved = !changed && savedFile === state.open.file;
+  $('dirty').textContent = (saved ? 'Saved. ' : '') + (changed ? 'Unsaved changes. ' : 'No unsaved changes. ') +
     `${n} factor${n === 1 ? '' : 's'}, ${num(m)} price line${m === 1 ? '' : 's'}.`;
+  $('dirty').classList.toggle('saved', saved);
 }
+let savedFile = null;  // the file the last save here wrote
 
 // Where the focus is, as a place that outlives a render: a price line's
 // field by the line's place in the list, or another element's data-focus.
@@ -646,7 +659,10 @@ function restoreFocus(place) {
 
 async function save() {
   if (!state.open || readOnly()) return;
-  if (await saveList()) return remark();
+  if (await saveList()) {
+    savedFile = state.open.file;
+    return remark();
+  }
   // The first edited line that stops the save.
   const bad = badRows();
   const price = bad.find((row) => row.kind === 'price');
@@ -675,9 +691,17 @@ export function init() {
     }
   });
   document.addEventListener('keydown', (event) => {
-    if ((event.ctrlKey || event.metaKey) && event.key === 's' && state.open && !$('editor').hidden) {
+    if (!(event.ctrlKey || event.metaKey) || !state.open || $('editor').hidden) return;
+    if (event.key === 's') {
       event.preventDefault();
       save();
+    } else if (event.key === 'f' && document.activeElement !== $('price-filter')) {
+      // The browser's own find sees only the lines in view, and no text in
+      // fields: Ctrl+F finds in the whole list. Pressed again, it is the
+      // browser's.
+      event.preventDefault();
+      $('price-filter').focus();
+      $('price-filter').select();
     }
   });
 }

@@ -1,5 +1,6 @@
 // Creating, reading, replacing and removing databases, seen from outside the
 // program.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,8 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "harness.h"
@@ -213,14 +216,40 @@ TEST(DatabaseTest, GetPutGetIsByteExact) {
   EXPECT_EQ(Command(dir, Body('g', "k1", "db")), first);
 }
 
-TEST(DatabaseTest, DirectoryInPlaceOfADatabase) {
-  TempDir dir;
-  ASSERT_EQ(::mkdir(dir.Path("db").c_str(), 0777), 0);
-  EXPECT_EQ(Command(dir, Body('c', "k1", "db")), Answer("s!"));
-  for (char letter : {'g', 'p', 'r'}) {
-    EXPECT_EQ(Command(dir, Body(letter, "k1", "db", "k1\n")),
-              Answer("fscan't read database on server"))
-        << letter;
+// Only a regular file is a database: a directory, a FIFO or a device under
+// a database's name is one that cannot be opened, and opening it never
+// waits. Nothing is read from it, written to it or removed.
+TEST(DatabaseTest, OnlyARegularFileIsADatabase) {
+  const std::string cant_open = "fscan't open database on server";
+  for (std::string kind : {"directory", "FIFO", "device"}) {
+    SCOPED_TRACE(kind);
+    TempDir dir;
+    const std::string db = dir.Path("db");
+    int made = kind == "directory" ? ::mkdir(db.c_str(), 0777)
+               : kind == "FIFO"    ? ::mkfifo(db.c_str(), 0666)
+                                   : ::symlink("/dev/null", db.c_str());
+    ASSERT_EQ(made, 0);
+    const auto before = Snapshot(dir.path);
+    for (auto [letter, answer] : {std::pair{'c', "s!"s},
+                                  {'g', "s!"s},
+                                  {'q', "s!"s},
+                                  {'p', cant_open},
+                                  {'r', cant_open}}) {
+      // A program that waited for a writer to open the FIFO gets one here,
+      // and then finds it empty: a wrong answer, not a hang.
+      std::thread writer;
+      if (kind == "FIFO") {
+        writer = std::thread([&db] { ::close(::open(db.c_str(), O_WRONLY)); });
+      }
+      EXPECT_EQ(Command(dir, Body(letter, "", "db", "\n")), Answer(answer))
+          << letter;
+      if (writer.joinable()) {
+        int release = ::open(db.c_str(), O_RDONLY | O_NONBLOCK);
+        writer.join();
+        ::close(release);
+      }
+    }
+    EXPECT_EQ(Snapshot(dir.path), before);
   }
 }
 

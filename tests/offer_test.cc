@@ -166,7 +166,7 @@ TEST(OfferLinkTest, ShowsTheOfferOnceThenRefuses) {
 TEST(OfferLinkTest, DirectoryIsRelativeToTheStartAndTheTailIsIgnored) {
   TempDir dir;
   ::mkdir(dir.Path("sub").c_str(), 0777);
-  WriteFile(dir.Path("sub/.Ab3xY9"), "here");
+  WriteOffer(dir.Path("sub/.Ab3xY9"), "here");
   CgiResult result =
       OpenLink(Link(".Ab3xY9", "sub") + "zz&utm_source=mail", dir.path);
   EXPECT_EQ(result.out, Page("here"));
@@ -192,7 +192,7 @@ TEST(OfferLinkTest, AnOfferThatCannotBeClaimedIsNotShown) {
   if (::geteuid() == 0) GTEST_SKIP() << "root removes files anywhere";
   TempDir dir;
   ::mkdir(dir.Path("locked").c_str(), 0777);
-  WriteFile(dir.Path("locked/.aB3dE9"), "offer");
+  WriteOffer(dir.Path("locked/.aB3dE9"), "offer");
   ::chmod(dir.Path("locked").c_str(), 0555);
   CgiResult result = OpenLink(Link(".aB3dE9", dir.Path("locked")));
   ::chmod(dir.Path("locked").c_str(), 0777);
@@ -242,7 +242,7 @@ TEST(OfferLinkTest, EveryByteOfADirectoryNameDecodes) {
   ASSERT_EQ(::mkdir(odd_dir.c_str(), 0777), 0);
   for (bool wide : {false, true}) {
     SCOPED_TRACE(wide ? "wide letters" : "letters a-p");
-    WriteFile(odd_dir + "/.zZ09aA", "found");
+    WriteOffer(odd_dir + "/.zZ09aA", "found");
     std::string link =
         wide ? EncodeWide(".zZ09aA") + "z" + EncodeWide(odd_dir) + "z"
              : Link(".zZ09aA", odd_dir);

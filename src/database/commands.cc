@@ -13,6 +13,7 @@
 #include "io/fd.h"
 #include "io/file.h"
 #include "io/place.h"
+#include "io/versions.h"
 #include "protocol/messages.h"
 #include "protocol/wire.h"
 
@@ -55,7 +56,10 @@ int RunCreate(const Request& request, const Context& context, Output& out) {
   // Offer links show and delete any file of the offer form without a key,
   // and the clean-up deletes old files of a put's temporary form: no
   // database may be given either name.
-  if (IsOfferName(request.name) || IsPutTempName(request.name)) {
+  // Nor the name of the directory that keeps the versions.
+  std::string_view last = request.name.substr(request.name.rfind('/') + 1);
+  if (IsOfferName(request.name) || IsPutTempName(request.name) ||
+      last == kVersionsDir) {
     return Refuse(out);
   }
   if (NameLeavesDirectory(request, context.root)) {
@@ -129,18 +133,26 @@ int RunPut(const Request& request, const Context& context, Output& out) {
       MayWrite(place)
           ? WriteBeside(place, kPutTemplate, db.file.mode, {request.text}, text)
           : FileError::kCantCreate;
-  if (error == FileError::kNone) {
-    for (int tries = 0; (error = RenameOver(text, place.name, db.file.id)) ==
-                        FileError::kChanged;
-         ++tries) {
-      if (Answered answered =
-              JudgeAgain(request, context, place, tries, db, out)) {
-        return *answered;
-      }
+  // With versions kept, the old content is linked in as the newest version,
+  // on disk, before the rename replaces it: a crash leaves the old content
+  // in place, or the new one with the old among the versions.
+  VersionDir versions;
+  for (int tries = 0; error == FileError::kNone; ++tries) {
+    if (context.versions > 0) error = KeepVersion(place, db.file.id, versions);
+    if (error == FileError::kNone) {
+      error = RenameOver(text, place.name, db.file.id);
     }
+    if (error != FileError::kChanged) break;
+    if (Answered answered =
+            JudgeAgain(request, context, place, tries, db, out)) {
+      return *answered;
+    }
+    error = FileError::kNone;
   }
   switch (error) {
-    case FileError::kNone: return Done(out);
+    case FileError::kNone:
+      if (context.versions > 0) PruneVersions(versions, context.versions);
+      return Done(out);
     case FileError::kCantCreate: return Fail(out, Message::kCantWriteDatabase);
     default: return Fail(out, Message::kCantWriteOnDatabase);
   }
@@ -157,17 +169,24 @@ int RunRemove(const Request& request, const Context& context, Output& out) {
     return *answered;
   }
   db.file.fd.Close();
-  // The removal, too, must survive a power cut before "s".
+  // The removal, too, must survive a power cut before "s". With versions
+  // kept, the database moves in among its versions instead, as the newest:
+  // a removed list can be brought back.
   FileError error;
+  VersionDir versions;
   for (int tries = 0;
-       (error = Remove(place, db.file.id)) == FileError::kChanged; ++tries) {
+       (error = context.versions > 0
+                    ? MoveToVersions(place, db.file.id, versions)
+                    : Remove(place, db.file.id)) == FileError::kChanged;
+       ++tries) {
     if (Answered answered =
             JudgeAgain(request, context, place, tries, db, out)) {
       return *answered;
     }
   }
-  return error == FileError::kNone ? Done(out)
-                                   : Fail(out, Message::kCantRemoveDatabase);
+  if (error != FileError::kNone) return Fail(out, Message::kCantRemoveDatabase);
+  if (context.versions > 0) PruneVersions(versions, context.versions);
+  return Done(out);
 }
 
 int RunList(const Request&, const Context&, Output& out) {

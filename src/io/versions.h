@@ -1,0 +1,55 @@
+// Keeping the content a put replaces, and the database a remove takes away,
+// as versions beside it.
+//
+// Beside a file NAME, the directory .versions/NAME holds its versions, each
+// a file named by when it was replaced: a UTC time to the microsecond, such
+// as 20261209T045512.123456Z, so that names sort oldest first. A version is
+// the replaced file itself, hard-linked under that name before the rename
+// that replaces it: no byte is copied, and the key line travels with it.
+// Clients read versions as they read databases, with the request directory
+// DIR/.versions/NAME and the version's own key.
+#ifndef TALVENPLAN_IO_VERSIONS_H_
+#define TALVENPLAN_IO_VERSIONS_H_
+
+#include <cstdint>
+#include <string_view>
+
+#include "io/fd.h"
+#include "io/place.h"
+
+namespace talvenplan {
+
+inline constexpr char kVersionsDir[] = ".versions";
+
+// A version's name: "YYYYMMDDTHHMMSS.uuuuuuZ".
+inline constexpr std::size_t kStampSize = 23;
+
+// Microseconds since 1970 in UTC as a version's name, and back. Parse
+// returns -1 for anything not of the form.
+void FormatStamp(std::int64_t micros, char (&stamp)[kStampSize + 1]);
+std::int64_t ParseStamp(std::string_view stamp);
+
+// The versions directory of one file, open for reading.
+struct VersionDir {
+  Fd fd;
+};
+
+// Hard-links the file at `place`, which must still be `expected`, into its
+// versions directory as the newest version, and syncs that directory (and
+// the directories made for it). kChanged when the name holds another file
+// now; kCantCreate when no version could be made.
+FileError KeepVersion(const Place& place, FileId expected,
+                      VersionDir& versions);
+
+// Moves the file at `place`, which must still be `expected`, into its
+// versions directory as the newest version, and syncs both directories.
+FileError MoveToVersions(const Place& place, FileId expected,
+                         VersionDir& versions);
+
+// Removes the oldest versions beyond the newest `keep`. Not synced: a crash
+// only leaves a few more versions than asked for.
+void PruneVersions(const VersionDir& versions, int keep);
+
+}  // namespace talvenplan
+
+#endif  // TALVENPLAN_IO_VERSIONS_H_

@@ -136,9 +136,10 @@ int RunPut(const Request& request, const Context& context, Output& out) {
   // With versions kept, the old content is linked in as the newest version,
   // on disk, before the rename replaces it: a crash leaves the old content
   // in place, or the new one with the old among the versions.
-  VersionDir versions;
   for (int tries = 0; error == FileError::kNone; ++tries) {
-    if (context.versions > 0) error = KeepVersion(place, db.file.id, versions);
+    if (context.versions > 0) {
+      error = KeepVersion(place, db.file.id, context.versions);
+    }
     if (error == FileError::kNone) {
       error = RenameOver(text, place.name, db.file.id);
     }
@@ -150,9 +151,7 @@ int RunPut(const Request& request, const Context& context, Output& out) {
     error = FileError::kNone;
   }
   switch (error) {
-    case FileError::kNone:
-      if (context.versions > 0) PruneVersions(versions, context.versions);
-      return Done(out);
+    case FileError::kNone: return Done(out);
     case FileError::kCantCreate: return Fail(out, Message::kCantWriteDatabase);
     default: return Fail(out, Message::kCantWriteOnDatabase);
   }
@@ -173,10 +172,9 @@ int RunRemove(const Request& request, const Context& context, Output& out) {
   // kept, the database moves in among its versions instead, as the newest:
   // a removed list can be brought back.
   FileError error;
-  VersionDir versions;
   for (int tries = 0;
        (error = context.versions > 0
-                    ? MoveToVersions(place, db.file.id, versions)
+                    ? MoveToVersions(place, db.file.id, context.versions)
                     : Remove(place, db.file.id)) == FileError::kChanged;
        ++tries) {
     if (Answered answered =
@@ -184,9 +182,8 @@ int RunRemove(const Request& request, const Context& context, Output& out) {
       return *answered;
     }
   }
-  if (error != FileError::kNone) return Fail(out, Message::kCantRemoveDatabase);
-  if (context.versions > 0) PruneVersions(versions, context.versions);
-  return Done(out);
+  return error == FileError::kNone ? Done(out)
+                                   : Fail(out, Message::kCantRemoveDatabase);
 }
 
 int RunList(const Request&, const Context&, Output& out) {

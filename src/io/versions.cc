@@ -39,13 +39,13 @@ Fd Readable(const Place& place) {
   return Fd(::openat(place.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-FileError OpenVersions(const Place& place, VersionDir& versions) {
+// The versions directory of the file at `place`, open for reading, made
+// when it is not there yet.
+Fd OpenVersions(const Place& place) {
   Fd here = Readable(place);
-  if (!here) return FileError::kCantCreate;
+  if (!here) return Fd();
   Fd top = OpenOrMake(here.get(), kVersionsDir);
-  if (!top) return FileError::kCantCreate;
-  versions.fd = OpenOrMake(top.get(), place.name);
-  return versions.fd ? FileError::kNone : FileError::kCantCreate;
+  return top ? OpenOrMake(top.get(), place.name) : Fd();
 }
 
 // The versions in `dir`, oldest first. Other names are passed over.
@@ -66,15 +66,23 @@ std::vector<std::int64_t> Stamps(int dir) {
   return stamps;
 }
 
-// The stamp for a new version: now, or just after the newest one when the
-// clock stands behind it (stepped back, or two versions in one
-// microsecond), so that names keep the order versions were made in.
-std::int64_t NextStamp(int dir) {
+// Makes room for one more version among the newest `keep`, removing the
+// oldest, and returns the stamp for it: now, or just after the newest when
+// the clock stands behind it (stepped back, or two versions in one
+// microsecond), so that names keep the order versions were made in. The
+// removals are synced with the new version's name.
+std::int64_t MakeRoom(int dir, int keep) {
+  std::vector<std::int64_t> stamps = Stamps(dir);
+  for (std::size_t i = 0; i + static_cast<std::size_t>(keep) <= stamps.size();
+       ++i) {
+    char stamp[kStampSize + 1];
+    FormatStamp(stamps[i], stamp);
+    ::unlinkat(dir, stamp, 0);
+  }
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
   std::int64_t micros =
       static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-  std::vector<std::int64_t> stamps = Stamps(dir);
   if (!stamps.empty() && stamps.back() >= micros) micros = stamps.back() + 1;
   return micros;
 }
@@ -139,14 +147,11 @@ std::int64_t ParseStamp(std::string_view stamp) {
   return stamp == again ? value : -1;
 }
 
-FileError KeepVersion(const Place& place, FileId expected,
-                      VersionDir& versions) {
-  if (FileError error = OpenVersions(place, versions);
-      error != FileError::kNone) {
-    return error;
-  }
-  int dir = versions.fd.get();
-  std::int64_t micros = NextStamp(dir);
+FileError KeepVersion(const Place& place, FileId expected, int keep) {
+  Fd versions = OpenVersions(place);
+  if (!versions) return FileError::kCantCreate;
+  int dir = versions.get();
+  std::int64_t micros = MakeRoom(dir, keep);
   char stamp[kStampSize + 1];
   for (int tries = 0;; ++tries, ++micros) {
     if (tries == kStampTries) return FileError::kCantCreate;
@@ -164,14 +169,11 @@ FileError KeepVersion(const Place& place, FileId expected,
   return SyncDirectory(dir) ? FileError::kNone : FileError::kCantWrite;
 }
 
-FileError MoveToVersions(const Place& place, FileId expected,
-                         VersionDir& versions) {
+FileError MoveToVersions(const Place& place, FileId expected, int keep) {
   Fd here = Readable(place);
-  if (!here) return FileError::kCantName;
-  if (OpenVersions(place, versions) != FileError::kNone) {
-    return FileError::kCantName;
-  }
-  int dir = versions.fd.get();
+  Fd versions = OpenVersions(place);
+  if (!here || !versions) return FileError::kCantName;
+  int dir = versions.get();
   if (!Holds(place.dir(), place.name, expected)) return FileError::kChanged;
 
   // A rename that will not replace a version made in the same microsecond
@@ -180,7 +182,7 @@ FileError MoveToVersions(const Place& place, FileId expected,
   // rename cannot be trusted, a link takes the version's name and the
   // database's name goes after it.
   bool renamed = NewNameWayFor(dir) == NewNameWay::kRenameNoReplace;
-  std::int64_t micros = NextStamp(dir);
+  std::int64_t micros = MakeRoom(dir, keep);
   char stamp[kStampSize + 1];
   for (int tries = 0;; ++tries, ++micros) {
     if (tries == kStampTries) return FileError::kCantName;
@@ -210,16 +212,6 @@ FileError MoveToVersions(const Place& place, FileId expected,
   }
   return SyncDirectory(dir) && SyncDirectory(here.get()) ? FileError::kNone
                                                          : FileError::kCantSync;
-}
-
-void PruneVersions(const VersionDir& versions, int keep) {
-  std::vector<std::int64_t> stamps = Stamps(versions.fd.get());
-  std::size_t size = stamps.size();
-  for (std::size_t i = 0; i + static_cast<std::size_t>(keep) < size; ++i) {
-    char stamp[kStampSize + 1];
-    FormatStamp(stamps[i], stamp);
-    ::unlinkat(versions.fd.get(), stamp, 0);
-  }
 }
 
 }  // namespace talvenplan

@@ -29,26 +29,17 @@ inline constexpr std::size_t kStampSize = 23;
 void FormatStamp(std::int64_t micros, char (&stamp)[kStampSize + 1]);
 std::int64_t ParseStamp(std::string_view stamp);
 
-// The versions directory of one file, open for reading.
-struct VersionDir {
-  Fd fd;
-};
-
 // Hard-links the file at `place`, which must still be `expected`, into its
-// versions directory as the newest version, and syncs that directory (and
-// the directories made for it). kChanged when the name holds another file
-// now; kCantCreate when no version could be made.
-FileError KeepVersion(const Place& place, FileId expected,
-                      VersionDir& versions);
+// versions directory as the newest version, after removing the oldest
+// beyond the newest `keep` (at least 1), and syncs that directory and the
+// directories made for it. kChanged when the name holds another file now;
+// kCantCreate when no version could be made.
+FileError KeepVersion(const Place& place, FileId expected, int keep);
 
 // Moves the file at `place`, which must still be `expected`, into its
-// versions directory as the newest version, and syncs both directories.
-FileError MoveToVersions(const Place& place, FileId expected,
-                         VersionDir& versions);
-
-// Removes the oldest versions beyond the newest `keep`. Not synced: a crash
-// only leaves a few more versions than asked for.
-void PruneVersions(const VersionDir& versions, int keep);
+// versions directory as the newest version, as KeepVersion keeps one, and
+// syncs both directories.
+FileError MoveToVersions(const Place& place, FileId expected, int keep);
 
 }  // namespace talvenplan
 

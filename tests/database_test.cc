@@ -278,6 +278,28 @@ TEST(PutTest, WritesThroughALink) {
   EXPECT_EQ(ListNames(dir.Path("store")), Names{"db"});
 }
 
+// A demonstration database stays as it is, whatever name leads to it.
+TEST(PutTest, DemoRuleHoldsForTheFileALinkLeadsTo) {
+  TempDir dir;
+  WriteFile(dir.Path("DEMO_list"), kOld);
+  ASSERT_EQ(::symlink("DEMO_list", dir.Path("list").c_str()), 0);
+  EXPECT_EQ(Command(dir, Body('p', "k1", "list", "k1\nnew\n")), Answer("s"));
+  EXPECT_EQ(ReadFile(dir.Path("DEMO_list")), kOld);
+  EXPECT_EQ(ListNames(dir.path), (Names{"DEMO_list", "list"}));
+}
+
+// Remove goes where put writes: to the file the link leads to, whose key
+// was checked. The link stays.
+TEST(RemoveTest, RemovesTheFileALinkLeadsTo) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.Path("store").c_str(), 0777), 0);
+  WriteFile(dir.Path("store/db"), kOld);
+  ASSERT_EQ(::symlink("store/db", dir.Path("db").c_str()), 0);
+  EXPECT_EQ(Command(dir, Body('r', "k1", "db")), Answer("s"));
+  EXPECT_EQ(ListNames(dir.Path("store")), Names{});
+  EXPECT_EQ(ListNames(dir.path), (Names{"db", "store"}));
+}
+
 TEST(PutTest, DatabaseInASubdirectory) {
   TempDir dir;
   ASSERT_EQ(::mkdir(dir.Path("sub").c_str(), 0777), 0);

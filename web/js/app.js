@@ -17,8 +17,9 @@ import * as preview from './screens/preview.js';
 import * as offer from './screens/offer.js';
 import * as register from './screens/register.js';
 import * as settings from './screens/settings.js';
+import * as history from './screens/history.js';
 
-const SCREENS = { databases, editor, preview, offer, register, settings };
+const SCREENS = { databases, editor, preview, offer, history, register, settings };
 
 export async function start(config) {
   state.program = new URL(config.program || 'talvenplan.cgi', location.href);

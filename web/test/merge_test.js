@@ -80,3 +80,24 @@ test('a list of 10,000 lines: three changes found, and a rewrite from end to end
   const all = base.map((line) => line.toUpperCase());
   assert.deepEqual(apply(base, all, diffLines(base, all)), all);
 });
+
+test('database files merge as bytes, and versions read as the server names them', async () => {
+  const { changes, mergeFiles, stampsOf, stampTime, versionsDir } = await import('../js/versions.js');
+  const b = (text) => Uint8Array.from(text, (c) => c.charCodeAt(0));
+  const s = (bytes) => String.fromCharCode(...bytes);
+  // Bytes beyond ASCII (a Windows-1252 list, an 'ä' in UTF-8) pass through.
+  const base = b('k\nTuoli\xe4 50\nLamp 20\n');
+  const merged = mergeFiles(base, b('k\nTuoli\xe4 57\nLamp 20\n'), b('k\nTuoli\xe4 50\nLamp \xc3\xa4 20\n'));
+  assert.equal(s(merged.bytes), 'k\nTuoli\xe4 57\nLamp \xc3\xa4 20\n');
+  const clash = mergeFiles(base, b('k\nTuoli\xe4 57\nLamp 20\n'), b('k\nTuoli\xe4 58\nLamp 21\n'));
+  assert.deepEqual(clash.conflicts.map((c) => [s(c.mine), s(c.theirs)]), [['Tuoli\xe4 57\nLamp 20\n', 'Tuoli\xe4 58\nLamp 21\n']]);
+  assert.equal(s(clash.choose(['theirs'])), 'k\nTuoli\xe4 58\nLamp 21\n');
+
+  assert.deepEqual(changes(base, b('k\nLamp 20\nDesk 9')).map((c) => [c.at, c.removed.map(s), c.added.map(s)]),
+    [[2, ['Tuoli\xe4 50'], []], [4, [], ['Desk 9']]]);
+  assert.deepEqual(stampsOf(b('20261209T045512.123457Z\nnotes\n20261209T045512.123456Z\n')),
+    ['20261209T045512.123456Z', '20261209T045512.123457Z']);
+  assert.equal(stampTime('20261209T045512.123456Z').toISOString(), '2026-12-09T04:55:12.123Z');
+  assert.equal(s(versionsDir('/srv/shop/', b('prices'))), '/srv/shop/.versions/prices');
+  assert.equal(s(versionsDir('/srv/shop')), '/srv/shop/.versions');
+});

@@ -113,7 +113,7 @@ export async function saveBytes(mine, base) {
     }
     const now = await readNow(key);
     if (now.outcome) {
-      sayOutcome(now.outcome, 'the list is gone, or someone else changed its key since you opened it');
+      sayOutcome(now.outcome, 'wrong key (someone may have changed the key line since you opened the list, or removed the list)');
       return false;
     }
     if (!equalBytes(now.file, base)) {

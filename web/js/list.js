@@ -3,7 +3,7 @@
 // to the server and change `state`; the screens show the outcome.
 
 import { equalBytes, latin1Bytes, latin1Text } from './bytes.js';
-import { readDatabase, repricedTexts, writeDatabase, isEdited } from './format.js';
+import { adoptWritten, readDatabase, repricedTexts, writeDatabase, isEdited } from './format.js';
 import { commandBody, crlfDatabaseFromGet, databaseFromGet, keyProblem, listBody, putTextProblem, storedKey } from './protocol.js';
 import { HISTORY_OFF, mergeFiles, stampsOf, versionsDir } from './versions.js';
 import { send } from './api.js';
@@ -47,8 +47,11 @@ export async function openList(name, key) {
 // The rows of the open list that are edited and have a problem.
 export function badRows() {
   const { db } = state.open;
-  const rows = [db.key, ...db.factors, db.headerA, db.headerB, ...db.prices, ...db.trailing];
-  return rows.filter((row) => isEdited(row) && Object.keys(rowProblems(row, db)).length);
+  const bad = [];
+  for (const rows of [[db.key], db.factors, [db.headerA, db.headerB], db.prices, db.trailing]) {
+    for (const row of rows) if (isEdited(row) && Object.keys(rowProblems(row, db)).length) bad.push(row);
+  }
+  return bad;
 }
 
 // Saves the open list. Returns true when the server holds what the page
@@ -61,7 +64,8 @@ export async function saveList() {
     say('refused', `Not saved: ${bad.length} edited line${bad.length === 1 ? '' : 's'} need${bad.length === 1 ? 's' : ''} attention (marked in red).`);
     return false;
   }
-  const bytes = writeDatabase(db);
+  const spans = [];
+  const bytes = writeDatabase(db, spans);
   const problem = putTextProblem(bytes);
   if (problem) {
     say('refused', 'Not saved: ' + problem + '.');
@@ -97,7 +101,9 @@ export async function newestVersion(name, key) {
 // what someone else saved since `base` is merged in, line by line. After the
 // put, the newest version is what the put replaced: a save that came between
 // the read and the put is merged in the same way, and saved again.
-export async function saveBytes(mine, base) {
+// `written`: the editor's rows `mine` was written from, to keep as the saved
+// rows when no merge changed them.
+export async function saveBytes(mine, base, written = null) {
   const { name } = state.open;
   let key = state.open.key;
   let merged = 0;
@@ -151,7 +157,13 @@ export async function saveBytes(mine, base) {
     break;
   }
   Object.assign(state.open, { file: mine, saved: null, undo: undo ? { file: undo } : null });
-  useDb(state.open, readDatabase(mine));
+  // The rows on screen become the saved rows, unless a merge changed them.
+  if (written && equalBytes(mine, written.bytes)) {
+    adoptWritten(written.db, mine, written.spans);
+    useDb(state.open, written.db);
+  } else {
+    useDb(state.open, readDatabase(mine));
+  }
   remember();
   state.prices.clear();
   state.offerStale = true;
@@ -162,7 +174,20 @@ export async function saveBytes(mine, base) {
   }
   say(told.length ? 'note' : 'ok', [...told, `Saved “${show(name)}” (${num(mine.length)} bytes).`].join(' ') +
     (learnedOff ? ' ' + HISTORY_OFF : ''));
+  readBack(state.open, mine);
   return true;
+}
+
+// After "Saved": the list read back, to tell the person when the server
+// holds something else already (someone saved right after). The save does
+// not wait for it.
+async function readBack(open, bytes) {
+  const check = await send(state.program, commandBody('g', state.directory, open.key, open.name));
+  const file = check.kind === 'done' ? fileFromGet(check.payload).file : null;
+  if (state.open !== open || open.file !== bytes) return;  // another list, or a later save
+  if (!file || !equalBytes(file, bytes)) {
+    say('refused', 'Saved, but reading the list back gave something else: someone may have changed it at the same time. Open it again to see.');
+  }
 }
 
 // The server's price texts for the saved list under factor `index`, or null

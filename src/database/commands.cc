@@ -128,17 +128,26 @@ int RunPut(const Request& request, const Context& context, Output& out) {
   // The whole text, on disk, before the old content goes: a failure at any
   // step leaves the database as it was. A database this process may not
   // write stays as it is, as it would if it were overwritten in place.
+  // With versions kept, the old content is linked in as the newest version
+  // first, and that name is synced before the rename: a crash leaves the
+  // old content in place, or the new one with the old among the versions.
+  // Linked before the new file is written, the versions directory's sync
+  // rides on that file's on a journaling file system.
   NewFile text;
-  FileError error =
-      MayWrite(place)
-          ? WriteBeside(place, kPutTemplate, db.file.mode, {request.text}, text)
-          : FileError::kCantCreate;
-  // With versions kept, the old content is linked in as the newest version,
-  // on disk, before the rename replaces it: a crash leaves the old content
-  // in place, or the new one with the old among the versions.
+  FileError error = MayWrite(place) ? FileError::kNone : FileError::kCantCreate;
+  bool kept = context.versions == 0;
+  Fd versions;
   for (int tries = 0; error == FileError::kNone; ++tries) {
-    if (context.versions > 0) {
-      error = KeepVersion(place, db.file.id, context.versions);
+    if (!kept)
+      error = KeepVersion(place, db.file.id, context.versions, versions);
+    kept = error == FileError::kNone;
+    if (kept && text.name[0] == '\0') {
+      error =
+          WriteBeside(place, kPutTemplate, db.file.mode, {request.text}, text);
+    }
+    if (error == FileError::kNone && versions &&
+        !SyncDirectory(versions.get())) {
+      error = FileError::kCantWrite;
     }
     if (error == FileError::kNone) {
       error = RenameOver(text, place.name, db.file.id);
@@ -149,6 +158,7 @@ int RunPut(const Request& request, const Context& context, Output& out) {
       return *answered;
     }
     error = FileError::kNone;
+    kept = context.versions == 0;
   }
   switch (error) {
     case FileError::kNone: return Done(out);

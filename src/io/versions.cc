@@ -147,8 +147,9 @@ std::int64_t ParseStamp(std::string_view stamp) {
   return stamp == again ? value : -1;
 }
 
-FileError KeepVersion(const Place& place, FileId expected, int keep) {
-  Fd versions = OpenVersions(place);
+FileError KeepVersion(const Place& place, FileId expected, int keep,
+                      Fd& versions) {
+  versions = OpenVersions(place);
   if (!versions) return FileError::kCantCreate;
   int dir = versions.get();
   std::int64_t micros = MakeRoom(dir, keep);
@@ -166,7 +167,7 @@ FileError KeepVersion(const Place& place, FileId expected, int keep) {
     ::unlinkat(dir, stamp, 0);
     return FileError::kChanged;
   }
-  return SyncDirectory(dir) ? FileError::kNone : FileError::kCantWrite;
+  return FileError::kNone;
 }
 
 FileError MoveToVersions(const Place& place, FileId expected, int keep) {

@@ -31,10 +31,12 @@ std::int64_t ParseStamp(std::string_view stamp);
 
 // Hard-links the file at `place`, which must still be `expected`, into its
 // versions directory as the newest version, after removing the oldest
-// beyond the newest `keep` (at least 1), and syncs that directory and the
-// directories made for it. kChanged when the name holds another file now;
-// kCantCreate when no version could be made.
-FileError KeepVersion(const Place& place, FileId expected, int keep);
+// beyond the newest `keep` (at least 1), and leaves that directory open in
+// `versions`: the caller syncs it before anything replaces the file (the
+// directories made for it are synced already). kChanged when the name holds
+// another file now; kCantCreate when no version could be made.
+FileError KeepVersion(const Place& place, FileId expected, int keep,
+                      Fd& versions);
 
 // Moves the file at `place`, which must still be `expected`, into its
 // versions directory as the newest version, as KeepVersion keeps one, and

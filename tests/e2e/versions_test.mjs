@@ -200,3 +200,34 @@ test('history, undo, and a removed list brought back', async () => {
   assert.deepEqual(page.errors, []);
   await page.context().close();
 });
+
+test('without versions the merge still works, and the page says history is off', async () => {
+  list('v-off');
+  const a = await person('v-off');
+  const b = await person('v-off');
+  // A server that keeps no versions has no .versions directory to list.
+  for (const page of [a, b]) {
+    await page.route('**/talvenplan.cgi', async (route) => {
+      const body = route.request().postDataBuffer()?.toString('latin1') ?? '';
+      if (body.startsWith('l\n') && body.split('\n')[1].includes('/.versions')) {
+        await route.fulfill({ status: 200, contentType: 'text/html', body: "fscan't change directory on server" });
+      } else {
+        await route.continue();
+      }
+    });
+  }
+  await price(a, 1).fill('57.00');
+  await save(a);
+  assert.match(await message(a), /Saved “v-off”.*History is off on this server/);
+  assert.ok(await a.locator('#undo').isHidden(), 'no undo without versions');
+  await price(b, 2).fill('29.90');
+  await save(b);
+  assert.match(await message(b), /^Merged with 1 change saved by someone else since you opened this list\./);
+  assert.equal(file('v-off'), LIST.replace('Chair 50.00', 'Chair 57.00').replace('Lamp 20.00', 'Lamp 29.90'));
+  await b.getByRole('button', { name: 'History', exact: true }).click();
+  await b.waitForFunction(() => /History is off/.test(document.querySelector('#history-note').innerText));
+  await shot(b, 'off');
+  assert.deepEqual([...a.errors, ...b.errors], []);
+  await a.context().close();
+  await b.context().close();
+});

@@ -5,7 +5,10 @@
 import { equalBytes, latin1Bytes, latin1Text } from './bytes.js';
 import { adoptWritten, readDatabase, repricedTexts, writeDatabase, isEdited } from './format.js';
 import { commandBody, crlfDatabaseFromGet, databaseFromGet, keyProblem, listBody, putTextProblem, storedKey } from './protocol.js';
-import { HISTORY_OFF, mergeFiles, stampsOf, versionsDir } from './versions.js';
+import { HISTORY_OFF, stampsOf, versionsDir } from './versions.js';
+
+// The merge, loaded when a save first has something to merge.
+const mergeFiles = async (...files) => (await import('./merge.js')).mergeFiles(...files);
 import { send } from './api.js';
 import { rowProblems } from './checks.js';
 import { readOnly, savedList, setOpen, show, state, useDb } from './state.js';
@@ -123,7 +126,7 @@ export async function saveBytes(mine, base, written = null) {
       return false;
     }
     if (!equalBytes(now.file, base)) {
-      const merge = mergeFiles(base, mine, now.file);
+      const merge = await mergeFiles(base, mine, now.file);
       if (merge.conflicts) return { conflict: { merge, base: now.file } };
       mine = merge.bytes;
       if (slipped) again += merge.theirs;
@@ -145,7 +148,7 @@ export async function saveBytes(mine, base, written = null) {
     // Another save came between this page's read and its put: it is the
     // version the put replaced, and it is merged in.
     if (replaced?.file && !equalBytes(replaced.file, base)) {
-      const merge = mergeFiles(base, mine, replaced.file);
+      const merge = await mergeFiles(base, mine, replaced.file);
       slipped = true;
       Object.assign(state.open, { file: mine, saved: null });
       if (merge.conflicts) return { conflict: { merge, base: mine, slipped: true } };

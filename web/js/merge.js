@@ -1,7 +1,11 @@
 // Line diffs and the three-way merge of a list: what it was when opened
 // (base), what this page has made of it (mine) and what the server holds
 // now (theirs). Pure: lines in, lines out; lines are compared whole, with
-// their line ends, so joining the result gives the file byte for byte.
+// their line ends, so joining the result gives the file byte for byte. The
+// page loads it when a save has something to merge, or the history a diff
+// to show.
+
+import { latin1Bytes, latin1Text } from './bytes.js';
 
 // A text cut after each newline; a last line without one is kept as it is.
 export function splitLines(text) {
@@ -163,4 +167,37 @@ export function resolved(merge, choose) {
   let n = 0;
   for (const chunk of merge.chunks) out.push(...(chunk.lines ?? choose(chunk, n++)));
   return out;
+}
+
+// A three-way merge of database files (bytes): what was opened, what this
+// page has made of it, what the server holds now. Lines are compared as
+// bytes. { bytes } when it merged cleanly, else { conflicts: [{ mine,
+// theirs }] as text for a person, choose(picks) -> bytes }; `theirs` counts
+// the lines taken from the server's side.
+export function mergeFiles(base, mine, theirs) {
+  const lines = (b) => splitLines(latin1Text(b));
+  const merge = merge3(lines(base), lines(mine), lines(theirs));
+  const join = (parts) => latin1Bytes(parts.join(''));
+  if (!merge.conflicts) return { bytes: join(resolved(merge)), theirs: merge.theirs };
+  const conflicts = merge.chunks.filter((c) => !c.lines)
+    .map((c) => ({ mine: latin1Bytes(c.mine.join('')), theirs: latin1Bytes(c.theirs.join('')) }));
+  return {
+    conflicts,
+    theirs: merge.theirs,
+    // picks[i]: 'mine' or 'theirs' for the i-th conflict.
+    choose: (picks) => join(resolved(merge, (c, i) => (picks[i] === 'theirs' ? c.theirs : c.mine))),
+  };
+}
+
+// What changed from `from` to `to`, line by line, for a person: a list of
+// { removed: [lines], added: [lines], at } with `at` the first line's number
+// in `from` (from 1).
+export function changes(from, to) {
+  const a = splitLines(latin1Text(from));
+  const b = splitLines(latin1Text(to));
+  return diffLines(a, b).map((h) => ({
+    at: h.aStart + 1,
+    removed: a.slice(h.aStart, h.aEnd).map((l) => latin1Bytes(l.replace(/\n$/, ''))),
+    added: b.slice(h.bStart, h.bEnd).map((l) => latin1Bytes(l.replace(/\n$/, ''))),
+  }));
 }

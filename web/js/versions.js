@@ -1,5 +1,5 @@
-// The server's versions of a list, as the page reads them, and the merge of
-// database files. Pure: node tests import it.
+// The server's versions of a list, as the page reads them. Pure: node tests
+// import it.
 //
 // Beside a list NAME, the server keeps DIR/.versions/NAME, one file a
 // version, named by the UTC time it was replaced (20261209T045512.123456Z):
@@ -7,7 +7,6 @@
 // the directory, get a version with the key it had.
 
 import { concat, latin1Bytes, latin1Text } from './bytes.js';
-import { diffLines, merge3, resolved, splitLines } from './merge.js';
 
 // What a server without versions means for the people who use it.
 export const HISTORY_OFF = 'History is off on this server: a save replaces the list for good, and a removed list cannot be brought back. ' +
@@ -41,36 +40,3 @@ export function listedNames(payload) {
 
 // The versions in a listing, oldest first.
 export const stampsOf = (payload) => listedNames(payload).filter(isStamp).sort();
-
-// A three-way merge of database files (bytes): what was opened, what this
-// page has made of it, what the server holds now. Lines are compared as
-// bytes. { bytes } when it merged cleanly, else { conflicts: [{ mine,
-// theirs }] as text for a person, choose(picks) -> bytes }; `theirs` counts
-// the lines taken from the server's side.
-export function mergeFiles(base, mine, theirs) {
-  const lines = (b) => splitLines(latin1Text(b));
-  const merge = merge3(lines(base), lines(mine), lines(theirs));
-  const join = (parts) => latin1Bytes(parts.join(''));
-  if (!merge.conflicts) return { bytes: join(resolved(merge)), theirs: merge.theirs };
-  const conflicts = merge.chunks.filter((c) => !c.lines)
-    .map((c) => ({ mine: latin1Bytes(c.mine.join('')), theirs: latin1Bytes(c.theirs.join('')) }));
-  return {
-    conflicts,
-    theirs: merge.theirs,
-    // picks[i]: 'mine' or 'theirs' for the i-th conflict.
-    choose: (picks) => join(resolved(merge, (c, i) => (picks[i] === 'theirs' ? c.theirs : c.mine))),
-  };
-}
-
-// What changed from `from` to `to`, line by line, for a person: a list of
-// { removed: [lines], added: [lines], at } with `at` the first line's number
-// in `from` (from 1).
-export function changes(from, to) {
-  const a = splitLines(latin1Text(from));
-  const b = splitLines(latin1Text(to));
-  return diffLines(a, b).map((h) => ({
-    at: h.aStart + 1,
-    removed: a.slice(h.aStart, h.aEnd).map((l) => latin1Bytes(l.replace(/\n$/, ''))),
-    added: b.slice(h.bStart, h.bEnd).map((l) => latin1Bytes(l.replace(/\n$/, ''))),
-  }));
-}

@@ -82,7 +82,8 @@ test('a list of 10,000 lines: three changes found, and a rewrite from end to end
 });
 
 test('database files merge as bytes, and versions read as the server names them', async () => {
-  const { changes, mergeFiles, stampsOf, stampTime, versionsDir } = await import('../js/versions.js');
+  const { changes, mergeFiles } = await import('../js/merge.js');
+  const { stampsOf, stampTime, versionsDir } = await import('../js/versions.js');
   const b = (text) => Uint8Array.from(text, (c) => c.charCodeAt(0));
   const s = (bytes) => String.fromCharCode(...bytes);
   // Bytes beyond ASCII (a Windows-1252 list, an 'ä' in UTF-8) pass through.

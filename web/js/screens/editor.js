@@ -13,7 +13,6 @@ import { ORDERS, sortRows, viewOf } from '../view.js';
 import { Grid } from '../grid.js';
 import { dirty, readOnly, setOpen, show, state, useDb } from '../state.js';
 import { badRows, forget, saveBytes, saveList } from '../list.js';
-import { showMerge } from '../merge_dialog.js';
 import { $, enableListTabs, h, num, say } from '../ui.js';
 
 // Shows the list `state.open` holds (after it was opened).
@@ -611,6 +610,7 @@ function restoreFocus(place) {
 export async function saved(result) {
   while (result?.conflict) {
     const { merge, base, slipped } = result.conflict;
+    const { showMerge } = await import('../merge_dialog.js');
     const picks = await showMerge(merge, slipped);
     if (!picks) {
       say('refused', slipped

@@ -29,10 +29,11 @@ snippet() {
     -e "s#/srv/talvenplan#$root/data#g" \
     -e "s#/etc/talvenplan/htpasswd#$root/htpasswd#g" \
     -e "s#/run/fcgiwrap.socket#$root/run/fcgiwrap.socket#g" \
+    -e "s#/var/log/nginx/#$root/logs/#g" \
     -e "s#^\( *listen\) 80;#\1 127.0.0.1:$2;#" "$top/conf/$1")
   # A path the snippet names that is not filled in would reach the system's
   # own files.
-  if grep -nE '(^|[[:space:]":])/(usr/lib|srv|etc)/talvenplan|:/run/|listen 80;' \
+  if grep -nE '(^|[[:space:]":])/(usr/lib|srv|etc)/talvenplan|:/run/|/var/log/|listen 80;' \
     <<<"$text"; then
     echo "server.sh: the snippet conf/$1 names a path it cannot fill in" >&2
     return 1
@@ -50,6 +51,7 @@ server.bind = "127.0.0.1"
 server.port = $1
 server.pid-file = "$root/run/lighttpd.pid"
 server.errorlog = "$root/logs/error.log"
+accesslog.filename = "$root/logs/access.log"
 server.upload-dirs = ("$root/run")
 $(as_root && printf 'server.username = "www-data"\nserver.groupname = "www-data"' || true)
 index-file.names = ("index.html")
@@ -96,7 +98,7 @@ LogLevel warn
 $(as_root && printf 'User www-data\nGroup www-data' || true)
 LoadModule mpm_event_module $modules/mod_mpm_event.so
 $(for module in authz_core authz_user authn_core authn_file auth_basic alias \
-  env mime dir $cgid; do
+  env mime dir headers $cgid; do
   echo "LoadModule ${module}_module $modules/mod_$module.so"
 done)
 TypesConfig /etc/mime.types
@@ -106,6 +108,10 @@ DirectoryIndex index.html
   Require all denied
 </Directory>
 Include $root/talvenplan.conf
+# The site's access log, as README's Apache section has it.
+LogFormat "%h %l %u %t \"%r\" %>s %O \"%{Referer}i\" \"%{User-Agent}i\"" combined
+CustomLog $root/logs/access.log combined "expr=%{QUERY_STRING} !~ /^TALVENPLAN_FILE=/"
+CustomLog $root/logs/access.log talvenplan_link "expr=%{QUERY_STRING} =~ /^TALVENPLAN_FILE=/"
 CONF
   snippet apache2/talvenplan.conf "$1" >"$root/talvenplan.conf"
 }

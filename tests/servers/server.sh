@@ -43,9 +43,10 @@ snippet() {
 
 as_root() { [ "$(id -u)" = 0 ]; }
 
-write_lighttpd() {  # PORT; the part of Debian's lighttpd.conf the snippet needs
+write_lighttpd() {  # PORT; what Debian's lighttpd.conf and 10-accesslog.conf give
   cat >"$root/lighttpd.conf" <<CONF
-server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect")
+server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect",
+                  "mod_accesslog")
 server.document-root = "$root/htdocs"
 server.bind = "127.0.0.1"
 server.port = $1

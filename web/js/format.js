@@ -8,7 +8,7 @@
 // the file the same way; a row keeps the bytes it was read from, and the
 // writer sends those bytes again for every row the person left alone.
 
-import { concat, encodingOf, isSeparator, latin1Text } from './bytes.js';
+import { concat, encodingOf, isSeparator, latin1Bytes, latin1Text } from './bytes.js';
 import { atoi, priceCount, scanDouble } from './number.js';
 
 export const MAX_PIECE = 59999;
@@ -36,7 +36,11 @@ export const FIELDS = {
 };
 
 function snapshot(row) {
-  return FIELDS[row.kind].map((f) => row[f]).join('\u0000');
+  switch (row.kind) {
+    case 'price': return row.description + '\u0000' + row.price;
+    case 'factor': return row.name + '\u0000' + row.value;
+    default: return row.text;
+  }
 }
 
 // A new row, as the person adds it: it has no bytes of its own yet.
@@ -52,9 +56,11 @@ export const isEdited = (row) => row.orig === null || snapshot(row) !== row.base
 
 // Reads a database file. Returns the model the editor works on:
 //   { bytes, encoding, eol, key, factors, headerA, headerB, prices, trailing,
-//     factorCountRow, priceCountRow, readOnly, notes }
+//     factorCountRow, priceCountRow, readOnly, notes, ended }
 // `readOnly` is null or the reason the file cannot be edited without losing
-// bytes; `notes` are things the person should know (a file that ends early).
+// bytes; `notes` are things the person should know (a file that ends early);
+// `ended` is true where the file ends before its parts do, so that writing
+// it back unedited adds the missing lines (else it gives `bytes` again).
 export function readDatabase(bytes) {
   const encoding = encodingOf(bytes);
   const crlf = bytes.indexOf(0x0a) > 0 && bytes[bytes.indexOf(0x0a) - 1] === 0x0d;
@@ -140,6 +146,7 @@ export function readDatabase(bytes) {
   if (ended) {
     db.notes.push(`The file ends before ${ended}. Saving writes the missing lines.`);
   }
+  db.ended = !!ended;
   return db;
 }
 
@@ -176,6 +183,19 @@ export function factorEntry(line) {
 // last space, or the whole line when it has none.
 export function priceText(line) {
   return line.subarray(line.lastIndexOf(0x20) + 1);
+}
+
+// A price query's answer: header lines A and B and the count line, then one
+// repriced line for each of `count` price lines. Returns the price texts of
+// those lines, as the server wrote them, decoded in `encoding`.
+export function repricedTexts(payload, count, encoding) {
+  const lines = [];
+  let at = 0;
+  for (let nl; lines.length < count + 3 && (nl = payload.indexOf(0x0a, at)) >= 0; at = nl + 1) {
+    lines.push(payload.subarray(at, nl));
+  }
+  if (lines.length < count + 3 && at < payload.length) lines.push(payload.subarray(at));
+  return lines.slice(3).map((line) => encoding.decode(priceText(line)));
 }
 
 // The bytes of one row: its own bytes where it is unchanged, else its fields
@@ -231,10 +251,6 @@ export function writeDatabase(db) {
     else if (!last && (part.ending === '' || part.bytes[part.bytes.length - 1] !== 0x0a)) out.push(eol);
   });
   return concat(out);
-}
-
-function latin1Bytes(text) {
-  return Uint8Array.from(text, (c) => c.charCodeAt(0));
 }
 
 // For messages: a short quotation of bytes.

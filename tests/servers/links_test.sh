@@ -124,9 +124,9 @@ else
 fi
 
 # Guessing: from an address of its own, a burst of link requests is let
-# through and then refused. The limit lets 10 a minute through after a
-# first 20: only a machine that took over a minute for 20 more requests
-# could see no refusal.
+# through and then refused. The limit lets 21 through at once, then 10 a
+# minute: only a machine that took two minutes for 20 more requests could
+# see no refusal.
 if [ "$server" = nginx ]; then
   guess=TALVENPLAN_FILE=ocbgbgbgbgbgbgzz
   refused_at=

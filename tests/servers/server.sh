@@ -74,7 +74,7 @@ error_log $root/logs/error.log;
 events { worker_connections 64; }
 http {
   include /etc/nginx/mime.types;
-  access_log off;
+  access_log $root/logs/access.log;
   client_body_temp_path $root/run/body;
   fastcgi_temp_path $root/run/fastcgi;
   proxy_temp_path $root/run/proxy;

@@ -15,10 +15,11 @@ import * as databases from './screens/databases.js';
 import * as editor from './screens/editor.js';
 import * as preview from './screens/preview.js';
 import * as offer from './screens/offer.js';
+import * as sheet from './screens/sheet.js';
 import * as register from './screens/register.js';
 import * as settings from './screens/settings.js';
 
-const SCREENS = { databases, editor, preview, offer, register, settings };
+const SCREENS = { databases, editor, preview, offer, sheet, register, settings };
 
 export async function start(config) {
   state.program = new URL(config.program || 'talvenplan.cgi', location.href);

@@ -63,13 +63,13 @@ export function decimalCommaFix(text) {
 }
 
 // The lines create writes that mean nothing to a shop: title lines "0" and
-// '""', and notes "0" after the prices. Only lines still as the file holds
-// them count.
+// '""', and notes "0" after the prices while a title line is still such a
+// placeholder. Only lines as the file holds them count.
 export function placeholderRows(db) {
   const same = (row, text) => row && row.orig && row.text === text && row.base === text;
   const rows = [];
   if (same(db.headerA, '0')) rows.push(db.headerA);
   if (same(db.headerB, '""')) rows.push(db.headerB);
-  for (const row of db.trailing) if (same(row, '0')) rows.push(row);
+  if (rows.length) for (const row of db.trailing) if (same(row, '0')) rows.push(row);
   return rows;
 }

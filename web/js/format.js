@@ -102,7 +102,7 @@ export function readDatabase(bytes) {
       db.readOnly = `line ${lineNo} holds control bytes that the page cannot show`;
     }
     if (kind === 'factor') splitFactor(row, content, encoding);
-    else if (kind === 'price') splitPrice(row, content, encoding);
+    else if (kind === 'price') splitPrice(row, content, encoding, text);
     else row.text = text;
     if (kind !== 'count') row.base = snapshot(row);
     return row;
@@ -163,10 +163,16 @@ function splitFactor(row, content, encoding) {
 }
 
 // A price line: the price follows the last space; a line without one is a
-// price alone.
-function splitPrice(row, content, encoding) {
+// price alone. `text` is the line decoded; where it has a character a byte
+// (most lines), it is cut where the bytes are.
+function splitPrice(row, content, encoding, text) {
   const space = content.lastIndexOf(0x20);
   row.spaced = space >= 0;
+  if (text.length === content.length) {
+    row.description = text.slice(0, Math.max(space, 0));
+    row.price = text.slice(space + 1);
+    return;
+  }
   row.description = encoding.decode(content.subarray(0, Math.max(space, 0)));
   row.price = encoding.decode(content.subarray(space + 1));
 }
@@ -219,17 +225,21 @@ function rowBytes(row, encoding) {
 
 function countRow(row, count, was, eol) {
   if (row && count === was) return { bytes: row.orig, ending: null };
-  return { bytes: new TextEncoder().encode(String(count)), ending: row ? row.ending : eol };
+  return { bytes: latin1Bytes(String(count)), ending: row ? row.ending : eol, row };
 }
 
 // The file's bytes after the person's edits. The counts follow the rows;
 // a count line is rewritten only where its number changed.
-export function writeDatabase(db) {
-  // {bytes, ending}: ending null where `bytes` are a row's own, whole.
+//
+// `spans`, where given, receives { row, start, end } for each row written
+// from its fields (and each count line rewritten): where its bytes are.
+export function writeDatabase(db, spans = null) {
+  // {bytes, ending, row}: ending null where `bytes` are a row's own, whole;
+  // `row` where the row is written anew.
   const parts = [];
   const add = (row) => {
     if (!isEdited(row)) parts.push({ bytes: row.orig, ending: null });
-    else parts.push({ bytes: rowBytes(row, db.encoding), ending: row.orig ? row.ending : db.eol });
+    else parts.push({ bytes: rowBytes(row, db.encoding), ending: row.orig ? row.ending : db.eol, row });
   };
   add(db.key);
   parts.push(countRow(db.factorCountRow, db.factors.length, db.factorCount, db.eol));
@@ -244,13 +254,39 @@ export function writeDatabase(db) {
   // last line, without one, and is not the last any more gets the file's.
   const eol = latin1Bytes(db.eol);
   const out = [];
+  let size = 0;
+  const put = (bytes) => {
+    out.push(bytes);
+    size += bytes.length;
+  };
   parts.forEach((part, i) => {
     const last = i === parts.length - 1;
-    out.push(part.bytes);
-    if (part.ending) out.push(latin1Bytes(part.ending));
-    else if (!last && (part.ending === '' || part.bytes[part.bytes.length - 1] !== 0x0a)) out.push(eol);
+    const start = size;
+    put(part.bytes);
+    if (part.ending) put(part.ending === db.eol ? eol : latin1Bytes(part.ending));
+    else if (!last && (part.ending === '' || part.bytes[part.bytes.length - 1] !== 0x0a)) put(eol);
+    if (spans && part.row) spans.push({ row: part.row, start, end: size });
   });
   return concat(out);
+}
+
+// After the file `bytes`, written from `db` with `spans`, was saved: the
+// rows written from their fields take their bytes from it, and every row
+// counts as unedited and unmoved again. The rows stay the same objects, so
+// that what shows them stays valid; unedited rows keep their own bytes,
+// which are the file's too.
+export function adoptWritten(db, bytes, spans) {
+  for (const { row, start, end } of spans) {
+    row.orig = bytes.subarray(start, end);
+    [row.content, row.ending] = cutEnding(row.orig);
+    if (row.kind === 'price') row.spaced = row.content.lastIndexOf(0x20) >= 0;
+    if (row.kind !== 'count') row.base = snapshot(row);
+  }
+  for (const part of ['factors', 'prices', 'trailing']) for (const row of db[part]) if (row.moved) row.moved = false;
+  db.factorCount = db.factors.length;
+  db.priceCount = db.prices.length;
+  db.bytes = bytes;
+  db.ended = false;
 }
 
 // For messages: a short quotation of bytes.

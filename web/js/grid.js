@@ -10,7 +10,7 @@
 //   grid.update()      after a scroll or resize (done by the grid itself)
 //   grid.reveal(i)     scrolls row i into view and returns its <tr>
 
-const OVERSCAN = 8;
+const OVERSCAN = 5;
 
 export class Grid {
   constructor(scroller, tbody, { rowHeight, render, count }) {
@@ -55,21 +55,35 @@ export class Grid {
     return [Math.max(0, Math.min(from, n)), Math.max(0, Math.min(to, n))];
   }
 
+  // A row that leaves the view takes no focus with it: the scroller keeps
+  // it (so keys still reach the table), and the same control gets it back
+  // when its row comes into view again.
+  drop(tr) {
+    const active = document.activeElement;
+    if (active && tr.contains(active)) {
+      this.lost = { p: this.rows.indexOf(tr) + this.first, control: active.dataset.field || active.dataset.act };
+      this.scroller.focus({ preventScroll: true });
+    }
+    tr.remove();
+  }
+
   update() {
     const [from, to] = this.range();
     if (from === this.first && to === this.last) return;
     if (to <= this.first || from >= this.last) {
-      for (const tr of this.rows) tr.remove();
+      for (const tr of this.rows) this.drop(tr);
       this.rows = [];
       this.first = this.last = from;
     }
     // Drop what left the view, at either end.
     while (this.first < from && this.rows.length) {
-      this.rows.shift().remove();
+      this.drop(this.rows[0]);
+      this.rows.shift();
       this.first++;
     }
     while (this.last > to && this.rows.length) {
-      this.rows.pop().remove();
+      this.drop(this.rows[this.rows.length - 1]);
+      this.rows.pop();
       this.last--;
     }
     if (!this.rows.length) this.first = this.last = from;
@@ -84,6 +98,12 @@ export class Grid {
     this.first = from;
     this.last = to;
     this.sizeSpacers();
+    const back = this.lost && document.activeElement === this.scroller && this.rowAt(this.lost.p);
+    if (back) {
+      const { control } = this.lost;
+      back.querySelector(`[data-field="${control}"], [data-act="${control}"]`)?.focus({ preventScroll: true });
+      this.lost = null;
+    }
     // The height the CSS gives a row, once one is in the document.
     if (!this.measured && this.rows.length && this.rows[0].isConnected) {
       const height = this.rows[0].getBoundingClientRect().height;
@@ -106,13 +126,29 @@ export class Grid {
     this.bottom.hidden = this.last === n;
   }
 
-  // Renders the rows in view again, after rows were added, removed or
-  // reordered. The focus, if it was in a row, is the caller's to put back.
-  refresh() {
-    for (const tr of this.rows) tr.remove();
-    this.rows = [];
-    this.first = this.last = 0;
-    this.update();
+  // Renders the rows in view from position `from` on again, after rows were
+  // added, removed or reordered there; the rows before it stay as they are.
+  // The rows' elements are filled again (render(p, tr)) rather than made
+  // anew. The focus, if it was in a row filled again, is the caller's to
+  // put back.
+  refresh(from = 0) {
+    this.lost = null;
+    const [a, b] = this.range();
+    const keep = a === this.first ? Math.max(0, Math.min(from - a, this.rows.length, b - a)) : 0;
+    const rows = this.rows.slice(0, keep);
+    const pool = this.rows.slice(keep);
+    for (let p = a + keep; p < b; p++) {
+      const old = pool.shift();
+      const tr = this.render(p, old);
+      if (old && tr !== old) old.replaceWith(tr);
+      else if (!old) this.bottom.before(tr);
+      rows.push(tr);
+    }
+    for (const tr of pool) tr.remove();
+    this.rows = rows;
+    this.first = a;
+    this.last = b;
+    this.sizeSpacers();
   }
 
   rowAt(i) {

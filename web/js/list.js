@@ -3,7 +3,7 @@
 // to the server and change `state`; the screens show the outcome.
 
 import { equalBytes, latin1Bytes, latin1Text } from './bytes.js';
-import { readDatabase, repricedTexts, writeDatabase, isEdited } from './format.js';
+import { adoptWritten, readDatabase, repricedTexts, writeDatabase, isEdited } from './format.js';
 import { commandBody, crlfDatabaseFromGet, databaseFromGet, keyProblem, putTextProblem, storedKey } from './protocol.js';
 import { send } from './api.js';
 import { rowProblems } from './checks.js';
@@ -46,8 +46,11 @@ export async function openList(name, key) {
 // The rows of the open list that are edited and have a problem.
 export function badRows() {
   const { db } = state.open;
-  const rows = [db.key, ...db.factors, db.headerA, db.headerB, ...db.prices, ...db.trailing];
-  return rows.filter((row) => isEdited(row) && Object.keys(rowProblems(row, db)).length);
+  const bad = [];
+  for (const rows of [[db.key], db.factors, [db.headerA, db.headerB], db.prices, db.trailing]) {
+    for (const row of rows) if (isEdited(row) && Object.keys(rowProblems(row, db)).length) bad.push(row);
+  }
+  return bad;
 }
 
 // Saves the open list. Returns true when the server holds what the page
@@ -59,7 +62,8 @@ export async function saveList() {
     say('refused', `Not saved: ${bad.length} edited line${bad.length === 1 ? '' : 's'} need${bad.length === 1 ? 's' : ''} attention (marked in red).`);
     return false;
   }
-  const bytes = writeDatabase(db);
+  const spans = [];
+  const bytes = writeDatabase(db, spans);
   const problem = putTextProblem(bytes);
   if (problem) {
     say('refused', 'Not saved: ' + problem + '.');
@@ -70,23 +74,31 @@ export async function saveList() {
     sayOutcome(outcome, 'wrong key (the key line may have been changed since the list was opened)');
     return false;
   }
-  // The key line may have changed the key. Read the list back to show what
-  // the server now holds.
+  // The key line may have changed the key.
   const key = storedKey(bytes);
   state.open.key = key;
-  const check = await send(state.program, commandBody('g', state.directory, key, name));
-  const file = check.kind === 'done' ? fileFromGet(check.payload).file : null;
-  if (!file || !equalBytes(file, bytes)) {
-    say('refused', 'Saved, but reading the list back gave something else: someone may have changed it at the same time. Open it again to see.');
-    return false;
-  }
   Object.assign(state.open, { file: bytes, saved: null });
-  useDb(state.open, readDatabase(bytes));
+  // The rows on screen become the saved rows.
+  adoptWritten(db, bytes, spans);
+  useDb(state.open, db);
   remember();
   state.prices.clear();
   state.offerStale = true;
   say('ok', `Saved “${show(name)}” (${num(bytes.length)} bytes).`);
+  readBack(state.open, bytes);
   return true;
+}
+
+// After "Saved": the list read back, to tell the person when the server
+// holds something else already (someone saved right after). The save does
+// not wait for it.
+async function readBack(open, bytes) {
+  const check = await send(state.program, commandBody('g', state.directory, open.key, open.name));
+  const file = check.kind === 'done' ? fileFromGet(check.payload).file : null;
+  if (state.open !== open || open.file !== bytes) return;  // another list, or a later save
+  if (!file || !equalBytes(file, bytes)) {
+    say('refused', 'Saved, but reading the list back gave something else: someone may have changed it at the same time. Open it again to see.');
+  }
 }
 
 // The server's price texts for the saved list under factor `index`, or null

@@ -11,8 +11,6 @@ export const ORDERS = {
   'price-down': 'by price, highest first',
 };
 
-const collator = new Intl.Collator('en', { numeric: true, sensitivity: 'base' });
-
 // The words of a filter: every one must be found in the description or the
 // price, in any case.
 export function filterWords(query) {
@@ -21,16 +19,67 @@ export function filterWords(query) {
 
 export function matches(row, words) {
   if (!words.length) return true;
-  const hay = (row.description + ' ' + row.price).toLowerCase();
-  return words.every((w) => hay.includes(w));
+  // A row keeps the text it is searched in until its fields change.
+  if (row.foundIn !== row.description || row.foundAt !== row.price) {
+    row.foundIn = row.description;
+    row.foundAt = row.price;
+    row.hay = (row.description + ' ' + row.price).toLowerCase();
+  }
+  return words.every((w) => row.hay.includes(w));
 }
 
-// The value a row sorts by under `order`: its price as the server reads it
-// (`encode` gives the bytes the server would read), or its description.
-const priceValue = (row, encode) => {
-  const value = atof(encode(row.price));
-  return Number.isNaN(value) ? Infinity : value;
-};
+// Sorts `rows` in place by `order`; rows that compare equal keep their order.
+// `encode` gives the bytes the server would read a price from. Descriptions
+// sort as strings by the engine's own sort (each key ends in its row's
+// index, which keeps the sort stable); prices by their value.
+export function sortRows(rows, order, encode) {
+  const n = rows.length;
+  const was = rows.slice();
+  if (order === 'description') {
+    const keys = new Array(n);
+    for (let i = 0; i < n; i++) keys[i] = textKey(rows[i]) + '\u0000' + i.toString(36).padStart(4, '0');
+    keys.sort();
+    for (let i = 0; i < n; i++) rows[i] = was[parseInt(keys[i].slice(keys[i].lastIndexOf('\u0000') + 1), 36)];
+    return rows;
+  }
+  const values = new Float64Array(n);
+  for (let i = 0; i < n; i++) values[i] = priceValue(rows[i], encode);
+  const sign = order === 'price-down' ? -1 : 1;
+  const index = Array.from({ length: n }, (_, i) => i);
+  // Prices that are not numbers go last, whichever way.
+  index.sort((a, b) => {
+    const x = values[a];
+    const y = values[b];
+    if (x === y) return a - b;
+    if (x !== x) return y !== y ? a - b : 1;
+    if (y !== y) return -1;
+    return x < y ? -sign : sign;
+  });
+  for (let i = 0; i < n; i++) rows[i] = was[index[i]];
+  return rows;
+}
+
+// A description as it sorts: case left aside, and numbers by their value
+// ("no. 9" before "no. 10"), as a person orders them.
+// A row keeps its key until its description changes.
+function textKey(row) {
+  if (row.sortedAs !== row.description) {
+    row.sortedAs = row.description;
+    row.sortKey = row.description.toLowerCase().replace(/\d+/g, (d) => d.replace(/^0+(?=\d)/, '').padStart(12, '0'));
+  }
+  return row.sortKey;
+}
+
+// A row's price as the server reads it (the plain forms without the byte
+// reader), kept until the price changes.
+function priceValue(row, encode) {
+  if (row.valuedAs !== row.price) {
+    const text = row.price;
+    row.valuedAs = text;
+    row.priceValue = /^\s*[-+]?\d+(\.\d+)?\s*$/.test(text) ? Number(text) : atof(encode(text));
+  }
+  return row.priceValue;
+}
 
 // The rows of `rows` a view shows: `rows` itself when it shows them all in
 // their own order, else a new array.
@@ -40,17 +89,4 @@ export function viewOf(rows, { query = '', order = 'file' }, encode) {
   if (order === 'file') return out;
   if (out === rows) out = rows.slice();
   return sortRows(out, order, encode);
-}
-
-// Sorts `rows` in place by `order`; rows that compare equal keep their order.
-export function sortRows(rows, order, encode) {
-  if (order === 'description') {
-    const at = new Map(rows.map((row, i) => [row, i]));
-    return rows.sort((a, b) => collator.compare(a.description, b.description) || at.get(a) - at.get(b));
-  }
-  const sign = order === 'price-down' ? -1 : 1;
-  const keyed = rows.map((row, i) => ({ row, i, v: priceValue(row, encode) }));
-  keyed.sort((a, b) => (a.v === b.v ? a.i - b.i : a.v === Infinity ? 1 : b.v === Infinity ? -1 : sign * (a.v - b.v)));
-  keyed.forEach((k, i) => { rows[i] = k.row; });
-  return rows;
 }

@@ -33,9 +33,10 @@ export function closeList() {
   grid = null;
 }
 
-// The price lines' view: filter, order, the rows shown, and each row's
-// place in the list.
-const view = { query: '', order: 'file', rows: [], at: new Map() };
+// The price lines' view: filter, order and the rows shown. Each price row
+// knows its place in the list as `row.at` (placeRows).
+const view = { query: '', order: 'file', rows: [] };
+const lineOf = (row) => row.at;
 let grid = null;
 
 const FIELD_LABELS = {
@@ -75,6 +76,18 @@ function markRow(el, row) {
   }
   el.classList.toggle('edited', edited || !!row.moved);
   return found;
+}
+
+// The rendered rows of the short parts, [element, row], for remark().
+let marked = [];
+
+// After a save: every row shown is marked again, nothing rendered anew.
+function remark() {
+  marked = marked.filter(([el]) => el.isConnected);
+  for (const [el, row] of marked) markRow(el, row);
+  for (const tr of grid.rows) markRow(tr, tr.row);
+  renderChecks();
+  updateDirty();
 }
 
 let uid = 0;
@@ -131,6 +144,7 @@ function renderSection([list, kind, title, addLabel, noun]) {
       move(i, to, event.target.dataset.field || event.target.dataset.focus.split('-').pop());
     });
     markRow(tr, row);
+    marked.push([tr, row]);
     return tr;
   });
   const head = h('tr', {}, fields.map(([field, label]) => h('th', { scope: 'col', class: SHORT.has(field) ? 'short' : null, text: label })), locked ? null : h('th', {}, h('span', { class: 'muted', text: 'Order' })));
@@ -166,6 +180,7 @@ function singleField(row, label, id) {
   input.id = id;
   wrap = h('div', { class: 'single' }, h('label', { for: id, text: label }), input, note);
   markRow(wrap, row);
+  marked.push([wrap, row]);
   return wrap;
 }
 
@@ -220,7 +235,7 @@ function renderPrices() {
     title: 'Reorder the price lines in the list itself, as shown',
   }, 'Sort the list this way');
   const tbody = h('tbody', {});
-  const scroller = h('div', { class: 'grid', id: 'price-grid' },
+  const scroller = h('div', { class: 'grid', id: 'price-grid', tabindex: '-1' },
     h('table', { class: 'grid-table', 'aria-label': 'Price lines' },
       h('colgroup', {}, h('col', { class: 'c-line' }), h('col', {}), h('col', { class: 'c-price' }), locked ? null : h('col', { class: 'c-actions' })),
       h('thead', {}, h('tr', {},
@@ -241,6 +256,7 @@ function renderPrices() {
     scroller,
     add ? h('p', {}, add) : null,
     h('div', { id: 'price-checks' }));
+  placeRows();
   computeView();
   return [section, () => {
     grid = new Grid(scroller, tbody, { rowHeight: 41, count: () => view.rows.length, render: priceRow });
@@ -259,11 +275,12 @@ function renderPrices() {
 function computeView() {
   const { db } = state.open;
   view.rows = viewOf(db.prices, view, (text) => db.encoding.encode(text));
-  placeRows();
 }
-// Each row's place in the list, for its line number and label.
-function placeRows() {
-  view.at = new Map(state.open.db.prices.map((row, i) => [row, i]));
+// Each row's place in the list, for its line number and label, from list
+// position `from` on (where rows were added, removed or moved).
+function placeRows(from = 0) {
+  const { prices } = state.open.db;
+  for (let i = from; i < prices.length; i++) prices[i].at = i;
 }
 
 function reView() {
@@ -282,37 +299,51 @@ function showCount() {
     : `Showing ${num(shown)} of ${num(all)} price lines.`;
 }
 
-// One row of the price table, for view position `p`.
-function priceRow(p) {
-  const row = view.rows[p];
-  const n = view.at.get(row) + 1;
+// One row of the price table, for view position `p`: a new <tr>, or `tr`
+// (a row the table no longer shows) filled again.
+function priceRow(p, tr = null) {
   const locked = readOnly();
-  const ordered = view.order === 'file';
-  const tr = document.createElement('tr');
-  tr.className = 'row';
+  if (!tr) {
+    tr = document.createElement('tr');
+    tr.className = 'row';
+    const cells = [h('td', { class: 'num line' })];
+    for (const [field] of FIELD_LABELS.price) {
+      cells.push(h('td', {},
+        h('input', { 'data-field': field, spellcheck: 'false', autocomplete: 'off', readOnly: locked }),
+        h('span', { class: 'sr-only' })));
+    }
+    if (!locked) {
+      cells.push(h('td', { class: 'actions' },
+        h('button', { type: 'button', class: 'icon', 'data-act': 'up', title: 'Move up (Alt+↑)' }, '↑'),
+        h('button', { type: 'button', class: 'icon', 'data-act': 'down', title: 'Move down (Alt+↓)' }, '↓'),
+        h('button', { type: 'button', class: 'icon', 'data-act': 'remove', title: 'Remove' }, '✕')));
+    }
+    tr.append(...cells);
+  }
+  const row = view.rows[p];
+  const n = lineOf(row) + 1;
   tr.row = row;
   tr.dataset.p = p;
   tr.setAttribute('aria-rowindex', String(p + 2));
-  const line = h('td', { class: 'num line', text: String(n) });
-  const cells = [line];
+  tr.firstChild.textContent = String(n);
   for (const [field, label] of FIELD_LABELS.price) {
+    const input = tr.querySelector(`input[data-field="${field}"]`);
     const note = `pn-${n}-${field}`;
-    cells.push(h('td', {},
-      h('input', {
-        value: row[field], 'aria-label': `${label}, line ${n}`, 'aria-describedby': note, 'data-field': field,
-        'data-focus': `prices-${n - 1}-${field}`, spellcheck: 'false', autocomplete: 'off', readOnly: locked,
-      }),
-      h('span', { id: note, class: 'sr-only' })));
+    input.value = row[field];
+    input.setAttribute('aria-label', `${label}, line ${n}`);
+    input.setAttribute('aria-describedby', note);
+    input.dataset.focus = `prices-${n - 1}-${field}`;
+    input.nextSibling.id = note;
   }
   if (!locked) {
-    const first = p === 0;
-    const last = p === view.rows.length - 1;
-    cells.push(h('td', { class: 'actions' },
-      h('button', { type: 'button', class: 'icon', 'data-act': 'up', disabled: first || !ordered, 'aria-label': `Move line ${n} up`, title: 'Move up (Alt+↑)' }, '↑'),
-      h('button', { type: 'button', class: 'icon', 'data-act': 'down', disabled: last || !ordered, 'aria-label': `Move line ${n} down`, title: 'Move down (Alt+↓)' }, '↓'),
-      h('button', { type: 'button', class: 'icon', 'data-act': 'remove', 'aria-label': `Remove line ${n}`, title: 'Remove' }, '✕')));
+    const ordered = view.order === 'file';
+    const [up, down, remove] = tr.querySelectorAll('button');
+    up.disabled = p === 0 || !ordered;
+    down.disabled = p === view.rows.length - 1 || !ordered;
+    up.setAttribute('aria-label', `Move line ${n} up`);
+    down.setAttribute('aria-label', `Move line ${n} down`);
+    remove.setAttribute('aria-label', `Remove line ${n}`);
   }
-  tr.append(...cells);
   markRow(tr, row);
   return tr;
 }
@@ -338,12 +369,12 @@ const SHOWN_CHECKS = 20;
 function renderChecks() {
   const box = $('price-checks');
   if (!box) return;
-  const rows = [...checks.keys()].filter((row) => view.at.has(row));
+  const rows = [...checks.keys()];
   if (!rows.length) return box.replaceChildren();
-  rows.sort((a, b) => (isEdited(b) - isEdited(a)) || view.at.get(a) - view.at.get(b));
+  rows.sort((a, b) => (isEdited(b) - isEdited(a)) || lineOf(a) - lineOf(b));
   const commas = readOnly() ? [] : rows.filter((row) => decimalCommaFix(row.price) !== null);
   const items = rows.slice(0, SHOWN_CHECKS).map((row) => {
-    const n = view.at.get(row) + 1;
+    const n = lineOf(row) + 1;
     const found = checks.get(row);
     const fix = readOnly() ? null : decimalCommaFix(row.price);
     const what = ['description', 'price'].filter((f) => found[f]).map((f) => noteText(found[f], isEdited(row))).join(' ');
@@ -403,9 +434,9 @@ function addPrice(at, p = view.rows.length) {
   const { db } = state.open;
   const row = newRow('price');
   db.prices.splice(at, 0, row);
-  view.rows = view.rows === db.prices ? db.prices : [...view.rows.slice(0, p), row, ...view.rows.slice(p)];
-  placeRows();
-  grid.refresh();
+  if (view.rows !== db.prices) view.rows.splice(p, 0, row);
+  placeRows(at);
+  grid.refresh(p - 1);
   showCount();
   focusRow(view.rows.indexOf(row), 'description');
   updateDirty();
@@ -414,13 +445,13 @@ function addPrice(at, p = view.rows.length) {
 function removePrice(p) {
   const { db } = state.open;
   const row = view.rows[p];
-  db.prices.splice(view.at.get(row), 1);
+  const at = lineOf(row);
+  db.prices.splice(at, 1);
   if (view.rows !== db.prices) view.rows.splice(p, 1);
-  checks.delete(row);
-  placeRows();
-  grid.refresh();
+  if (checks.delete(row)) renderChecks();
+  placeRows(at);
+  grid.refresh(p - 1);
   showCount();
-  renderChecks();
   if (view.rows.length) focusRow(Math.min(p, view.rows.length - 1), 'remove');
   else $('section-prices').querySelector('[data-focus="prices-add"]')?.focus();
   updateDirty();
@@ -433,26 +464,27 @@ function movePrice(p, by, focus) {
   const { db } = state.open;
   const a = view.rows[p];
   const b = view.rows[q];
-  const i = view.at.get(a);
-  const j = view.at.get(b);
+  const i = lineOf(a);
+  const j = lineOf(b);
   db.prices[i] = b;
   db.prices[j] = a;
   if (view.rows !== db.prices) [view.rows[p], view.rows[q]] = [b, a];
   a.moved = b.moved = true;
-  placeRows();
-  grid.refresh();
+  a.at = j;
+  b.at = i;
+  grid.refresh(Math.min(p, q) - 1);
   focusRow(q, focus);
   updateDirty();
 }
 
 function sortTheList() {
   const { db } = state.open;
-  const before = new Map(db.prices.map((row, i) => [row, i]));
   sortRows(db.prices, view.order, (text) => db.encoding.encode(text));
   let moved = 0;
   db.prices.forEach((row, i) => {
-    if (before.get(row) !== i) {
+    if (row.at !== i) {
       row.moved = true;
+      row.at = i;
       moved++;
     }
   });
@@ -487,7 +519,7 @@ function onPriceKey(event) {
   } else if (event.key === 'Enter' && el.dataset.field && !locked) {
     // Enter in a price line starts a new line below it.
     event.preventDefault();
-    addPrice(view.at.get(tr.row) + 1, p + 1);
+    addPrice(lineOf(tr.row) + 1, p + 1);
   } else if ((event.key === 'ArrowUp' || event.key === 'ArrowDown') && el.dataset.field && !event.shiftKey) {
     const q = p + (event.key === 'ArrowUp' ? -1 : 1);
     if (q < 0 || q >= view.rows.length) return;
@@ -516,6 +548,7 @@ export function renderEditor() {
   }
   for (const text of db.notes) notes.push(h('p', { class: 'note', text }));
   $('editor-notes').replaceChildren(...notes);
+  marked = [];
   const keyField = singleField(db.key, 'Key line', 'key-line');
   keyField.append(h('p', { id: 'key-help', class: 'muted small' }));
   const [prices, mount] = renderPrices();
@@ -554,7 +587,7 @@ function updateDirty() {
 function focusPlace() {
   const el = document.activeElement;
   const tr = el?.closest?.('#price-grid tr');
-  if (tr?.row) return { line: view.at.get(tr.row), field: el.dataset.field || el.dataset.act, top: $('price-grid').scrollTop };
+  if (tr?.row) return { line: lineOf(tr.row), field: el.dataset.field || el.dataset.act, top: $('price-grid').scrollTop };
   return { focus: el?.dataset?.focus || el?.id, top: $('price-grid')?.scrollTop };
 }
 function restoreFocus(place) {
@@ -573,12 +606,7 @@ function restoreFocus(place) {
 
 async function save() {
   if (!state.open || readOnly()) return;
-  const place = focusPlace();
-  if (await saveList()) {
-    renderEditor();
-    restoreFocus(place);
-    return;
-  }
+  if (await saveList()) return remark();
   // The first edited line that stops the save.
   const bad = badRows();
   const price = bad.find((row) => row.kind === 'price');
@@ -599,8 +627,10 @@ export function init() {
   $('save').addEventListener('click', save);
   $('discard').addEventListener('click', () => {
     if (!dirty() || confirm('Discard all unsaved changes?')) {
+      const place = focusPlace();
       useDb(state.open, readDatabase(state.open.file));
       renderEditor();
+      restoreFocus(place);
       say('ok', 'Changes discarded.');
     }
   });
@@ -611,5 +641,28 @@ export function init() {
     }
   });
 }
+
+// The price lines changed outside the table (an import, a paste, a change
+// of many prices): the table shows them again. `added` rows stay in view
+// after `after` even where the filter would hide them; the focus goes to
+// `focus`'s `field`.
+export function pricesChanged({ added = [], after = null, focus = null, field = 'description' } = {}) {
+  placeRows();
+  computeView();
+  if (view.rows !== state.open.db.prices && added.length) {
+    const shown = new Set(view.rows);
+    const hidden = added.filter((row) => !shown.has(row));
+    view.rows.splice(after ? view.rows.indexOf(after) + 1 : view.rows.length, 0, ...hidden);
+  }
+  grid.refresh();
+  showCount();
+  findChecks();
+  renderChecks();
+  updateDirty();
+  if (focus) goTo(focus, field);
+}
+
+// The price lines in the order the table shows them, as filtered.
+export const shownPrices = () => view.rows;
 
 export const screen = { enter() {} };

@@ -761,9 +761,9 @@ export function pricesChanged({ added = [], after = null, focus = null, field = 
     const hidden = added.filter((row) => !shown.has(row));
     view.rows.splice(after ? view.rows.indexOf(after) + 1 : view.rows.length, 0, ...hidden);
   }
+  findChecks();  // before the rows in view are marked from them
   grid.refresh();
   showCount();
-  findChecks();
   renderChecks();
   updateDirty();
   if (focus) goTo(focus, field);

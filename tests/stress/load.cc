@@ -13,14 +13,18 @@
 // - afterwards the data directory holds the databases and nothing else.
 //
 // With --header-only the same requests go to a CGI program that writes only
-// the header; only status and an empty body are checked. With --big MB a put
-// and a store of MB megabytes follow the load, and come back whole.
+// the header; only status and an empty body are checked. Given several
+// ports (servers sharing one data directory), the clients take them in
+// turn; --login sends a basic-authentication login with every request. With
+// --big MB a put and a store of MB megabytes follow the load, and come back
+// whole.
 //
 // Prints requests a second and latency (p50, p99, max); exits 1 on any
 // wrong answer, 2 on a usage or setup error.
 //
-// Usage: talvenplan_load --port PORT --data DIR [--clients N] [--seconds T]
-//                        [--path /talvenplan.cgi] [--header-only] [--big MB]
+// Usage: talvenplan_load --port PORT [--port PORT...] --data DIR
+//                        [--clients N] [--seconds T] [--path /talvenplan.cgi]
+//                        [--login USER:PASSWORD] [--header-only] [--big MB]
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -66,7 +70,8 @@ constexpr char kPageStart[] =
 constexpr char kPageEnd[] = "</body></html>\n";
 
 struct Options {
-  int port = 0;
+  std::vector<int> ports;
+  std::string authorization;  // the header line, or empty
   std::string data;
   int clients = 8;
   double seconds = 10;
@@ -198,14 +203,16 @@ std::deque<Offer*> g_tickets;
 // One kept-open HTTP/1.1 connection to the server on the loopback address.
 class Connection {
  public:
+  explicit Connection(int port) : port_(port) {}
   ~Connection() { Close(); }
 
   // Sends a request and reads the answer's status and body. False when the
   // answer is not a well-formed HTTP response (reported as wrong).
   bool Send(std::string_view method, const std::string& target,
             std::string_view body, int& status, std::string& answer) {
-    std::string request =
-        std::string(method) + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    std::string request = std::string(method) + " " + target +
+                          " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                          g_options.authorization;
     if (method == "POST") {
       request += "Content-Type: application/octet-stream\r\nContent-Length: " +
                  std::to_string(body.size()) + "\r\n";
@@ -236,7 +243,7 @@ class Connection {
     if (fd_ < 0) return false;
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(g_options.port));
+    address.sin_port = htons(static_cast<std::uint16_t>(port_));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int one = 1;
     ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -356,6 +363,7 @@ class Connection {
     return true;
   }
 
+  int port_;
   int fd_ = -1;
   bool used_ = false;
   bool received_ = false;
@@ -371,7 +379,11 @@ struct Counts {
 class Client {
  public:
   Client(int id, Counts& counts)
-      : id_(id), counts_(counts), random_(Mix(id) ^ ::getpid()) {}
+      : id_(id),
+        counts_(counts),
+        random_(Mix(id) ^ ::getpid()),
+        connection_(g_options.ports[static_cast<std::size_t>(id) %
+                                    g_options.ports.size()]) {}
 
   // One request, timed; false when its answer was not a well-formed 200.
   bool Request(std::string_view method, const std::string& target,
@@ -608,6 +620,24 @@ void BigRequests(Client& client, long megabytes) {
   }
 }
 
+// "Authorization: Basic ..." for USER:PASSWORD.
+std::string BasicAuthorization(std::string_view login) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out = "Authorization: Basic ";
+  for (std::size_t i = 0; i < login.size(); i += 3) {
+    std::uint32_t n = static_cast<unsigned char>(login[i]) << 16;
+    if (i + 1 < login.size())
+      n |= static_cast<unsigned char>(login[i + 1]) << 8;
+    if (i + 2 < login.size()) n |= static_cast<unsigned char>(login[i + 2]);
+    out += kDigits[(n >> 18) & 63];
+    out += kDigits[(n >> 12) & 63];
+    out += i + 1 < login.size() ? kDigits[(n >> 6) & 63] : '=';
+    out += i + 2 < login.size() ? kDigits[n & 63] : '=';
+  }
+  return out + "\r\n";
+}
+
 double Percentile(const std::vector<std::uint32_t>& sorted, double p) {
   if (sorted.empty()) return 0;
   std::size_t at = static_cast<std::size_t>(p * (sorted.size() - 1) + 0.5);
@@ -616,8 +646,9 @@ double Percentile(const std::vector<std::uint32_t>& sorted, double p) {
 
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
-               "usage: talvenplan_load --port PORT --data DIR [--clients N] "
-               "[--seconds T] [--path PATH] [--header-only] [--big MB]\n");
+               "usage: talvenplan_load --port PORT [--port PORT...] --data DIR "
+               "[--clients N] [--seconds T] [--path PATH] "
+               "[--login USER:PASSWORD] [--header-only] [--big MB]\n");
   std::exit(2);
 }
 
@@ -633,7 +664,9 @@ int main(int argc, char** argv) {
     } else if (!has_value) {
       Usage();
     } else if (arg == "--port") {
-      o.port = std::atoi(argv[++i]);
+      o.ports.push_back(std::atoi(argv[++i]));
+    } else if (arg == "--login") {
+      o.authorization = BasicAuthorization(argv[++i]);
     } else if (arg == "--data") {
       o.data = argv[++i];
     } else if (arg == "--clients") {
@@ -648,9 +681,12 @@ int main(int argc, char** argv) {
       Usage();
     }
   }
-  if (o.port <= 0 || o.port > 65535 || !o.data.starts_with("/") ||
-      o.clients < 1 || o.clients > kMaxClients || o.seconds <= 0 ||
-      o.seconds > 3600 || o.big_megabytes < 0) {
+  bool ports_valid = !o.ports.empty();
+  for (int port : o.ports)
+    ports_valid = ports_valid && port > 0 && port <= 65535;
+  if (!ports_valid || !o.data.starts_with("/") || o.clients < 1 ||
+      o.clients > kMaxClients || o.seconds <= 0 || o.seconds > 3600 ||
+      o.big_megabytes < 0) {
     Usage();
   }
 

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/user.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -244,6 +245,14 @@ void WriteFile(const std::string& path, const std::string& content) {
     done += static_cast<std::size_t>(n);
   }
   ::close(fd);
+}
+
+void WriteOffer(const std::string& path, const std::string& content) {
+  WriteFile(path, content);
+  if (::setxattr(path.c_str(), kOfferMarkName, kOfferMarkValue.data(),
+                 kOfferMarkValue.size(), 0) != 0) {
+    Throw("setxattr " + path);
+  }
 }
 
 std::string ReadFile(const std::string& path) {

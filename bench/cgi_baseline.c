@@ -9,7 +9,8 @@
  *
  * It writes the way talvenplan.cgi did before it synced directories: a new
  * file beside the target, written, fsynced, closed (checked), then given its
- * name (create: renameat2 RENAME_NOREPLACE, put: rename over the old file,
+ * name (create: renameat2 RENAME_NOREPLACE, or a link where the file system
+ * has no such rename; put: rename over the old file,
  * store: made under its name). The bytes are on disk before the answer, the
  * name is not. Built with PLAIN_STDIO (as cgi_stdio_baseline) it writes
  * without any fsync: fopen, fwrite, fclose, a put straight over the old
@@ -212,7 +213,14 @@ static int create(const char* key, const char* name) {
   if (!write_whole(file, temp, key, strlen(key), kNewDatabaseTail)) {
     return fail("can't write on database");
   }
-  if (renameat2(AT_FDCWD, temp, AT_FDCWD, name, RENAME_NOREPLACE) != 0) {
+  /* Where the file system has no no-replace rename (GlusterFS, NFS), a
+     link, as talvenplan.cgi makes there. */
+  int named = renameat2(AT_FDCWD, temp, AT_FDCWD, name, RENAME_NOREPLACE);
+  if (named != 0 && errno == EINVAL) {
+    named = link(temp, name);
+    if (named == 0) unlink(temp);
+  }
+  if (named != 0) {
     int taken = errno == EEXIST;
     unlink(temp);
     if (taken) {

@@ -53,10 +53,10 @@ try {
   assert.equal(await throughB(`c${nl}${dir}${nl}k1 ${name}${nl}`), 's');
   assert.equal(await throughB(`p${nl}${dir}${nl}k1 ${name}${nl}${list('saved through B')}`), 's');
   await openList();
-  assert.equal(await page.getByLabel('Header line A').inputValue(), 'saved through B');
+  assert.equal(await page.getByLabel('Title line 1').inputValue(), 'saved through B');
 
   // Saved on A's workbench; B's get has it.
-  await page.getByLabel('Header line A').fill('saved on A');
+  await page.getByLabel('Title line 1').fill('saved on A');
   await page.getByRole('button', { name: 'Save' }).click();
   await page.waitForFunction(() => /Saved/.test(document.querySelector('#message').innerText));
   assert.equal(await throughB(`g${nl}${dir}${nl}k1 ${name}${nl}`), `s${list('saved on A')}`);
@@ -64,7 +64,7 @@ try {
   // Replaced through B again; A's workbench opens the new one.
   assert.equal(await throughB(`p${nl}${dir}${nl}k1 ${name}${nl}${list('saved through B again')}`), 's');
   await openList();
-  assert.equal(await page.getByLabel('Header line A').inputValue(), 'saved through B again');
+  assert.equal(await page.getByLabel('Title line 1').inputValue(), 'saved through B again');
   await page.screenshot({ path: join(out, 'workbench-across.png') });
 
   assert.equal(await throughB(`r${nl}${dir}${nl}k1 ${name}${nl}`), 's');

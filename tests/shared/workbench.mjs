@@ -70,6 +70,11 @@ try {
   assert.equal(await throughB(`r${nl}${dir}${nl}k1 ${name}${nl}`), 's');
   assert.deepEqual(errors, []);
   console.log('A lists and opens what B saved, twice; B gets what A saved');
+} catch (error) {
+  for (const page of browser.contexts().flatMap((context) => context.pages())) {
+    await page.screenshot({ path: join(out, 'workbench-failed.png') }).catch(() => {});
+  }
+  throw error;
 } finally {
   await browser.close();
 }

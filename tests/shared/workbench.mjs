@@ -37,22 +37,24 @@ const browser = await playwright.chromium.launch({
 });
 try {
   const context = await browser.newContext({ httpCredentials: { username, password } });
-  const page = await context.newPage();
   const errors = [];
-  page.on('pageerror', (error) => errors.push(error.message));
+  // A new tab each time (a tab reopens the list it had open on reload).
   const openList = async () => {
+    const page = await context.newPage();
+    page.on('pageerror', (error) => errors.push(error.message));
     await page.goto(`${workbench}?dir=${encodeURIComponent(dir)}`);
     await page.waitForSelector('body[data-ready="yes"]');
     await page.getByRole('button', { name: `Open ${name}`, exact: true }).click();
     await page.locator('#open-key').fill('k1');
     await page.locator('#open-dialog').getByRole('button', { name: 'Open', exact: true }).click();
     await page.waitForSelector('#editor:not([hidden])');
+    return page;
   };
 
   // Made and saved through B; listed and opened on A's workbench.
   assert.equal(await throughB(`c${nl}${dir}${nl}k1 ${name}${nl}`), 's');
   assert.equal(await throughB(`p${nl}${dir}${nl}k1 ${name}${nl}${list('saved through B')}`), 's');
-  await openList();
+  let page = await openList();
   assert.equal(await page.getByLabel('Title line 1').inputValue(), 'saved through B');
 
   // Saved on A's workbench; B's get has it.
@@ -63,7 +65,7 @@ try {
 
   // Replaced through B again; A's workbench opens the new one.
   assert.equal(await throughB(`p${nl}${dir}${nl}k1 ${name}${nl}${list('saved through B again')}`), 's');
-  await openList();
+  page = await openList();
   assert.equal(await page.getByLabel('Title line 1').inputValue(), 'saved through B again');
   await page.screenshot({ path: join(out, 'workbench-across.png') });
 

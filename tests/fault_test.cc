@@ -28,6 +28,7 @@ TEST(FaultTest, ReadErrorAfterTheAnswerBeganEndsWithStatusOne) {
   if (!CanInjectFaults())
     GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
   TempDir dir;
+  SKIP_WITHOUT_OFFER_MARKS(dir.path);
   const std::string db = "k1\n1\nf 2\nA\nB\n1\nx 10\n";
   WriteFile(dir.Path("db"), db);
   WriteOffer(dir.Path(".aB3dE9"), "<p>offer</p>");

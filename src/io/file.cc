@@ -77,9 +77,10 @@ OpenFile KeepRegular(Fd fd) {
     file.error = errno;
   } else if (::fstat(fd.get(), &info) != 0) {
     file.error = errno;
-  } else if (!S_ISREG(info.st_mode)) {
+  } else if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
     file.error = ENXIO;
   } else {
+    file.directory = S_ISDIR(info.st_mode);
     file.fd = std::move(fd);
     file.id = {info.st_dev, info.st_ino};
     file.mode = info.st_mode & 0777;

@@ -56,15 +56,18 @@ struct FileId {
 struct OpenFile {
   Fd fd;
   FileId id;
-  mode_t mode = 0;  // the permission bits
+  mode_t mode = 0;         // the permission bits
+  bool directory = false;  // a directory, let through (see OpenRegular)
   int error = 0;
 };
 
 // The one way a file the program reads is opened: `name` in the directory
 // `dir` (a descriptor, or AT_FDCWD), read-only with `flags` added (such as
 // O_NOFOLLOW). A FIFO or a device cannot hold the open up (O_NONBLOCK, which
-// reads of a regular file ignore), and anything but a regular file fails with
-// ENXIO, as a file that cannot be opened.
+// reads of a regular file ignore), and anything but a regular file or a
+// directory fails with ENXIO, as a file that cannot be opened. A directory
+// never blocks: it opens, marked as one, and a read of it fails (EISDIR), so
+// a database's name that holds one is a file that cannot be read.
 OpenFile OpenRegular(int dir, const char* name, int flags = 0);
 
 // The same for a descriptor `fd` already opened that way (by another route):

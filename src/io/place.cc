@@ -28,17 +28,17 @@ Fd SyncableDirectory(const Place& place) {
   return Fd(::openat(place.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-bool StillThere(int dir, const char* name, FileId expected) {
-  struct stat info {};
-  return ::fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-         FileId{info.st_dev, info.st_ino} == expected;
-}
-
 FileError Synced(int dir) {
   return SyncDirectory(dir) ? FileError::kNone : FileError::kCantSync;
 }
 
 }  // namespace
+
+bool Holds(int dir, const char* name, FileId expected) {
+  struct stat info {};
+  return ::fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+         FileId{info.st_dev, info.st_ino} == expected;
+}
 
 int FindParent(const Root& root, const char* path, Place& place) {
   const char* slash = std::strrchr(path, '/');
@@ -80,7 +80,11 @@ OpenFile OpenAtPlace(const Root& root, const char* path, Place& place) {
 NewNameWay NewNameWayFor(int dir) {
   struct statfs info {};
   if (::fstatfs(dir, &info) != 0) return NewNameWay::kLink;
-  switch (static_cast<unsigned long>(info.f_type)) {
+  return NewNameWayForType(static_cast<unsigned long>(info.f_type));
+}
+
+NewNameWay NewNameWayForType(unsigned long type) {
+  switch (type) {
     case EXT4_SUPER_MAGIC:  // ext2 and ext3 too
     case XFS_SUPER_MAGIC:
     case BTRFS_SUPER_MAGIC:
@@ -104,6 +108,13 @@ int LinkNew(int dir, const char* temp_name, const char* name, NewNameWay way) {
     }
   }
   error = ::linkat(dir, temp_name, dir, name, 0) == 0 ? 0 : errno;
+  // EOPNOTSUPP is ENOTSUP on Linux.
+  if (way == NewNameWay::kLink && (error == EPERM || error == EOPNOTSUPP)) {
+    if (::renameat2(dir, temp_name, dir, name, RENAME_NOREPLACE) == 0) {
+      return 0;
+    }
+    error = errno;
+  }
   ::unlinkat(dir, temp_name, 0);
   return error;
 }
@@ -161,7 +172,7 @@ FileError RenameOver(NewFile& file, const char* name, FileId expected) {
   int dir = file.directory.get();
   // Checked last, right before the rename: the file under the name is still
   // the one whose content the caller judged.
-  if (!StillThere(dir, name, expected)) return FileError::kChanged;
+  if (!Holds(dir, name, expected)) return FileError::kChanged;
   if (::renameat(dir, file.name, dir, name) != 0) return FileError::kCantName;
   file.name[0] = '\0';
   return Synced(dir);
@@ -170,7 +181,7 @@ FileError RenameOver(NewFile& file, const char* name, FileId expected) {
 FileError Remove(const Place& place, FileId expected) {
   Fd dir = SyncableDirectory(place);
   if (!dir) return FileError::kCantName;
-  if (!StillThere(dir.get(), place.name, expected)) return FileError::kChanged;
+  if (!Holds(dir.get(), place.name, expected)) return FileError::kChanged;
   if (::unlinkat(dir.get(), place.name, 0) != 0) return FileError::kCantName;
   return Synced(dir.get());
 }

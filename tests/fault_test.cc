@@ -88,6 +88,26 @@ TEST(FaultTest, WritesThatCannotBeSyncedLeaveNothingHalfDone) {
       kHeader + "fscan't write on database");
 }
 
+// On a shared file system, an open that meets a file another host has just
+// renamed a new version over answers ESTALE once or twice; the name is
+// fine, and the open is tried again. A handle that stays stale is an error.
+TEST(FaultTest, StaleOpenOnSharedStorageIsTriedAgain) {
+  if (!CanInjectFaults())
+    GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
+  TempDir dir;
+  const std::string db = "k1\n1\nf 2\nA\nB\n1\nx 10\n";
+  WriteFile(dir.Path("db"), db);
+  // Without a root, the database is the first file the program opens.
+  const SyscallFault stale_once{SYS_openat, -1, 1, false, ESTALE};
+  EXPECT_EQ(RunWithFault(dir, "g\n.\nk1 db\n", stale_once).out,
+            kHeader + "sk1\n" + db.substr(3));
+  EXPECT_EQ(RunWithFault(dir, "q\n.\nf db\n", stale_once).out,
+            kHeader + "sA\nB\n1\nx 20.000000\n");
+  const SyscallFault stale_always{SYS_openat, -1, 1, true, ESTALE};
+  EXPECT_EQ(RunWithFault(dir, "g\n.\nk1 db\n", stale_always).out,
+            kHeader + "s!");
+}
+
 TEST(FaultTest, StoreOutOfUniqueNames) {
   if (!CanInjectFaults())
     GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";

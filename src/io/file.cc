@@ -89,8 +89,12 @@ OpenFile KeepRegular(Fd fd) {
 }
 
 OpenFile OpenRegular(int dir, const char* name, int flags) {
-  return KeepRegular(
-      Fd(::openat(dir, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags)));
+  int fd = -1;
+  for (int tries = 0; tries < kStaleTries; ++tries) {
+    fd = ::openat(dir, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
+    if (fd >= 0 || errno != ESTALE) break;
+  }
+  return KeepRegular(Fd(fd));
 }
 
 bool SetMark(int fd, const char* name, std::string_view value) {

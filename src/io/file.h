@@ -70,6 +70,13 @@ struct OpenFile {
 // a database's name that holds one is a file that cannot be read.
 OpenFile OpenRegular(int dir, const char* name, int flags = 0);
 
+// On a shared file system (NFS, GlusterFS), a file that another host renames
+// a new version over between the lookup of its name and the open answers
+// ESTALE, though the name is fine: it now leads to the new file. The kernel
+// tries once more; a further put can beat that try, so the opens above try
+// up to this many times before they report the error.
+inline constexpr int kStaleTries = 4;
+
 // The same for a descriptor `fd` already opened that way (by another route):
 // kept when it is a regular file.
 OpenFile KeepRegular(Fd fd);

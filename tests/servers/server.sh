@@ -35,7 +35,7 @@ https=  # the HTTPS port, for SERVER-https
 snippet() {
   local text
   text=$(sed -e "s#/usr/lib/talvenplan#$root/prog#g" \
-    -e "s#/srv/talvenplan#$data#g" \
+    -e "s#/srv/talvenplan#${data:-$root/data}#g" \
     -e "s#/etc/talvenplan/htpasswd#$root/htpasswd#g" \
     -e "s#/run/fcgiwrap.socket#$root/run/fcgiwrap.socket#g" \
     -e "s#/var/log/nginx/#$root/logs/#g" \

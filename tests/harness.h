@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "protocol/letter_pair.h"
@@ -44,16 +45,39 @@ struct CgiRun {
   // with EFBIG instead of killing it).
   rlim_t file_size_limit = RLIM_INFINITY;
   SyscallFault fault;
+  // With `trace`, the result lists the program's file-system calls (below).
+  bool trace = false;
+  // When n > 0, the program is killed (SIGKILL) as it enters its n-th
+  // file-system call, before that call runs. Traced, as for `trace`.
+  int kill_at = 0;
 };
 
-// Whether a SyscallFault can be injected here: on x86-64, into a program
-// built without sanitizers.
+// A file-system call the program made: any call on a path or a descriptor
+// (opens, reads and writes, standard input and output included, syncs,
+// renames, links, removals, status, directory reads, changes of directory).
+struct FileSystemCall {
+  const char* name = "";   // "renameat"
+  const char* kinds = "";  // per argument: d a descriptor, p a path, - other
+  unsigned long long args[6] = {};
+  // The path arguments, read from the program, each with the directory
+  // descriptor it is relative to (AT_FDCWD where the call takes none).
+  std::vector<std::pair<int, std::string>> paths;
+  unsigned long long open_flags = 0;  // the flags of an open call
+  long result = 0;
+  bool returned = false;  // false for the call the program was killed at
+  // As in "renameat(3, ".put-aB3dE9", 3, "db") = 0".
+  std::string Describe() const;
+};
+
+// Whether a SyscallFault can be injected, and calls traced, here: on x86-64,
+// into a program built without sanitizers.
 bool CanInjectFaults();
 
 struct CgiResult {
   std::string out;
   std::string err;
-  int status = -1;  // exit status, or 128 + signal number
+  int status = -1;                    // exit status, or 128 + signal number
+  std::vector<FileSystemCall> calls;  // with CgiRun::trace or kill_at
 };
 
 CgiResult RunCgi(const CgiRun& run);

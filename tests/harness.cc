@@ -320,6 +320,15 @@ std::string FileSystemCall::Describe() const {
   return text;
 }
 
+bool HasOfferForm(std::string_view name) {
+  auto alphanumeric = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+           (c >= '0' && c <= '9');
+  };
+  return name.size() == 7 && name[0] == '.' &&
+         std::all_of(name.begin() + 1, name.end(), alphanumeric);
+}
+
 std::string Printable(std::string_view bytes) {
   std::string text;
   for (unsigned char c : bytes) {

@@ -95,6 +95,10 @@ using talvenplan::OfferLinkQuery;
 // The header every answer starts with, as a string to build expected answers.
 inline const std::string kHeader{talvenplan::kHeader};
 
+// Whether `name` has the form of an offer's name: "." and six letters or
+// digits.
+bool HasOfferForm(std::string_view name);
+
 // `bytes` with every byte outside printable ASCII written as \xNN, for
 // test messages.
 std::string Printable(std::string_view bytes);

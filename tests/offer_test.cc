@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <latch>
 #include <string>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "vectors.h"
 
 namespace talvenplan::testing {
 namespace {
@@ -56,18 +56,8 @@ CgiResult OpenLink(const std::string& after_key, const std::string& cwd = "/",
 }
 
 std::string Page(const std::string& content) {
-  return kHeader +
-         "<html><head><title>Offer</title></head><body>\n"
-         "<h1 align=\"center\">Offer</h1>\n"s +
-         content + "</body></html>\n";
-}
-
-bool IsOfferName(const std::string& name) {
-  if (name.size() != 7 || name[0] != '.') return false;
-  for (char c : name.substr(1)) {
-    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
+  static const OfferPage kPage = ReadOfferPage();
+  return kHeader + kPage.Around(content);
 }
 
 // Stores `text` in `directory` and returns the offer's name.
@@ -77,7 +67,7 @@ std::string StoreOffer(const std::string& directory, const std::string& text) {
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
   std::string name = result.out.substr(kHeader.size() + 1);
-  EXPECT_TRUE(IsOfferName(name)) << name;
+  EXPECT_TRUE(HasOfferForm(name)) << name;
   return name;
 }
 

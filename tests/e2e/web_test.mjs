@@ -7,6 +7,7 @@ import assert from 'node:assert/strict';
 import { existsSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
+import { text, vectors } from '../../web/test/vectors.js';
 
 const dir = process.argv[2];
 const data = join(dir, 'data');
@@ -112,8 +113,13 @@ test('from a new database to an offer opened twice', async () => {
   const link = await page.locator('#link').inputValue();
   assert.ok(link.startsWith(base + 'talvenplan.cgi?TALVENPLAN_FILE='), link);
 
+  // The customer gets the preview's page, byte for byte, in the server's frame.
+  const [[pageBefore, pageAfter]] = vectors('offer_page.tsv');
+  const preview = await page.locator('#offer-view').getAttribute('srcdoc');
   const customer = await browser.newPage();
-  await customer.goto(link);
+  const served = await (await customer.goto(link)).text();
+  assert.equal(served, preview);
+  assert.ok(served.startsWith(text(pageBefore)) && served.endsWith(text(pageAfter)), served);
   assert.equal(await customer.title(), 'Offer');
   const shown = await customer.locator('body').innerText();
   assert.match(shown, /Dear Ms <i>Virtanen<\/i> & co,/);

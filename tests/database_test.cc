@@ -16,10 +16,6 @@ namespace {
 
 using namespace std::string_literals;
 
-std::string Answer(const std::string& after_header) {
-  return kHeader + after_header;
-}
-
 // A command body for the directory ".".
 std::string Body(char letter, const std::string& key, const std::string& name,
                  const std::string& text = "") {
@@ -52,7 +48,7 @@ TEST_P(CommandTest, AnswersAndLeavesTheFileExactly) {
   TempDir dir;
   if (c.before) WriteFile(dir.Path(c.name), *c.before);
   CgiResult result = RunCommand(c.body, dir.path);
-  EXPECT_EQ(result.out, Answer(c.answer));
+  EXPECT_EQ(result.out, kHeader + c.answer);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, c.status);
   if (c.after) {
@@ -180,21 +176,21 @@ std::string Command(const TempDir& dir, const std::string& body) {
 
 TEST(DatabaseTest, LifeOfADatabase) {
   TempDir dir;
-  EXPECT_EQ(Command(dir, Body('c', "k1", "db")), Answer("s"));
-  EXPECT_EQ(Command(dir, Body('c', "k2", "db")), Answer("s!"));
+  EXPECT_EQ(Command(dir, Body('c', "k1", "db")), kHeader + "s");
+  EXPECT_EQ(Command(dir, Body('c', "k2", "db")), kHeader + "s!");
   EXPECT_EQ(Command(dir, Body('g', "k1", "db")),
-            Answer("sk1\n0\n0\n\"\"\n0\n0\n0\n"));
-  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k2\n1\nF 2\n")), Answer("s"));
-  EXPECT_EQ(Command(dir, Body('g', "k1", "db")), Answer("s!"));
-  EXPECT_EQ(Command(dir, Body('g', "k2", "db")), Answer("sk2\n1\nF 2\n"));
-  EXPECT_EQ(Command(dir, Body('p', "k2", "db")), Answer("s"));
+            kHeader + "sk1\n0\n0\n\"\"\n0\n0\n0\n");
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k2\n1\nF 2\n")), kHeader + "s");
+  EXPECT_EQ(Command(dir, Body('g', "k1", "db")), kHeader + "s!");
+  EXPECT_EQ(Command(dir, Body('g', "k2", "db")), kHeader + "sk2\n1\nF 2\n");
+  EXPECT_EQ(Command(dir, Body('p', "k2", "db")), kHeader + "s");
   EXPECT_EQ(Command(dir, Body('g', "k2", "db")),
-            Answer("fscan't read database on server"));
+            kHeader + "fscan't read database on server");
   EXPECT_EQ(Command(dir, Body('r', "", "db")),
-            Answer("fscan't read database on server"));
+            kHeader + "fscan't read database on server");
   WriteFile(dir.Path("db"), "k3\n");
-  EXPECT_EQ(Command(dir, Body('r', "k3", "db")), Answer("s"));
-  EXPECT_EQ(Command(dir, Body('g', "k3", "db")), Answer("s!"));
+  EXPECT_EQ(Command(dir, Body('r', "k3", "db")), kHeader + "s");
+  EXPECT_EQ(Command(dir, Body('g', "k3", "db")), kHeader + "s!");
   EXPECT_EQ(ListNames(dir.path), Names{});
 }
 
@@ -206,9 +202,9 @@ TEST(DatabaseTest, GetPutGetIsByteExact) {
   WriteFile(dir.Path("db"), content);
 
   std::string first = Command(dir, Body('g', "k1", "db"));
-  ASSERT_EQ(first, Answer("s" + content));
+  ASSERT_EQ(first, kHeader + "s" + content);
   std::string payload = first.substr(kHeader.size() + 1);  // after "s"
-  EXPECT_EQ(Command(dir, Body('p', "k1", "db", payload)), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", payload)), kHeader + "s");
   EXPECT_EQ(ReadFile(dir.Path("db")), content);
   EXPECT_EQ(Command(dir, Body('g', "k1", "db")), first);
 }
@@ -216,10 +212,10 @@ TEST(DatabaseTest, GetPutGetIsByteExact) {
 TEST(DatabaseTest, DirectoryInPlaceOfADatabase) {
   TempDir dir;
   ASSERT_EQ(::mkdir(dir.Path("db").c_str(), 0777), 0);
-  EXPECT_EQ(Command(dir, Body('c', "k1", "db")), Answer("s!"));
+  EXPECT_EQ(Command(dir, Body('c', "k1", "db")), kHeader + "s!");
   for (char letter : {'g', 'p', 'r'}) {
     EXPECT_EQ(Command(dir, Body(letter, "k1", "db", "k1\n")),
-              Answer("fscan't read database on server"))
+              kHeader + "fscan't read database on server")
         << letter;
   }
 }
@@ -228,7 +224,7 @@ TEST(PutTest, KeepsPermissionBits) {
   TempDir dir;
   WriteFile(dir.Path("db"), kOld);
   ASSERT_EQ(::chmod(dir.Path("db").c_str(), 0604), 0);
-  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")), kHeader + "s");
   struct stat st {};
   ASSERT_EQ(::stat(dir.Path("db").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0604u);
@@ -240,7 +236,7 @@ TEST(PutTest, WritesThroughALink) {
   ASSERT_EQ(::mkdir(dir.Path("store").c_str(), 0777), 0);
   WriteFile(dir.Path("store/db"), kOld);
   ASSERT_EQ(::symlink("store/db", dir.Path("db").c_str()), 0);
-  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")), kHeader + "s");
   struct stat st {};
   ASSERT_EQ(::lstat(dir.Path("db").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -253,7 +249,8 @@ TEST(PutTest, DatabaseInASubdirectory) {
   TempDir dir;
   ASSERT_EQ(::mkdir(dir.Path("sub").c_str(), 0777), 0);
   WriteFile(dir.Path("sub/db"), kOld);
-  EXPECT_EQ(Command(dir, Body('p', "k1", "sub/db", "k1\nnew\n")), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('p', "k1", "sub/db", "k1\nnew\n")),
+            kHeader + "s");
   EXPECT_EQ(ReadFile(dir.Path("sub/db")), "k1\nnew\n");
   EXPECT_EQ(ListNames(dir.path), Names{"sub"});
   EXPECT_EQ(ListNames(dir.Path("sub")), Names{"db"});
@@ -265,7 +262,7 @@ TEST(PutTest, NameNearThePathLimit) {
   std::string name;
   for (int i = 0; i < 2045; ++i) name += "./";
   name += "db";  // the temporary file goes beside it, by a short name
-  EXPECT_EQ(Command(dir, Body('p', "k1", name, "k1\nnew\n")), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('p', "k1", name, "k1\nnew\n")), kHeader + "s");
   EXPECT_EQ(ReadFile(dir.Path("db")), "k1\nnew\n");
   EXPECT_EQ(ListNames(dir.path), Names{"db"});
 }
@@ -276,7 +273,7 @@ TEST(PutTest, ReadOnlyDatabaseStaysAsItIs) {
   WriteFile(dir.Path("db"), kOld);
   ASSERT_EQ(::chmod(dir.Path("db").c_str(), 0444), 0);
   EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")),
-            Answer("fscan't write database on server"));
+            kHeader + "fscan't write database on server");
   EXPECT_EQ(ReadFile(dir.Path("db")), kOld);
   EXPECT_EQ(ListNames(dir.path), Names{"db"});
 }
@@ -290,13 +287,13 @@ TEST(WriteTest, DirectoryThatCannotBeSyncedChangesNothing) {
   WriteFile(dir.Path("db"), kOld);
   ASSERT_EQ(::chmod(dir.path.c_str(), 0300), 0);
   EXPECT_EQ(Command(dir, Body('c', "k1", "new")),
-            Answer("fscan't open database on server"));
+            kHeader + "fscan't open database on server");
   EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")),
-            Answer("fscan't write database on server"));
+            kHeader + "fscan't write database on server");
   EXPECT_EQ(Command(dir, Body('r', "k1", "db")),
-            Answer("fscan't remove the database"));
+            kHeader + "fscan't remove the database");
   EXPECT_EQ(RunCommand("s\n.\noffer", dir.path).out,
-            Answer("fscan't open temporary file"));
+            kHeader + "fscan't open temporary file");
   ASSERT_EQ(::chmod(dir.path.c_str(), 0700), 0);
   EXPECT_EQ(ReadFile(dir.Path("db")), kOld);
   EXPECT_EQ(ListNames(dir.path), Names{"db"});
@@ -318,7 +315,7 @@ TEST(FailingWriteTest, PutKeepsTheOldDatabase) {
   WriteFile(dir.Path("db"), kOld);
   std::string text = "k1\n" + std::string(5000, 'x');
   CgiResult result = RunLimited(dir, Body('p', "k1", "db", text));
-  EXPECT_EQ(result.out, Answer("fscan't write on database"));
+  EXPECT_EQ(result.out, kHeader + "fscan't write on database");
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(ReadFile(dir.Path("db")), kOld);
@@ -327,7 +324,7 @@ TEST(FailingWriteTest, PutKeepsTheOldDatabase) {
   // Below the limit the same put goes through.
   text.resize(kSizeLimit);
   result = RunLimited(dir, Body('p', "k1", "db", text));
-  EXPECT_EQ(result.out, Answer("s"));
+  EXPECT_EQ(result.out, kHeader + "s");
   EXPECT_EQ(ReadFile(dir.Path("db")), text);
   EXPECT_EQ(ListNames(dir.path), Names{"db"});
 }
@@ -337,7 +334,7 @@ TEST(FailingWriteTest, CreateLeavesNoFileBehind) {
   WriteFile(dir.Path("other"), kOld);
   std::string key(2 * kSizeLimit, 'K');
   CgiResult result = RunLimited(dir, Body('c', key, "db"));
-  EXPECT_EQ(result.out, Answer("fscan't write on database"));
+  EXPECT_EQ(result.out, kHeader + "fscan't write on database");
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(ListNames(dir.path), Names{"other"});
@@ -346,7 +343,7 @@ TEST(FailingWriteTest, CreateLeavesNoFileBehind) {
   // A template that ends exactly at the limit still fits.
   key.resize(kSizeLimit - NewDatabase("").size());
   result = RunLimited(dir, Body('c', key, "db"));
-  EXPECT_EQ(result.out, Answer("s"));
+  EXPECT_EQ(result.out, kHeader + "s");
   EXPECT_EQ(ReadFile(dir.Path("db")), NewDatabase(key));
 }
 

@@ -28,32 +28,6 @@ namespace {
   throw std::system_error(errno, std::generic_category(), what);
 }
 
-int MemoryFile(const std::string& content) {
-  int fd = ::memfd_create("cgi", MFD_CLOEXEC);
-  if (fd < 0) Throw("memfd_create");
-  std::size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0) Throw("write memfd");
-    done += static_cast<std::size_t>(n);
-  }
-  ::lseek(fd, 0, SEEK_SET);
-  return fd;
-}
-
-std::string ReadAll(int fd) {
-  std::string content;
-  ::lseek(fd, 0, SEEK_SET);
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
-  }
-  return content;
-}
-
 // The program this build made, unless TALVENPLAN_CGI names another copy (as
 // when the tests run as another user over a copy of the build).
 const char* Program() {
@@ -305,9 +279,7 @@ std::string FileSystemCall::Describe() const {
   for (int i = 0; kinds[i] != '\0'; ++i) {
     if (i > 0) text += ", ";
     if (kinds[i] == 'p' && path < paths.size()) {
-      text += '"';
-      text += Printable(paths[path++].second);
-      text += '"';
+      text += Quote(paths[path++].second);
     } else if (kinds[i] == 'd') {
       int fd = static_cast<int>(args[i]);
       text += fd == AT_FDCWD ? "AT_FDCWD" : std::to_string(fd);
@@ -327,20 +299,6 @@ bool HasOfferForm(std::string_view name) {
   };
   return name.size() == 7 && name[0] == '.' &&
          std::all_of(name.begin() + 1, name.end(), alphanumeric);
-}
-
-std::string Printable(std::string_view bytes) {
-  std::string text;
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7f && c != '\\') {
-      text += static_cast<char>(c);
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      text += hex;
-    }
-  }
-  return text;
 }
 
 std::map<std::string, std::string> Snapshot(const std::string& top) {
@@ -369,6 +327,32 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   std::filesystem::remove_all(path, ignored);
+}
+
+int MemoryFile(const std::string& content) {
+  int fd = ::memfd_create("cgi", MFD_CLOEXEC);
+  if (fd < 0) Throw("memfd_create");
+  std::size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0) Throw("write memfd");
+    done += static_cast<std::size_t>(n);
+  }
+  ::lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+std::string ReadAll(int fd) {
+  std::string content;
+  ::lseek(fd, 0, SEEK_SET);
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  return content;
 }
 
 void WriteFile(const std::string& path, const std::string& content) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "protocol/letter_pair.h"
+#include "protocol/quote.h"
 #include "protocol/wire.h"
 
 namespace talvenplan::testing {
@@ -99,9 +100,8 @@ inline const std::string kHeader{talvenplan::kHeader};
 // digits.
 bool HasOfferForm(std::string_view name);
 
-// `bytes` with every byte outside printable ASCII written as \xNN, for
-// test messages.
-std::string Printable(std::string_view bytes);
+// Bytes in test messages, quoted as the client quotes them.
+using talvenplan::Quote;
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes away.
@@ -113,6 +113,11 @@ struct TempDir {
   std::string Path(const std::string& name) const { return path + "/" + name; }
   std::string path;
 };
+
+// A file in memory holding `content`, open at its start; and what an open
+// file holds from its start.
+int MemoryFile(const std::string& content);
+std::string ReadAll(int fd);
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);

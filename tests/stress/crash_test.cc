@@ -259,7 +259,7 @@ class CrashTest : public ::testing::TestWithParam<std::tuple<Setting, Step>> {
     }
     std::string name = Told(result.out);
     ASSERT_TRUE(CleanUpRemoves(name) && !name.starts_with(".put-"))
-        << Printable(result.out);
+        << Quote(result.out);
     EXPECT_EQ(ReadFile(dir_->Path(name)), kOffer);
   }
 
@@ -278,7 +278,7 @@ class CrashTest : public ::testing::TestWithParam<std::tuple<Setting, Step>> {
   void ExpectNothingHalfMade(const std::string& out) {
     std::optional<std::string> db = Database();
     EXPECT_TRUE(db == step().before || db == step().after)
-        << "db holds " << (db ? Printable(*db) : "no file");
+        << "db holds " << (db ? Quote(*db) : "no file");
     std::set<std::string> databases;
     for (const std::string& name : ListNames(dir_->path)) {
       if (name == "other") {
@@ -287,7 +287,7 @@ class CrashTest : public ::testing::TestWithParam<std::tuple<Setting, Step>> {
                  std::ranges::count(setting().keeps, name) > 0) {
       } else if (!CleanUpRemoves(name) ||
                  !std::filesystem::is_regular_file(dir_->Path(name))) {
-        ADD_FAILURE() << "left " << Printable(name)
+        ADD_FAILURE() << "left " << Quote(name)
                       << ", which the clean-up does not remove";
       } else if (name == Told(out)) {
         EXPECT_EQ(ReadFile(dir_->Path(name)), kOffer) << "a told offer";

@@ -22,11 +22,18 @@ CgiResult RunWithFault(const TempDir& dir, const std::string& body,
   return RunCommand(body, run);
 }
 
+class FaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!CanInjectFaults()) {
+      GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
+    }
+  }
+};
+
 // Once an answer has begun, a read error can only cut it short: the bytes
 // sent stay, and the exit status tells the web server.
-TEST(FaultTest, ReadErrorAfterTheAnswerBeganEndsWithStatusOne) {
-  if (!CanInjectFaults())
-    GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
+TEST_F(FaultTest, ReadErrorAfterTheAnswerBeganEndsWithStatusOne) {
   TempDir dir;
   const std::string db = "k1\n1\nf 2\nA\nB\n1\nx 10\n";
   WriteFile(dir.Path("db"), db);
@@ -59,9 +66,7 @@ TEST(FaultTest, ReadErrorAfterTheAnswerBeganEndsWithStatusOne) {
 
 // A write that cannot be made durable leaves the old state and no stray
 // file, and never answers "s".
-TEST(FaultTest, WritesThatCannotBeSyncedLeaveNothingHalfDone) {
-  if (!CanInjectFaults())
-    GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
+TEST_F(FaultTest, WritesThatCannotBeSyncedLeaveNothingHalfDone) {
   TempDir dir;
   const std::string old = "k1\n0\n0\n\"\"\n0\n0\n0\n";
   WriteFile(dir.Path("db"), old);
@@ -87,9 +92,7 @@ TEST(FaultTest, WritesThatCannotBeSyncedLeaveNothingHalfDone) {
       kHeader + "fscan't write on database");
 }
 
-TEST(FaultTest, StoreOutOfUniqueNames) {
-  if (!CanInjectFaults())
-    GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
+TEST_F(FaultTest, StoreOutOfUniqueNames) {
   TempDir dir;
   // The first open is the directory's; every name tried after it is taken.
   CgiResult result = RunWithFault(

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/ptrace.h>
@@ -47,23 +48,31 @@ struct CallKind {
 // clang-format off
 #define CALL(name, args) {SYS_##name, #name, args}
 constexpr CallKind kFileSystemCalls[] = {
-    CALL(read, "d"), CALL(write, "d"), CALL(open, "p"), CALL(close, "d"),
-    CALL(stat, "p"), CALL(fstat, "d"), CALL(lstat, "p"), CALL(lseek, "d"),
-    CALL(pread64, "d"), CALL(pwrite64, "d"), CALL(readv, "d"),
-    CALL(writev, "d"), CALL(access, "p"), CALL(sendfile, "dd"),
-    CALL(flock, "d"), CALL(fsync, "d"), CALL(fdatasync, "d"),
-    CALL(truncate, "p"), CALL(ftruncate, "d"), CALL(getdents64, "d"),
-    CALL(chdir, "p"), CALL(fchdir, "d"), CALL(rename, "pp"), CALL(mkdir, "p"),
-    CALL(rmdir, "p"), CALL(creat, "p"), CALL(link, "pp"), CALL(unlink, "p"),
-    CALL(symlink, "pp"), CALL(readlink, "p"), CALL(chmod, "p"),
-    CALL(fchmod, "d"), CALL(chown, "p"), CALL(fchown, "d"), CALL(lchown, "p"),
-    CALL(sync, ""), CALL(syncfs, "d"), CALL(openat, "dp"), CALL(mkdirat, "dp"),
-    CALL(fchownat, "dp"), CALL(newfstatat, "dp"), CALL(unlinkat, "dp"),
-    CALL(renameat, "dpdp"), CALL(linkat, "dpdp"), CALL(symlinkat, "pdp"),
-    CALL(readlinkat, "dp"), CALL(fchmodat, "dp"), CALL(faccessat, "dp"),
-    CALL(fallocate, "d"), CALL(renameat2, "dpdp"), CALL(statx, "dp"),
-    CALL(openat2, "dp"), CALL(faccessat2, "dp"), CALL(sync_file_range, "d"),
-    CALL(copy_file_range, "d-d")};
+    // Reads and writes.
+    CALL(read, "d"), CALL(write, "d"), CALL(pread64, "d"), CALL(pwrite64, "d"),
+    CALL(readv, "d"), CALL(writev, "d"), CALL(lseek, "d"),
+    CALL(sendfile, "dd"), CALL(copy_file_range, "d-d"),
+    // Opening, closing, looking up.
+    CALL(open, "p"), CALL(openat, "dp"), CALL(openat2, "dp"), CALL(creat, "p"),
+    CALL(close, "d"),
+    CALL(stat, "p"), CALL(fstat, "d"), CALL(lstat, "p"), CALL(newfstatat, "dp"),
+    CALL(statx, "dp"), CALL(access, "p"), CALL(faccessat, "dp"),
+    CALL(faccessat2, "dp"), CALL(readlink, "p"), CALL(readlinkat, "dp"),
+    CALL(getdents64, "d"), CALL(chdir, "p"), CALL(fchdir, "d"),
+    // Syncs, sizes, locks.
+    CALL(fsync, "d"), CALL(fdatasync, "d"), CALL(sync, ""), CALL(syncfs, "d"),
+    CALL(sync_file_range, "d"),
+    CALL(truncate, "p"), CALL(ftruncate, "d"), CALL(fallocate, "d"),
+    CALL(flock, "d"),
+    // Names.
+    CALL(rename, "pp"), CALL(renameat, "dpdp"), CALL(renameat2, "dpdp"),
+    CALL(link, "pp"), CALL(linkat, "dpdp"),
+    CALL(symlink, "pp"), CALL(symlinkat, "pdp"),
+    CALL(unlink, "p"), CALL(unlinkat, "dp"),
+    CALL(mkdir, "p"), CALL(mkdirat, "dp"), CALL(rmdir, "p"),
+    // Permissions and owners.
+    CALL(chmod, "p"), CALL(fchmod, "d"), CALL(fchmodat, "dp"), CALL(chown, "p"),
+    CALL(fchown, "d"), CALL(lchown, "p"), CALL(fchownat, "dp")};
 #undef CALL
 // clang-format on
 
@@ -290,6 +299,13 @@ std::string FileSystemCall::Describe() const {
   text += ")";
   if (returned) text += " = " + std::to_string(result);
   return text;
+}
+
+void ExpectAnswer(const CgiResult& result, const std::string& answer,
+                  int status) {
+  EXPECT_EQ(result.out, kHeader + answer);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, status);
 }
 
 bool HasOfferForm(std::string_view name) {

@@ -83,6 +83,11 @@ struct CgiResult {
 
 CgiResult RunCgi(const CgiRun& run);
 
+// `answer` whole after the header, nothing on standard error, and the exit
+// status `status`.
+void ExpectAnswer(const CgiResult& result, const std::string& answer,
+                  int status = 0);
+
 // A command request: CONTENT_LENGTH set to the body's size, plus `extra_env`.
 CgiResult RunCommand(const std::string& body, const std::string& cwd = ".",
                      std::vector<std::string> extra_env = {});

@@ -97,9 +97,7 @@ TEST(StoreTest, EmptyTextLeavesNoFile) {
   for (std::string tail : {"\n", "\n \t\n\r", "", "\n\xe4\x01 "}) {
     TempDir dir;
     CgiResult result = RunCommand("s\n" + dir.path + tail, "/");
-    EXPECT_EQ(result.out, kHeader + "fscan't write temporary file"s);
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 0);
+    ExpectAnswer(result, "fscan't write temporary file");
     EXPECT_EQ(ListNames(dir.path), std::vector<std::string>{});
   }
 }
@@ -113,9 +111,7 @@ TEST(StoreTest, FailedWriteLeavesNoFile) {
   run.cwd = dir.path;
   run.file_size_limit = 4096;
   CgiResult result = RunCgi(run);
-  EXPECT_EQ(result.out, kHeader + "fscan't write temporary file"s);
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, 0);
+  ExpectAnswer(result, "fscan't write temporary file");
   EXPECT_EQ(ListNames(dir.path), std::vector<std::string>{});
 }
 
@@ -148,9 +144,7 @@ TEST(OfferLinkTest, ShowsTheOfferOnceThenRefuses) {
   EXPECT_EQ(ListNames(dir.path), std::vector<std::string>{});
 
   CgiResult second = OpenLink(Link(name, dir.path));
-  EXPECT_EQ(second.out, kHeader + std::string(kCantOpen));
-  EXPECT_EQ(second.err, "");
-  EXPECT_EQ(second.status, 0);
+  ExpectAnswer(second, kCantOpen);
 }
 
 TEST(OfferLinkTest, DirectoryIsRelativeToTheStartAndTheTailIsIgnored) {
@@ -283,9 +277,7 @@ TEST(OfferLinkTest, RefusesNamesThatAreNotOffers) {
     }
     const auto before = Snapshot(dir.path);
     CgiResult result = OpenLink(Link(c.linked, dir.path));
-    EXPECT_EQ(result.out, kHeader + std::string(kCantOpen));
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 0);
+    ExpectAnswer(result, kCantOpen);
     EXPECT_EQ(Snapshot(dir.path), before);
   }
 }
@@ -325,9 +317,7 @@ TEST(OfferLinkTest, MalformedLinksReadAndDeleteNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     CgiResult result = OpenLink(c.after_key);
-    EXPECT_EQ(result.out, kHeader + std::string(c.answer));
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 0);
+    ExpectAnswer(result, c.answer);
     EXPECT_EQ(ReadFile(dir.Path(name)), "offer");
   }
 }

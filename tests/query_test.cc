@@ -19,9 +19,7 @@ TEST(QueryTest, AnswersTheVectorsExactly) {
     WriteFile(dir.Path("prices"), v[0]);
     CgiResult result =
         RunCommand("q\n" + dir.path + "\n" + v[1] + " prices\n", "/");
-    EXPECT_EQ(result.out, kHeader + v[2]);
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 0);
+    ExpectAnswer(result, v[2]);
     EXPECT_EQ(ReadFile(dir.Path("prices")), v[0]);
   }
 }

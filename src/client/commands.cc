@@ -56,6 +56,17 @@ bool ReadInput(const std::string& name, std::string& text) {
   }
 }
 
+// Reads the text a command sends, from the file its argument `index` names
+// (standard input for "-" or none), and checks it with `problem`.
+int ReadText(const Invocation& invocation, std::size_t index,
+             std::string (*problem)(std::string_view), std::string& text) {
+  const std::string& name =
+      invocation.args.size() > index ? invocation.args[index] : "";
+  if (!ReadInput(name, text)) return kExitUsage;
+  if (std::string found = problem(text); !found.empty()) return Reject(found);
+  return kExitDone;
+}
+
 int WriteFile(const std::string& path, std::string_view content) {
   Fd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!file || !WriteAll(file.get(), content) || !file.Close()) {
@@ -245,11 +256,9 @@ int RunPut(const Invocation& invocation) {
   const std::string& name = invocation.args[1];
   const std::string& key = invocation.args[2];
   std::string text;
-  if (!ReadInput(invocation.args.size() > 3 ? invocation.args[3] : "", text)) {
-    return kExitUsage;
-  }
-  if (std::string problem = PutTextProblem(text); !problem.empty()) {
-    return Reject(problem);
+  if (int status = ReadText(invocation, 3, PutTextProblem, text);
+      status != kExitDone) {
+    return status;
   }
   std::string payload;
   int status =
@@ -305,11 +314,9 @@ int RunOffer(const Invocation& invocation) {
     return Reject("can't make links on " + invocation.url + ": " + error);
   }
   std::string text;
-  if (!ReadInput(invocation.args.size() > 1 ? invocation.args[1] : "", text)) {
-    return kExitUsage;
-  }
-  if (std::string problem = OfferTextProblem(text); !problem.empty()) {
-    return Reject(problem);
+  if (int status = ReadText(invocation, 1, OfferTextProblem, text);
+      status != kExitDone) {
+    return status;
   }
   std::string name;
   int status = Exchange(invocation, BuildBody('s', directory, {}, {}, text),

@@ -149,8 +149,14 @@ std::string PowerCut::Moved(const std::string& from, const std::string& to,
             " are synced: a power cut can leave the name on a file short of "
             "them";
   }
-  if (created_.contains(from)) created_.insert(to);
-  if (unsynced_.contains(from)) unsynced_.insert(to);
+  // `to` names what `from` named, synced or not.
+  for (std::set<std::string>* set : {&created_, &unsynced_}) {
+    if (set->contains(from)) {
+      set->insert(to);
+    } else {
+      set->erase(to);
+    }
+  }
   if (!keep_from) {
     created_.erase(from);
     unsynced_.erase(from);

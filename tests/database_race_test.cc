@@ -1,6 +1,7 @@
 // Several requests on one database at once: readers never see a half-written
 // file, and of several creators exactly one wins.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <string>
@@ -64,6 +65,48 @@ TEST(DatabaseRaceTest, GetsSeeTheWholeOldOrTheWholeNewFile) {
   std::string last = ReadFile(dir.Path("db"));
   EXPECT_TRUE(last == texts[0] || last == texts[1]);
   EXPECT_EQ(ListNames(dir.path), Names{"db"});
+}
+
+// A database name that is a link, switched all the while between a
+// database whose key the requests give and one whose key they do not: puts
+// and removes change only the first, never the other.
+TEST(DatabaseRaceTest, ASwappedLinkNeverLeadsAWriteToAnotherDatabase) {
+  TempDir dir;
+  for (const char* name : {"shop", "other"}) {
+    ASSERT_EQ(::mkdir(dir.Path(name).c_str(), 0777), 0);
+  }
+  const std::string mine = "k2\n0\n0\n\"\"\n0\n0\n0\n";
+  const std::string victim = "secretk\n0\n0\n\"\"\n0\n0\n0\n";
+  WriteFile(dir.Path("other/mine"), mine);
+  WriteFile(dir.Path("other/victim"), victim);
+  const std::string in = dir.Path("shop/in");
+  const std::string next = dir.Path("shop/.next");
+  ASSERT_EQ(::symlink("../other/mine", in.c_str()), 0);
+
+  std::atomic<bool> done = false;
+  std::thread swapper([&] {
+    for (int i = 0; !done; ++i) {
+      ::symlink(i % 2 ? "../other/mine" : "../other/victim", next.c_str());
+      ::rename(next.c_str(), in.c_str());
+    }
+  });
+  const std::vector<std::string> env = {"TALVEN_ROOT=" + dir.path};
+  std::string changed_by;
+  for (int i = 0; i < 200 && changed_by.empty(); ++i) {
+    const std::string body =
+        i % 4 == 3 ? "r\nshop\nk2 in\n" : "p\nshop\nk2 in\nk2\nput\n";
+    CgiResult result = RunCommand(body, dir.path, env);
+    if (ReadFile(dir.Path("other/victim")) != victim) {
+      changed_by = Quote(body) + " answered " + Quote(result.out);
+    }
+    if (!Exists(dir.Path("other/mine"))) {
+      WriteFile(dir.Path("other/mine"), mine);
+    }
+  }
+  done = true;
+  swapper.join();
+  EXPECT_EQ(changed_by, "");
+  EXPECT_EQ(ListNames(dir.Path("other")), (Names{"mine", "victim"}));
 }
 
 TEST(DatabaseRaceTest, OneOfSeveralCreatorsWins) {

@@ -1,5 +1,6 @@
 // Creating, reading, replacing and removing databases, seen from outside the
 // program.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,8 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "harness.h"
@@ -192,14 +195,40 @@ TEST(DatabaseTest, GetPutGetIsByteExact) {
   EXPECT_EQ(Command(dir, Body('g', "k1", "db")), first);
 }
 
-TEST(DatabaseTest, DirectoryInPlaceOfADatabase) {
-  TempDir dir;
-  ASSERT_EQ(::mkdir(dir.Path("db").c_str(), 0777), 0);
-  EXPECT_EQ(Command(dir, Body('c', "k1", "db")), kHeader + "s!");
-  for (char letter : {'g', 'p', 'r'}) {
-    EXPECT_EQ(Command(dir, Body(letter, "k1", "db", "k1\n")),
-              kHeader + "fscan't read database on server")
-        << letter;
+// Only a regular file is a database: a directory, a FIFO or a device under
+// a database's name is one that cannot be opened, and opening it never
+// waits. Nothing is read from it, written to it or removed.
+TEST(DatabaseTest, OnlyARegularFileIsADatabase) {
+  const std::string cant_open = "fscan't open database on server";
+  for (std::string kind : {"directory", "FIFO", "device"}) {
+    SCOPED_TRACE(kind);
+    TempDir dir;
+    const std::string db = dir.Path("db");
+    int made = kind == "directory" ? ::mkdir(db.c_str(), 0777)
+               : kind == "FIFO"    ? ::mkfifo(db.c_str(), 0666)
+                                   : ::symlink("/dev/null", db.c_str());
+    ASSERT_EQ(made, 0);
+    const auto before = Snapshot(dir.path);
+    for (auto [letter, answer] : {std::pair{'c', "s!"s},
+                                  {'g', "s!"s},
+                                  {'q', "s!"s},
+                                  {'p', cant_open},
+                                  {'r', cant_open}}) {
+      // A program that waited for a writer to open the FIFO gets one here,
+      // and then finds it empty: a wrong answer, not a hang.
+      std::thread writer;
+      if (kind == "FIFO") {
+        writer = std::thread([&db] { ::close(::open(db.c_str(), O_WRONLY)); });
+      }
+      EXPECT_EQ(Command(dir, Body(letter, "", "db", "\n")), kHeader + answer)
+          << letter;
+      if (writer.joinable()) {
+        int release = ::open(db.c_str(), O_RDONLY | O_NONBLOCK);
+        writer.join();
+        ::close(release);
+      }
+    }
+    EXPECT_EQ(Snapshot(dir.path), before);
   }
 }
 
@@ -226,6 +255,28 @@ TEST(PutTest, WritesThroughALink) {
   EXPECT_EQ(ReadFile(dir.Path("store/db")), "k1\nnew\n");
   EXPECT_EQ(ListNames(dir.path), (Names{"db", "store"}));
   EXPECT_EQ(ListNames(dir.Path("store")), Names{"db"});
+}
+
+// A demonstration database stays as it is, whatever name leads to it.
+TEST(PutTest, DemoRuleHoldsForTheFileALinkLeadsTo) {
+  TempDir dir;
+  WriteFile(dir.Path("DEMO_list"), kOld);
+  ASSERT_EQ(::symlink("DEMO_list", dir.Path("list").c_str()), 0);
+  EXPECT_EQ(Command(dir, Body('p', "k1", "list", "k1\nnew\n")), kHeader + "s");
+  EXPECT_EQ(ReadFile(dir.Path("DEMO_list")), kOld);
+  EXPECT_EQ(ListNames(dir.path), (Names{"DEMO_list", "list"}));
+}
+
+// Remove goes where put writes: to the file the link leads to, whose key
+// was checked. The link stays.
+TEST(RemoveTest, RemovesTheFileALinkLeadsTo) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.Path("store").c_str(), 0777), 0);
+  WriteFile(dir.Path("store/db"), kOld);
+  ASSERT_EQ(::symlink("store/db", dir.Path("db").c_str()), 0);
+  EXPECT_EQ(Command(dir, Body('r', "k1", "db")), kHeader + "s");
+  EXPECT_EQ(ListNames(dir.Path("store")), Names{});
+  EXPECT_EQ(ListNames(dir.path), (Names{"db", "store"}));
 }
 
 TEST(PutTest, DatabaseInASubdirectory) {

@@ -37,7 +37,7 @@ TEST_F(FaultTest, ReadErrorAfterTheAnswerBeganEndsWithStatusOne) {
   TempDir dir;
   const std::string db = "k1\n1\nf 2\nA\nB\n1\nx 10\n";
   WriteFile(dir.Path("db"), db);
-  WriteFile(dir.Path(".aB3dE9"), "<p>offer</p>");
+  WriteOffer(dir.Path(".aB3dE9"), "<p>offer</p>");
   // The first read of the file returns all of it; the second would find
   // its end, and fails instead.
   const SyscallFault second_read{SYS_read, kFirstFile, 2};

@@ -11,6 +11,7 @@
 #include <sys/uio.h>
 #include <sys/user.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,9 +71,14 @@ constexpr CallKind kFileSystemCalls[] = {
     CALL(symlink, "pp"), CALL(symlinkat, "pdp"),
     CALL(unlink, "p"), CALL(unlinkat, "dp"),
     CALL(mkdir, "p"), CALL(mkdirat, "dp"), CALL(rmdir, "p"),
-    // Permissions and owners.
+    // Permissions, owners, attributes, file systems.
     CALL(chmod, "p"), CALL(fchmod, "d"), CALL(fchmodat, "dp"), CALL(chown, "p"),
-    CALL(fchown, "d"), CALL(lchown, "p"), CALL(fchownat, "dp")};
+    CALL(fchown, "d"), CALL(lchown, "p"), CALL(fchownat, "dp"),
+    CALL(setxattr, "p"), CALL(lsetxattr, "p"), CALL(fsetxattr, "d"),
+    CALL(getxattr, "p"), CALL(lgetxattr, "p"), CALL(fgetxattr, "d"),
+    CALL(listxattr, "p"), CALL(llistxattr, "p"), CALL(flistxattr, "d"),
+    CALL(removexattr, "p"), CALL(lremovexattr, "p"), CALL(fremovexattr, "d"),
+    CALL(statfs, "p"), CALL(fstatfs, "d")};
 #undef CALL
 // clang-format on
 
@@ -381,6 +387,14 @@ void WriteFile(const std::string& path, const std::string& content) {
     done += static_cast<std::size_t>(n);
   }
   ::close(fd);
+}
+
+void WriteOffer(const std::string& path, const std::string& content) {
+  WriteFile(path, content);
+  if (::setxattr(path.c_str(), kOfferMarkName, kOfferMarkValue.data(),
+                 kOfferMarkValue.size(), 0) != 0) {
+    Throw("setxattr " + path);
+  }
 }
 
 std::string ReadFile(const std::string& path) {

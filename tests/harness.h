@@ -125,6 +125,8 @@ int MemoryFile(const std::string& content);
 std::string ReadAll(int fd);
 
 void WriteFile(const std::string& path, const std::string& content);
+// Writes an offer file as store makes it: with store's mark.
+void WriteOffer(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 // The names in a directory, "." and ".." left out, sorted.

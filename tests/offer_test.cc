@@ -2,6 +2,7 @@
 // links, seen from outside the program.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -150,7 +151,7 @@ TEST(OfferLinkTest, ShowsTheOfferOnceThenRefuses) {
 TEST(OfferLinkTest, DirectoryIsRelativeToTheStartAndTheTailIsIgnored) {
   TempDir dir;
   ::mkdir(dir.Path("sub").c_str(), 0777);
-  WriteFile(dir.Path("sub/.Ab3xY9"), "here");
+  WriteOffer(dir.Path("sub/.Ab3xY9"), "here");
   CgiResult result =
       OpenLink(Link(".Ab3xY9", "sub") + "zz&utm_source=mail", dir.path);
   EXPECT_EQ(result.out, Page("here"));
@@ -176,7 +177,7 @@ TEST(OfferLinkTest, AnOfferThatCannotBeClaimedIsNotShown) {
   if (::geteuid() == 0) GTEST_SKIP() << "root removes files anywhere";
   TempDir dir;
   ::mkdir(dir.Path("locked").c_str(), 0777);
-  WriteFile(dir.Path("locked/.aB3dE9"), "offer");
+  WriteOffer(dir.Path("locked/.aB3dE9"), "offer");
   ::chmod(dir.Path("locked").c_str(), 0555);
   CgiResult result = OpenLink(Link(".aB3dE9", dir.Path("locked")));
   ::chmod(dir.Path("locked").c_str(), 0777);
@@ -226,7 +227,7 @@ TEST(OfferLinkTest, EveryByteOfADirectoryNameDecodes) {
   ASSERT_EQ(::mkdir(odd_dir.c_str(), 0777), 0);
   for (bool wide : {false, true}) {
     SCOPED_TRACE(wide ? "wide letters" : "letters a-p");
-    WriteFile(odd_dir + "/.zZ09aA", "found");
+    WriteOffer(odd_dir + "/.zZ09aA", "found");
     std::string link =
         wide ? EncodeWide(".zZ09aA") + "z" + EncodeWide(odd_dir) + "z"
              : Link(".zZ09aA", odd_dir);
@@ -269,7 +270,7 @@ TEST(OfferLinkTest, RefusesNamesThatAreNotOffers) {
     switch (c.kind) {
       case kFile:
         if (c.present == ".abc/de") ::mkdir(dir.Path(".abc").c_str(), 0777);
-        WriteFile(present, "offer");
+        WriteOffer(present, "offer");
         break;
       case kSymlink: ASSERT_EQ(::symlink("target", present.c_str()), 0); break;
       case kDirectory: ASSERT_EQ(::mkdir(present.c_str(), 0777), 0); break;
@@ -285,7 +286,7 @@ TEST(OfferLinkTest, RefusesNamesThatAreNotOffers) {
 TEST(OfferLinkTest, MalformedLinksReadAndDeleteNothing) {
   TempDir dir;
   const std::string name = ".Offer1";
-  WriteFile(dir.Path(name), "offer");
+  WriteOffer(dir.Path(name), "offer");
   const std::string n = EncodeLetterPairs(name);
   const std::string d = EncodeLetterPairs(dir.path);
   struct Case {
@@ -320,6 +321,44 @@ TEST(OfferLinkTest, MalformedLinksReadAndDeleteNothing) {
     ExpectAnswer(result, c.answer);
     EXPECT_EQ(ReadFile(dir.Path(name)), "offer");
   }
+}
+
+// Without a root a link could reach any file of the offer form the server's
+// user can write (a ".bashrc" is one); there it shows only what store made.
+// Under a root, every such file in the data tree is an offer, as it always
+// was.
+TEST(OfferLinkTest, WithoutARootOnlyWhatStoreMadeIsShown) {
+  TempDir dir;
+  WriteFile(dir.Path(".bashrc"), "secret");
+  CgiResult refused = OpenLink(Link(".bashrc", dir.path));
+  EXPECT_EQ(refused.out, kHeader + std::string(kCantOpen));
+  EXPECT_EQ(ReadFile(dir.Path(".bashrc")), "secret");
+
+  CgiRun confined;
+  confined.env = {"QUERY_STRING=" + OfferLinkQuery(".bashrc", dir.path),
+                  "TALVEN_ROOT=" + dir.path};
+  EXPECT_EQ(RunCgi(confined).out, Page("secret"));
+  EXPECT_FALSE(Exists(dir.Path(".bashrc")));
+}
+
+// Where the mark cannot be set, store stages no offer that no link could
+// show; under a root links need no mark, and store goes on.
+TEST(StoreTest, WithoutARootAnOfferMustCarryTheMark) {
+  if (!CanInjectFaults())
+    GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
+  TempDir dir;
+  CgiRun run;
+  run.cwd = dir.path;
+  run.fault = {SYS_fsetxattr, -1, 1, true, EOPNOTSUPP};
+  CgiResult unmarked = RunCommand("s\n.\noffer", run);
+  EXPECT_EQ(unmarked.out, kHeader + "fscan't write temporary file"s);
+  EXPECT_EQ(ListNames(dir.path), Names{});
+
+  run.env = {"TALVEN_ROOT=" + dir.path};
+  CgiResult confined = RunCommand("s\n.\noffer", run);
+  ASSERT_EQ(confined.out.substr(0, kHeader.size() + 1), kHeader + "s");
+  EXPECT_EQ(ListNames(dir.path),
+            Names{confined.out.substr(kHeader.size() + 1)});
 }
 
 TEST(OfferLinkTest, KeyMatchesOnlyExactlyAtTheStart) {

@@ -8,10 +8,9 @@
 namespace {
 
 // Both buffers sit in zero-filled static storage: no allocation and no
-// start-up work for them. The listing reads directory records into the line
-// buffer, which needs their 8-byte alignment.
+// start-up work for them.
 constinit char g_output_buffer[64 * 1024];
-alignas(8) constinit char g_line_buffer[talvenplan::kLineBufferSize];
+constinit char g_line_buffer[talvenplan::kLineBufferSize];
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "cgi/serve.h"
 
+#include <limits.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -29,43 +31,43 @@ std::size_t ReadBody(int fd, char* body, std::size_t length) {
   return count;
 }
 
-int Dispatch(const Request& request, Output& out) {
+int Dispatch(const Request& request, const Context& context, Output& out) {
   switch (request.letter) {
-    case 'c': return RunCreate(request, out);
-    case 'g': return RunGet(request, out);
-    case 'l': return RunList(request, out);
-    case 'p': return RunPut(request, out);
-    case 'q': return RunQuery(request, out);
-    case 'r': return RunRemove(request, out);
-    case 's': return RunStore(request, out);
+    case 'c': return RunCreate(request, context, out);
+    case 'g': return RunGet(request, context, out);
+    case 'l': return RunList(request, context, out);
+    case 'p': return RunPut(request, context, out);
+    case 'q': return RunQuery(request, context, out);
+    case 'r': return RunRemove(request, context, out);
+    case 's': return RunStore(request, context, out);
     default: return 0;  // not a command: the header alone
   }
 }
 
-// An offer link: `encoded` is the query string after the offer key. The
-// decoded name, then the directory, each with its NUL, lie one after the
-// other in `buffer`.
-int ServeOfferLink(const char* encoded, const CgiEnv& env, const Root& root,
-                   std::span<char> buffer, Output& out) {
+// An offer link: `encoded` is the query string after the offer key.
+int ServeOfferLink(const char* encoded, const CgiEnv& env,
+                   const Context& context, Output& out) {
   // A name that cannot be an offer is refused before anything else is looked
-  // at: a name cut short, or one that ran on because its letters were odd in
-  // number, never has the offer form.
-  DecodedName name = DecodeLetterPairs(encoded, buffer);
-  if (!name.complete || !IsOfferName({buffer.data(), name.size})) {
+  // at: a name longer than an offer's does not fit, and one that ran on
+  // because its letters were odd in number never has the offer form.
+  char name[kOfferNameSize + 1];
+  DecodedName decoded = DecodeLetterPairs(encoded, name);
+  if (!decoded.complete || !IsOfferName({name, decoded.size})) {
     return Fail(out, Message::kLinkCantOpen);
   }
-  std::span<char> after_name = buffer.subspan(name.size + 1);
-  DecodedName directory = DecodeLetterPairs(name.rest, after_name);
-  // A NUL inside the directory would make chdir enter another one. A site
-  // that sets a root keeps links below it, as it does commands.
-  if (!directory.complete ||
-      std::memchr(after_name.data(), '\0', directory.size) != nullptr ||
-      !EnterDirectory(after_name.data(), root)) {
+  // A directory longer than a path can be is one that cannot be entered. A
+  // NUL inside it would make chdir enter another one. A site that sets a
+  // root keeps links below it, as it does commands.
+  char directory[PATH_MAX];
+  DecodedName decoded_directory = DecodeLetterPairs(decoded.rest, directory);
+  if (!decoded_directory.complete ||
+      std::memchr(directory, '\0', decoded_directory.size) != nullptr ||
+      !EnterDirectory(directory, context.root)) {
     return Fail(out, Message::kLinkCantChangeDirectory);
   }
   bool head = env.request_method != nullptr &&
               std::strcmp(env.request_method, "HEAD") == 0;
-  return ShowOffer(buffer.data(), head, buffer, out);
+  return ShowOffer(name, head, context, out);
 }
 
 }  // namespace
@@ -105,11 +107,12 @@ int ServeRequest(const CgiEnv& env, int input_fd, std::span<char> line_buffer,
   // the same for every request.
   Root root;
   ResolveRoot(env.root, root);
+  const Context context{root, line_buffer};
 
   if (env.query_string != nullptr &&
       std::strncmp(env.query_string, kOfferKey.data(), kOfferKey.size()) == 0) {
-    return ServeOfferLink(env.query_string + kOfferKey.size(), env, root,
-                          line_buffer, out);
+    return ServeOfferLink(env.query_string + kOfferKey.size(), env, context,
+                          out);
   }
 
   const char* length_text = env.content_length != nullptr
@@ -133,12 +136,10 @@ int ServeRequest(const CgiEnv& env, int input_fd, std::span<char> line_buffer,
   }
 
   Request request = CutRequest(body.get(), count);
-  request.line_buffer = line_buffer;
-  request.root = root.confined ? &root : nullptr;
   if (!EnterDirectory(request.directory.data(), root)) {
     return Fail(out, Message::kCantChangeDirectory);
   }
-  return Dispatch(request, out);
+  return Dispatch(request, context, out);
 }
 
 }  // namespace talvenplan

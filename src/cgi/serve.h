@@ -33,7 +33,7 @@ std::optional<std::int32_t> ParseContentLength(const char* text);
 // Serves one request: writes the header, then either shows an offer link or
 // reads the command request's body from `input_fd`, cuts it, changes to its
 // directory and runs its command. Returns the process's exit status.
-// `line_buffer` holds kLineBufferSize bytes, 8-byte aligned.
+// `line_buffer` holds kLineBufferSize bytes, for line reads.
 int ServeRequest(const CgiEnv& env, int input_fd, std::span<char> line_buffer,
                  Output& out);
 

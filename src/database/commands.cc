@@ -1,24 +1,18 @@
-// Create, get, put, remove and list.
+// Create, get, put, remove and list: which answer for which outcome. How
+// files are made, replaced and removed is io/place.h's.
 #include <dirent.h>
 #include <fcntl.h>
-#include <limits.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cassert>
-#include <cerrno>
-#include <cstdint>
-#include <cstring>
-#include <initializer_list>
+#include <optional>
 #include <string_view>
 
 #include "database/database.h"
 #include "database/key.h"
-#include "io/beneath.h"
 #include "io/fd.h"
 #include "io/file.h"
-#include "io/line_reader.h"
+#include "io/place.h"
 #include "protocol/messages.h"
 #include "protocol/wire.h"
 
@@ -29,117 +23,42 @@ namespace {
 // no prices, two trailing lines.
 constexpr std::string_view kNewDatabaseTail = "\n0\n0\n\"\"\n0\n0\n0\n";
 
-int Done(Output& out) {
-  out.Write(kDone);
-  return 0;
-}
+// Demonstration databases are never written, and the client is not told.
+bool IsDemoName(std::string_view name) { return name.starts_with("DEMO_"); }
 
-int Refuse(Output& out) {
-  out.Write(kRefused);
-  return 0;
-}
+// How often a put or remove takes another look when other requests keep
+// replacing the database under it.
+constexpr int kTries = 8;
 
-// A file's place: the directory that holds it, open so that names can be
-// made and synced there, and the file's name in it.
-struct Place {
-  Fd directory;
-  const char* name = nullptr;
-
-  int dir() const { return directory.get(); }
-};
-
-// Splits `path` into its directory, opened (under a root, from the root's
-// descriptor, staying inside), and its last component. A path with a slash
-// under a root is one that every link was followed in. False when the
-// directory cannot be opened (a directory the program may not read cannot
-// be synced either) or its name is too long.
-bool FindPlace(const Request& request, const char* path, Place& place) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) {
-    place.directory = OpenDirectory(".");
-    place.name = path;
-    return static_cast<bool>(place.directory);
+// Another request replaced the database at `place` after its key was
+// checked. The file now there is judged by its own key, as if this request
+// had come after that one: its answer when that file is missing or guarded
+// by another key, and otherwise none, with `db` holding that file. After
+// kTries, the answer is that of another key: the database the key was
+// checked on is gone.
+Answered JudgeAgain(const Request& request, const Context& context,
+                    const Place& place, int tries, KeyedDatabase& db,
+                    Output& out) {
+  if (tries + 1 == kTries) return Refuse(out);
+  db.file = OpenRegular(place.dir(), place.name, O_NOFOLLOW);
+  if (!db.file.fd) return Fail(out, Message::kCantOpenDatabase);
+  if (Answered answered = CheckRequestKey(request, context, db, out)) {
+    return answered;
   }
-  // The directory part, "/" for a file in the root directory.
-  std::size_t size = slash == path ? 1 : static_cast<std::size_t>(slash - path);
-  char directory[PATH_MAX];
-  if (size >= sizeof directory) return false;
-  std::memcpy(directory, path, size);
-  directory[size] = '\0';
-  place.directory =
-      request.root != nullptr
-          ? OpenResolved(request.root, directory, O_RDONLY | O_DIRECTORY)
-          : OpenDirectory(directory);
-  place.name = slash + 1;
-  return static_cast<bool>(place.directory);
-}
-
-// Makes a new file beside `place` holding `parts`, whole and on disk, and
-// leaves its name in `temp_name` (at least sizeof kPutTemplate bytes), with
-// the permission bits `mode` (kDefaultMode: 0666 less the umask). Returns
-// kWritten, or answers `cant_create` when the file cannot be made, or "can't
-// write on database" when it cannot be written whole, and returns the exit
-// status; then nothing is left behind.
-constexpr mode_t kDefaultMode = static_cast<mode_t>(-1);
-
-constexpr int kWritten = -1;
-
-int WriteBeside(const Place& place, char* temp_name, mode_t mode,
-                std::initializer_list<std::string_view> parts,
-                Message cant_create, Output& out) {
-  std::memcpy(temp_name, kPutTemplate, sizeof kPutTemplate);
-  UniqueFile temp = CreateUniqueFile(place.dir(), temp_name);
-  if (!temp.fd) return Fail(out, cant_create);
-  if (mode != kDefaultMode && ::fchmod(temp.fd.get(), mode) != 0) {
-    temp.fd.Close();
-    ::unlinkat(place.dir(), temp_name, 0);
-    return Fail(out, cant_create);
-  }
-  if (!WriteDurably(temp.fd, place.dir(), temp_name, parts)) {
-    return Fail(out, Message::kCantWriteOnDatabase);
-  }
-  return kWritten;
-}
-
-// Gives the whole new file `temp_name` the name `place.name`, unless that is
-// taken: no other file is ever replaced. Returns 0 when done, EEXIST when
-// the name is taken, or another errno value; the temporary name is gone
-// either way.
-int LinkNew(const Place& place, const char* temp_name) {
-  int dir = place.dir();
-  int error = 0;
-  if (::renameat2(dir, temp_name, dir, place.name, RENAME_NOREPLACE) == 0) {
-    return 0;
-  }
-  error = errno;
-  if (error == EINVAL || error == ENOSYS) {
-    // A file system without the no-replace rename (NFS, some others): a hard
-    // link is made exclusively too.
-    error = ::linkat(dir, temp_name, dir, place.name, 0) == 0 ? 0 : errno;
-  }
-  ::unlinkat(dir, temp_name, 0);
-  return error;
-}
-
-// The new file has its name; syncing the directory makes the name last
-// through a power cut before the answer says "s".
-int SyncAndAnswer(const Place& place, Output& out) {
-  if (!SyncDirectory(place.dir())) {
-    return Fail(out, Message::kCantWriteOnDatabase);
-  }
-  return Done(out);
+  db.file.fd.Close();
+  return std::nullopt;
 }
 
 }  // namespace
 
-int RunCreate(const Request& request, Output& out) {
+int RunCreate(const Request& request, const Context& context, Output& out) {
   // Offer links show and delete any file of the offer form without a key,
   // and the clean-up deletes old files of a put's temporary form: no
   // database may be given either name.
   if (IsOfferName(request.name) || IsPutTempName(request.name)) {
     return Refuse(out);
   }
-  if (NameLeavesDirectory(request)) {
+  if (NameLeavesDirectory(request, context.root)) {
     return Fail(out, Message::kCantOpenDatabase);
   }
   // Whatever already has the name (a database, any other file, a directory,
@@ -155,27 +74,31 @@ int RunCreate(const Request& request, Output& out) {
   // succeeds. The key goes in in full, though the key check reads back at
   // most its first bytes.
   Place place;
-  if (!FindPlace(request, request.name.data(), place)) {
+  if (FindParent(context.root, request.name.data(), place) != 0) {
     return Fail(out, Message::kCantOpenDatabase);
   }
-  char temp_name[sizeof kPutTemplate];
-  int status = WriteBeside(place, temp_name, kDefaultMode,
-                           {request.key, kNewDatabaseTail},
-                           Message::kCantOpenDatabase, out);
-  if (status != kWritten) return status;
-  int error = LinkNew(place, temp_name);
-  if (error == EEXIST) return Refuse(out);
-  // The name itself cannot be made (an empty name, a name too long): as
-  // when a file by that name cannot be opened for writing.
-  if (error != 0) return Fail(out, Message::kCantOpenDatabase);
-  return SyncAndAnswer(place, out);
+  switch (CreateNew(place, kPutTemplate, {request.key, kNewDatabaseTail})) {
+    case FileError::kNone: return Done(out);
+    case FileError::kTaken: return Refuse(out);
+    // The name itself cannot be made (an empty name, a name too long): as
+    // when a file by that name cannot be opened for writing.
+    case FileError::kCantCreate:
+    case FileError::kCantName: return Fail(out, Message::kCantOpenDatabase);
+    case FileError::kCantWrite:
+    case FileError::kChanged:
+    case FileError::kCantSync: break;
+  }
+  return Fail(out, Message::kCantWriteOnDatabase);
 }
 
-int RunGet(const Request& request, Output& out) {
+int RunGet(const Request& request, const Context& context, Output& out) {
   KeyedDatabase db;
-  int status = OpenKeyed(request, WhenMissing::kRefuse, db, out);
-  if (status != kKeyMatched) return status;
-  out.Write(kDone);
+  db.file = OpenDatabase(request, context);
+  if (!db.file.fd) return Refuse(out);
+  if (Answered answered = CheckRequestKey(request, context, db, out)) {
+    return *answered;
+  }
+  Done(out);
   out.Write(db.check.stored_key());
   out.Write('\n');
   // The rest of the file goes out byte for byte. A read error cuts the
@@ -183,81 +106,85 @@ int RunGet(const Request& request, Output& out) {
   return db.reader.CopyRestTo(out) ? 0 : 1;
 }
 
-int RunPut(const Request& request, Output& out) {
-  // Demonstration databases are never written, and the client is not told.
-  if (request.name.starts_with("DEMO_")) return Done(out);
+int RunPut(const Request& request, const Context& context, Output& out) {
+  if (IsDemoName(request.name)) return Done(out);
 
-  KeyedDatabase db;
-  int status = OpenKeyed(request, WhenMissing::kFail, db, out);
-  if (status != kKeyMatched) return status;
-  struct stat old {};
-  if (::fstat(db.file.get(), &old) != 0) {
-    return Fail(out, Message::kCantWriteDatabase);
-  }
-  db.file.Close();
-
-  // A link is followed, so that the link stays and its target gets the new
-  // content. A database this process may not write stays as it is, as it
-  // would if it were overwritten in place.
-  const char* path = request.name.data();
-  char resolved[PATH_MAX];
-  struct stat link {};
-  if (::lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
-    if (::realpath(path, resolved) == nullptr) {
-      return Fail(out, Message::kCantWriteDatabase);
-    }
-    path = resolved;
-  }
+  // A link is followed: the link stays, and the file it leads to gets the
+  // new content, if that is the file whose key matched.
   Place place;
-  if (!FindPlace(request, path, place) ||
-      ::faccessat(place.dir(), place.name, W_OK, AT_EACCESS) != 0) {
-    return Fail(out, Message::kCantWriteDatabase);
+  KeyedDatabase db;
+  db.file = OpenDatabaseAt(request, context, place);
+  if (!db.file.fd) return Fail(out, Message::kCantOpenDatabase);
+  if (IsDemoName(place.name)) return Done(out);
+  if (Answered answered = CheckRequestKey(request, context, db, out)) {
+    return *answered;
   }
+  db.file.fd.Close();
+
   // The whole text, on disk, before the old content goes: a failure at any
-  // step leaves the database as it was.
-  char temp_name[sizeof kPutTemplate];
-  status = WriteBeside(place, temp_name, old.st_mode & 0777, {request.text},
-                       Message::kCantWriteDatabase, out);
-  if (status != kWritten) return status;
-  if (::renameat(place.dir(), temp_name, place.dir(), place.name) != 0) {
-    ::unlinkat(place.dir(), temp_name, 0);
-    return Fail(out, Message::kCantWriteOnDatabase);
+  // step leaves the database as it was. A database this process may not
+  // write stays as it is, as it would if it were overwritten in place.
+  NewFile text;
+  FileError error =
+      MayWrite(place)
+          ? WriteBeside(place, kPutTemplate, db.file.mode, {request.text}, text)
+          : FileError::kCantCreate;
+  if (error == FileError::kNone) {
+    for (int tries = 0; (error = RenameOver(text, place.name, db.file.id)) ==
+                        FileError::kChanged;
+         ++tries) {
+      if (Answered answered =
+              JudgeAgain(request, context, place, tries, db, out)) {
+        return *answered;
+      }
+    }
   }
-  return SyncAndAnswer(place, out);
+  switch (error) {
+    case FileError::kNone: return Done(out);
+    case FileError::kCantCreate: return Fail(out, Message::kCantWriteDatabase);
+    default: return Fail(out, Message::kCantWriteOnDatabase);
+  }
 }
 
-int RunRemove(const Request& request, Output& out) {
-  KeyedDatabase db;
-  int status = OpenKeyed(request, WhenMissing::kFail, db, out);
-  if (status != kKeyMatched) return status;
-  db.file.Close();
-  // The removal, too, must survive a power cut before "s".
+int RunRemove(const Request& request, const Context& context, Output& out) {
+  // A link is followed: the file it leads to goes, if that is the file whose
+  // key matched, and the link stays behind.
   Place place;
-  if (!FindPlace(request, request.name.data(), place) ||
-      ::unlinkat(place.dir(), place.name, 0) != 0 ||
-      !SyncDirectory(place.dir())) {
-    return Fail(out, Message::kCantRemoveDatabase);
+  KeyedDatabase db;
+  db.file = OpenDatabaseAt(request, context, place);
+  if (!db.file.fd) return Fail(out, Message::kCantOpenDatabase);
+  if (Answered answered = CheckRequestKey(request, context, db, out)) {
+    return *answered;
   }
-  return Done(out);
+  db.file.fd.Close();
+  // The removal, too, must survive a power cut before "s".
+  FileError error;
+  for (int tries = 0;
+       (error = Remove(place, db.file.id)) == FileError::kChanged; ++tries) {
+    if (Answered answered =
+            JudgeAgain(request, context, place, tries, db, out)) {
+      return *answered;
+    }
+  }
+  return error == FileError::kNone ? Done(out)
+                                   : Fail(out, Message::kCantRemoveDatabase);
 }
 
-int RunList(const Request& request, Output& out) {
+int RunList(const Request&, const Context&, Output& out) {
   Fd directory = OpenDirectory(".");
   if (!directory) return Fail(out, Message::kCantOpenDirectory);
-  out.Write(kDone);
+  Done(out);
 
   // Entries come in the directory's own order; names that begin with "."
   // (".", "..", hidden files, pending offers and puts) are passed over.
-  // getdents64 lays its records out with 8-byte alignment from the start of
-  // the buffer, so the buffer must be 8-byte aligned too.
-  char* entries = request.line_buffer.data();
-  assert(reinterpret_cast<std::uintptr_t>(entries) % alignof(dirent64) == 0);
+  // getdents64 lays its records out with their own alignment from the start
+  // of the buffer.
+  alignas(dirent64) char records[32 * 1024];
   bool listed_any = false;
   ssize_t size;
-  while ((size = ::getdents64(directory.get(), entries,
-                              request.line_buffer.size())) > 0) {
+  while ((size = ::getdents64(directory.get(), records, sizeof records)) > 0) {
     for (ssize_t at = 0; at < size;) {
-      const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+      const auto* entry = reinterpret_cast<const dirent64*>(records + at);
       at += entry->d_reclen;
       if (entry->d_name[0] == '.') continue;
       out.Write(std::string_view(entry->d_name));

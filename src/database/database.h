@@ -5,17 +5,18 @@
 #ifndef TALVENPLAN_DATABASE_DATABASE_H_
 #define TALVENPLAN_DATABASE_DATABASE_H_
 
+#include "io/context.h"
 #include "io/output.h"
 #include "protocol/request.h"
 
 namespace talvenplan {
 
-int RunCreate(const Request& request, Output& out);  // c
-int RunGet(const Request& request, Output& out);     // g
-int RunList(const Request& request, Output& out);    // l
-int RunPut(const Request& request, Output& out);     // p
-int RunQuery(const Request& request, Output& out);   // q
-int RunRemove(const Request& request, Output& out);  // r
+int RunCreate(const Request& request, const Context& context, Output& out);  // c
+int RunGet(const Request& request, const Context& context, Output& out);     // g
+int RunList(const Request& request, const Context& context, Output& out);    // l
+int RunPut(const Request& request, const Context& context, Output& out);     // p
+int RunQuery(const Request& request, const Context& context, Output& out);   // q
+int RunRemove(const Request& request, const Context& context, Output& out);  // r
 
 }  // namespace talvenplan
 

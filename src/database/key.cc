@@ -1,23 +1,25 @@
 #include "database/key.h"
 
-#include <fcntl.h>
-
 #include <cstring>
 
 #include "io/beneath.h"
 #include "protocol/bytes.h"
-#include "protocol/messages.h"
 
 namespace talvenplan {
 
-bool NameLeavesDirectory(const Request& request) {
-  return request.root != nullptr &&
-         request.name.find('/') != std::string_view::npos;
+bool NameLeavesDirectory(const Request& request, const Root& root) {
+  return root.confined && request.name.find('/') != std::string_view::npos;
 }
 
-Fd OpenDatabase(const Request& request) {
-  if (NameLeavesDirectory(request)) return Fd();
-  return OpenBeneath(request.root, request.name.data(), O_RDONLY);
+OpenFile OpenDatabase(const Request& request, const Context& context) {
+  if (NameLeavesDirectory(request, context.root)) return {};
+  return OpenRegularBeneath(context.root, request.name.data());
+}
+
+OpenFile OpenDatabaseAt(const Request& request, const Context& context,
+                        Place& place) {
+  if (NameLeavesDirectory(request, context.root)) return {};
+  return OpenAtPlace(context.root, request.name.data(), place);
 }
 
 KeyCheckResult CheckKey(LineReader& reader, std::string_view request_key) {
@@ -40,21 +42,13 @@ KeyCheckResult CheckKey(LineReader& reader, std::string_view request_key) {
   return result;
 }
 
-int OpenKeyed(const Request& request, WhenMissing missing, KeyedDatabase& db,
-              Output& out) {
-  db.file = OpenDatabase(request);
-  if (!db.file) {
-    if (missing == WhenMissing::kFail) {
-      return Fail(out, Message::kCantOpenDatabase);
-    }
-    out.Write(kRefused);
-    return 0;
-  }
-  db.reader = LineReader(db.file.get(), request.line_buffer);
+Answered CheckRequestKey(const Request& request, const Context& context,
+                         KeyedDatabase& db, Output& out) {
+  db.reader = LineReader(db.file.fd.get(), context.lines);
   db.check = CheckKey(db.reader, request.key);
   switch (db.check.outcome) {
-    case KeyCheck::kMatch: return kKeyMatched;
-    case KeyCheck::kMismatch: out.Write(kRefused); return 0;
+    case KeyCheck::kMatch: return std::nullopt;
+    case KeyCheck::kMismatch: return Refuse(out);
     case KeyCheck::kUnreadable: break;
   }
   return Fail(out, Message::kCantReadDatabase);

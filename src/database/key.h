@@ -13,9 +13,12 @@
 #include <cstddef>
 #include <string_view>
 
-#include "io/fd.h"
+#include "io/context.h"
+#include "io/file.h"
 #include "io/line_reader.h"
 #include "io/output.h"
+#include "io/place.h"
+#include "protocol/messages.h"
 #include "protocol/request.h"
 #include "protocol/wire.h"
 
@@ -24,12 +27,19 @@ namespace talvenplan {
 // Under a site's root a database name must stay in the request's directory,
 // which was checked: a name holding "/" fails like a file that cannot be
 // opened.
-bool NameLeavesDirectory(const Request& request);
+bool NameLeavesDirectory(const Request& request, const Root& root);
 
 // Opens the request's file name, relative to the request's directory, for
-// reading. Under a site's root the file must resolve inside it; one that
-// does not fails like a file that cannot be opened.
-Fd OpenDatabase(const Request& request);
+// reading: get and query read what they open, following a link. Under a
+// site's root the file must resolve inside it; one that does not, and
+// anything but a regular file, fails like a file that cannot be opened.
+OpenFile OpenDatabase(const Request& request, const Context& context);
+
+// Opens the request's database as OpenDatabase does, and finds its place
+// (the directory a link led to, and the file's name there), for put and
+// remove to change what they opened and nothing else.
+OpenFile OpenDatabaseAt(const Request& request, const Context& context,
+                        Place& place);
 
 enum class KeyCheck {
   kMatch,
@@ -52,25 +62,18 @@ struct KeyCheckResult {
 // kKeySize - 1 bytes.
 KeyCheckResult CheckKey(LineReader& reader, std::string_view request_key);
 
-// A database opened for reading whose key matched the request's.
+// A database open for reading, and its key check.
 struct KeyedDatabase {
-  Fd file;
-  LineReader reader;  // stands right after the key piece
+  OpenFile file;
+  LineReader reader;  // after the check: stands right after the key piece
   KeyCheckResult check;
 };
 
-// What a missing database answers: "s!" for get, a failure for put and
-// remove.
-enum class WhenMissing { kRefuse, kFail };
-
-// OpenKeyed's result when the key matched and the command goes on.
-inline constexpr int kKeyMatched = -1;
-
-// Opens the request's database into `db` and checks the key. Returns
-// kKeyMatched, or, when the database is missing, unreadable or guarded by
-// another key, writes the answer and returns the exit status to end with.
-int OpenKeyed(const Request& request, WhenMissing missing, KeyedDatabase& db,
-              Output& out);
+// Checks the request's key against the database open in `db.file`. Answers
+// "s!" when another key guards it, or fails when its key cannot be read;
+// answers nothing when the key matched.
+Answered CheckRequestKey(const Request& request, const Context& context,
+                         KeyedDatabase& db, Output& out);
 
 }  // namespace talvenplan
 

@@ -1,7 +1,5 @@
 #include "database/query.h"
 
-#include <fcntl.h>
-
 #include <cstdint>
 
 #include "database/database.h"
@@ -10,7 +8,7 @@
 #include "io/fd.h"
 #include "io/line_reader.h"
 #include "protocol/bytes.h"
-#include "protocol/wire.h"
+#include "protocol/messages.h"
 
 namespace talvenplan {
 namespace {
@@ -84,11 +82,8 @@ int QueryDatabase(int fd, std::string_view name, std::span<char> buffer,
       --remaining;
     }
   }
-  if (!found) {
-    out.Write(kRefused);
-    return 0;
-  }
-  out.Write(kDone);
+  if (!found) return Refuse(out);
+  Done(out);
 
   // From here on the end of the file ends the answer: it holds what the file
   // has, and no line twice. A read error ends it the same way, and the exit
@@ -113,13 +108,10 @@ int QueryDatabase(int fd, std::string_view name, std::span<char> buffer,
   return EndStatus(reader);
 }
 
-int RunQuery(const Request& request, Output& out) {
-  Fd file = OpenDatabase(request);
-  if (!file) {
-    out.Write(kRefused);
-    return 0;
-  }
-  return QueryDatabase(file.get(), request.key, request.line_buffer, out);
+int RunQuery(const Request& request, const Context& context, Output& out) {
+  OpenFile file = OpenDatabase(request, context);
+  if (!file.fd) return Refuse(out);
+  return QueryDatabase(file.fd.get(), request.key, context.lines, out);
 }
 
 }  // namespace talvenplan

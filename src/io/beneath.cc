@@ -39,23 +39,23 @@ bool PathWithin(std::string_view path, std::string_view root) {
   return path.size() == root.size() || path[root.size()] == '/';
 }
 
-Fd OpenResolved(const Root* root, const char* resolved, int flags) {
+Fd OpenResolved(const Root& root, const char* resolved, int flags) {
   flags |= O_CLOEXEC;
-  if (root == nullptr) return Fd(::open(resolved, flags));
-  if (!PathWithin(resolved, root->path)) return Refused();
-  const char* inside = resolved + std::strlen(root->path);
+  if (!root.confined) return Fd(::open(resolved, flags));
+  if (!PathWithin(resolved, root.path)) return Refused();
+  const char* inside = resolved + std::strlen(root.path);
   while (*inside == '/') ++inside;
   if (*inside == '\0') inside = ".";
-  long fd = OpenAt2(root->fd.get(), inside, flags);
+  long fd = OpenAt2(root.fd.get(), inside, flags);
   if (fd >= 0) return Fd(static_cast<int>(fd));
   if (WithoutOpenat2(errno)) return Fd(::open(resolved, flags | O_NOFOLLOW));
   return errno == EXDEV ? Refused() : Fd();
 }
 
-Fd OpenBeneath(const Root* root, const char* name, int flags) {
+Fd OpenBeneath(const Root& root, const char* name, int flags) {
   flags |= O_CLOEXEC;
-  if (root == nullptr) return Fd(::open(name, flags));
-  if (!root->fd) return Refused();
+  if (!root.confined) return Fd(::open(name, flags));
+  if (!root.fd) return Refused();
 
   // Most names stay in the working directory, which lies inside the root:
   // a plain file, or a link to a neighbour.
@@ -74,6 +74,10 @@ Fd OpenBeneath(const Root* root, const char* name, int flags) {
   char resolved[PATH_MAX];
   if (::realpath(name, resolved) == nullptr) return Fd();
   return OpenResolved(root, resolved, flags);
+}
+
+OpenFile OpenRegularBeneath(const Root& root, const char* name) {
+  return KeepRegular(OpenBeneath(root, name, O_RDONLY | O_NONBLOCK));
 }
 
 }  // namespace talvenplan

@@ -14,9 +14,12 @@
 #include <string_view>
 
 #include "io/fd.h"
+#include "io/file.h"
 
 namespace talvenplan {
 
+// The site's root. Without one (`confined` false) names are used as they
+// are.
 struct Root {
   bool confined = false;  // a root is set
   // The root with every symbolic link followed, and the directory opened;
@@ -33,16 +36,20 @@ struct Root {
 bool PathWithin(std::string_view path, std::string_view root);
 
 // Opens `name`, relative to the working directory, with `flags` (O_CLOEXEC
-// is added; nothing is created). With no root (nullptr) it is a plain open.
-// Under a root the working directory must lie inside it, and the file must
-// resolve inside it too; one that does not fails with EACCES, like a file that
-// may not be opened.
-Fd OpenBeneath(const Root* root, const char* name, int flags);
+// is added; nothing is created). Without a root it is a plain open. Under a
+// root the working directory must lie inside it, and the file must resolve
+// inside it too; one that does not fails with EACCES, like a file that may
+// not be opened.
+Fd OpenBeneath(const Root& root, const char* name, int flags);
 
 // Opens `resolved`, an absolute path with every link already followed, the
 // same way: under a root it is opened from the root's descriptor, and must
 // stay inside.
-Fd OpenResolved(const Root* root, const char* resolved, int flags);
+Fd OpenResolved(const Root& root, const char* resolved, int flags);
+
+// Opens the regular file `name` for reading as OpenRegular does, resolved as
+// OpenBeneath resolves it.
+OpenFile OpenRegularBeneath(const Root& root, const char* name);
 
 }  // namespace talvenplan
 

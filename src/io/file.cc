@@ -2,12 +2,15 @@
 
 #include <errno.h>
 #include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cassert>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace talvenplan {
 namespace {
@@ -65,6 +68,40 @@ bool WriteDurably(Fd& file, int dir, const char* name,
     return false;
   }
   return true;
+}
+
+OpenFile KeepRegular(Fd fd) {
+  OpenFile file;
+  struct stat info {};
+  if (!fd) {
+    file.error = errno;
+  } else if (::fstat(fd.get(), &info) != 0) {
+    file.error = errno;
+  } else if (!S_ISREG(info.st_mode)) {
+    file.error = ENXIO;
+  } else {
+    file.fd = std::move(fd);
+    file.id = {info.st_dev, info.st_ino};
+    file.mode = info.st_mode & 0777;
+  }
+  return file;
+}
+
+OpenFile OpenRegular(int dir, const char* name, int flags) {
+  return KeepRegular(
+      Fd(::openat(dir, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags)));
+}
+
+bool SetMark(int fd, const char* name, std::string_view value) {
+  return ::fsetxattr(fd, name, value.data(), value.size(), 0) == 0;
+}
+
+bool HasMark(int fd, const char* name, std::string_view value) {
+  char held[16];
+  if (value.size() > sizeof held) return false;
+  ssize_t size = ::fgetxattr(fd, name, held, sizeof held);
+  return size >= 0 &&
+         std::string_view(held, static_cast<std::size_t>(size)) == value;
 }
 
 Fd OpenDirectory(const char* path) {

@@ -8,6 +8,7 @@
 #define TALVENPLAN_IO_FILE_H_
 
 #include <fcntl.h>
+#include <sys/types.h>
 
 #include <initializer_list>
 #include <string_view>
@@ -41,6 +42,40 @@ UniqueFile CreateUniqueFile(int dir, char* name);
 // `dir` is removed, so nothing half-made stays, and the result is false.
 bool WriteDurably(Fd& file, int dir, const char* name,
                   std::initializer_list<std::string_view> parts);
+
+// Which file a name stood for: a rename or a new file under the name changes
+// it, a write in place does not.
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+// A regular file open for reading. On failure `fd` is invalid and `error`
+// holds the errno value.
+struct OpenFile {
+  Fd fd;
+  FileId id;
+  mode_t mode = 0;  // the permission bits
+  int error = 0;
+};
+
+// The one way a file the program reads is opened: `name` in the directory
+// `dir` (a descriptor, or AT_FDCWD), read-only with `flags` added (such as
+// O_NOFOLLOW). A FIFO or a device cannot hold the open up (O_NONBLOCK, which
+// reads of a regular file ignore), and anything but a regular file fails with
+// ENXIO, as a file that cannot be opened.
+OpenFile OpenRegular(int dir, const char* name, int flags = 0);
+
+// The same for a descriptor `fd` already opened that way (by another route):
+// kept when it is a regular file.
+OpenFile KeepRegular(Fd fd);
+
+// Sets the extended attribute `name` to `value` on the open file `fd`, or
+// tells whether it holds exactly that value. A file system without extended
+// attributes (ENOTSUP) has no mark, and cannot be given one.
+bool SetMark(int fd, const char* name, std::string_view value);
+bool HasMark(int fd, const char* name, std::string_view value);
 
 // Opens the directory `path` ("." for the working one) so that the names in
 // it can be synced. That needs read permission: a directory the program may

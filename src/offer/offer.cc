@@ -1,7 +1,6 @@
 #include "offer/offer.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -23,7 +22,7 @@ constexpr std::string_view kPageEnd = "</body></html>\n";
 
 }  // namespace
 
-int RunStore(const Request& request, Output& out) {
+int RunStore(const Request& request, const Context& context, Output& out) {
   // Only a file that holds the whole text, NUL bytes included, on disk under
   // its name, is an offer: an empty text makes none.
   if (request.text.empty()) return Fail(out, Message::kCantWriteTemporary);
@@ -40,6 +39,16 @@ int RunStore(const Request& request, Output& out) {
     return Fail(out, file.names_exhausted ? Message::kCantCreateTemporary
                                           : Message::kCantOpenTemporary);
   }
+  // The mark is what lets a link show the file where no root confines the
+  // links. There a file system without extended attributes can hold no
+  // offer a link would show, and a link that could never work is refused
+  // now rather than when the customer opens it.
+  if (!SetMark(file.fd.get(), kOfferMarkName, kOfferMarkValue) &&
+      !context.root.confined) {
+    file.fd.Close();
+    ::unlinkat(here.get(), name, 0);
+    return Fail(out, Message::kCantWriteTemporary);
+  }
   // A failed write leaves no file behind.
   if (!WriteDurably(file.fd, here.get(), name, {request.text})) {
     return Fail(out, Message::kCantWriteTemporary);
@@ -48,18 +57,20 @@ int RunStore(const Request& request, Output& out) {
     ::unlinkat(here.get(), name, 0);
     return Fail(out, Message::kCantWriteTemporary);
   }
-  out.Write(kDone);
+  Done(out);
   out.Write(std::string_view(name));
   return 0;
 }
 
-int ShowOffer(const char* name, bool head, std::span<char> buffer,
+int ShowOffer(const char* name, bool head, const Context& context,
               Output& out) {
-  // No symbolic link is followed, and a FIFO cannot hold the open up.
-  Fd file(::open(name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-  if (!file) return Fail(out, Message::kLinkCantOpen);
-  struct stat info;
-  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+  // A regular file only, never through a symbolic link. Under a root every
+  // file of the offer form in the data tree is an offer (offers staged
+  // before the mark existed included); without one, anything the server's
+  // user can write would be, so there the file must be one store made.
+  OpenFile file = OpenRegular(AT_FDCWD, name, O_NOFOLLOW);
+  if (!file.fd || (!context.root.confined &&
+                   !HasMark(file.fd.get(), kOfferMarkName, kOfferMarkValue))) {
     return Fail(out, Message::kLinkCantOpen);
   }
 
@@ -73,7 +84,7 @@ int ShowOffer(const char* name, bool head, std::span<char> buffer,
   if (!head && ::unlink(name) != 0) return Fail(out, Message::kLinkCantOpen);
 
   out.Write(kPageStart);
-  LineReader content(file.get(), buffer);
+  LineReader content(file.fd.get(), context.lines);
   // A read error cuts the page short after it has begun; the exit status
   // tells the server.
   if (!content.CopyRestTo(out)) return 1;

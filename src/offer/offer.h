@@ -2,21 +2,21 @@
 #ifndef TALVENPLAN_OFFER_OFFER_H_
 #define TALVENPLAN_OFFER_OFFER_H_
 
-#include <span>
-
+#include "io/context.h"
 #include "io/output.h"
 #include "protocol/request.h"
 
 namespace talvenplan {
 
-// s: writes the text to a new uniquely named file and answers its name.
-int RunStore(const Request& request, Output& out);
+// s: writes the text to a new uniquely named file, marked as an offer, and
+// answers its name.
+int RunStore(const Request& request, const Context& context, Output& out);
 
 // Shows the offer file `name` (of the offer form, in the working directory)
 // inside the offer page and deletes it; a HEAD request (`head`) leaves it in
-// place. `buffer` is scratch storage of kLineBufferSize bytes. Returns the
+// place. Without a root only a file that store marked is shown. Returns the
 // process's exit status.
-int ShowOffer(const char* name, bool head, std::span<char> buffer, Output& out);
+int ShowOffer(const char* name, bool head, const Context& context, Output& out);
 
 }  // namespace talvenplan
 

@@ -51,4 +51,14 @@ int Fail(Output& out, Message message) {
   return entry.kind == kCommand ? 1 : 0;
 }
 
+int Done(Output& out) {
+  out.Write(kDone);
+  return 0;
+}
+
+int Refuse(Output& out) {
+  out.Write(kRefused);
+  return 0;
+}
+
 }  // namespace talvenplan

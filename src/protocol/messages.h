@@ -1,4 +1,5 @@
-// Every message the program answers with, in one table.
+// Every answer's opening: the status words "s" and "s!", and every message
+// the program fails with, in one table.
 //
 // Command failures follow the status word "fs"; the process then ends with
 // exit status 1, except after store's three messages, which let the client
@@ -7,6 +8,7 @@
 #ifndef TALVENPLAN_PROTOCOL_MESSAGES_H_
 #define TALVENPLAN_PROTOCOL_MESSAGES_H_
 
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -51,6 +53,16 @@ std::span<const MessageEntry> Messages();
 // Writes `message` as its kind is written and returns the exit status that
 // goes with it.
 int Fail(Output& out, Message message);
+
+// Writes "s" (done; a payload may follow), or "s!" (understood, and
+// refused), and returns the exit status 0.
+int Done(Output& out);
+int Refuse(Output& out);
+
+// What a step of a command did: it answered, and the command ends with this
+// exit status; or it answered nothing (std::nullopt), and the command goes
+// on.
+using Answered = std::optional<int>;
 
 }  // namespace talvenplan
 

@@ -9,13 +9,10 @@
 #define TALVENPLAN_PROTOCOL_REQUEST_H_
 
 #include <cstddef>
-#include <span>
 #include <string>
 #include <string_view>
 
 namespace talvenplan {
-
-struct Root;
 
 // A command request as its handler gets it.
 //
@@ -30,12 +27,6 @@ struct Request {
   std::string_view key = "";  // fields a letter does not cut stay empty
   std::string_view name = "";
   std::string_view text = "";
-
-  // Set by the server before dispatch: scratch storage for line reads
-  // (kLineBufferSize bytes), and the site's root, when requests are
-  // confined to one.
-  std::span<char> line_buffer;
-  const Root* root = nullptr;
 };
 
 // Cuts the fields from `body`, which holds `count` bytes followed by a NUL

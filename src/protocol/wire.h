@@ -34,6 +34,12 @@ inline constexpr char kOfferTemplate[] = ".XXXXXX";
 inline constexpr char kPutTemplate[] = ".put-XXXXXX";
 static_assert(sizeof kOfferTemplate - 1 == kOfferNameSize);
 
+// Store marks every offer file with this extended attribute and value. A
+// site without a root has no data tree that links stay in, so there a link
+// shows only a file that carries the mark.
+inline constexpr char kOfferMarkName[] = "user.talvenplan";
+inline constexpr std::string_view kOfferMarkValue = "offer";
+
 inline bool IsNameAlphabet(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
          (c >= '0' && c <= '9');

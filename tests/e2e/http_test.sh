@@ -102,6 +102,16 @@ else
   fail "store: $(cat "$dir/body")"
 fi
 link=$("$here/../../scripts/offer-link" "$name" "$data")
+# The landing page staff send is public and static: a GET or a HEAD of it,
+# as a mail scanner sends them, leaves the offer in place.
+landing="${url%talvenplan.cgi}offer.html?$link&shop=Talvi"
+got=$(curl -s -o "$dir/body" -w '%{http_code}' "$landing")
+curl -s -I -o /dev/null "$landing"
+if [ "$got" = 200 ] && grep -q '>Open the offer<' "$dir/body" && [ -f "$data/$name" ]; then
+  echo "ok   landing page GET and HEAD leave the offer"
+else
+  fail "landing page: HTTP $got, or no button, or the offer file is gone"
+fi
 open_link "$link" -I
 if grep -qi '^Content-type: text/html' "$dir/headers" && [ -f "$data/$name" ]; then
   echo "ok   HEAD leaves the offer"
@@ -145,6 +155,9 @@ if [ ${#login[@]} -gt 0 ]; then
   workbench=$(cat "$dir/workbench")
   status "workbench without the login" 401 "$workbench"
   status "workbench with the login" 200 "${login[@]}" "${workbench}fixture.txt"
+  # The landing page is the only public file of the workbench.
+  status "landing page without the login" 200 "${workbench}offer.html"
+  status "workbench settings without the login" 401 "${workbench}config.js"
 fi
 
 echo "$failures failure(s)"

@@ -205,8 +205,11 @@ std::string PowerCut::Follow(const FileSystemCall& call) {
     fds_[static_cast<int>(call.result)] = open;
   } else if (is({"close"})) {
     fds_.erase(fd);
-  } else if (is({"ftruncate", "fallocate"}) && fds_.contains(fd)) {
-    unsynced_.insert(fds_[fd].path);
+  } else if (is({"ftruncate", "fallocate", "fsetxattr", "fremovexattr"}) &&
+             fds_.contains(fd)) {
+    unsynced_.insert(fds_[fd].path);  // what fsync makes last, as the bytes
+  } else if (is({"setxattr", "lsetxattr", "removexattr", "lremovexattr"})) {
+    unsynced_.insert(path(0));
   } else if (is({"fsync", "fdatasync"}) && fds_.contains(fd)) {
     (fds_[fd].directory ? unsynced_dirs_ : unsynced_).erase(fds_[fd].path);
   } else if (is({"sync", "syncfs"})) {

@@ -63,11 +63,31 @@ const cp1252High = [
 ];
 const cp1252Back = new Map(cp1252High.map((code, i) => [code, 0x80 + i]));
 
+// Short ASCII pieces (most of a price list) read faster one code at a time
+// than through a TextDecoder call.
+function asciiText(bytes) {
+  if (bytes.length > 256) return null;
+  for (let i = 0; i < bytes.length; i++) if (bytes[i] >= 0x80) return null;
+  return String.fromCharCode.apply(null, bytes);
+}
+
 export const UTF8 = {
   name: 'UTF-8',
-  decode: (bytes) => utf8Decoder.decode(bytes),
+  decode: (bytes) => asciiText(bytes) ?? utf8Decoder.decode(bytes),
   // Every string encodes; lone surrogates cannot come from typing.
-  encode: (text) => utf8Encoder.encode(text),
+  encode(text) {
+    if (text.length <= 256) {
+      const out = new Uint8Array(text.length);
+      let i = 0;
+      for (; i < text.length; i++) {
+        const code = text.charCodeAt(i);
+        if (code >= 0x80) break;
+        out[i] = code;
+      }
+      if (i === text.length) return out;
+    }
+    return utf8Encoder.encode(text);
+  },
   badChar: () => null,
 };
 

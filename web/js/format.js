@@ -8,7 +8,7 @@
 // the file the same way; a row keeps the bytes it was read from, and the
 // writer sends those bytes again for every row the person left alone.
 
-import { concat, encodingOf, isSeparator, latin1Text } from './bytes.js';
+import { concat, encodingOf, isSeparator, latin1Bytes, latin1Text } from './bytes.js';
 import { atoi, priceCount, scanDouble } from './number.js';
 
 export const MAX_PIECE = 59999;
@@ -36,7 +36,11 @@ export const FIELDS = {
 };
 
 function snapshot(row) {
-  return FIELDS[row.kind].map((f) => row[f]).join('\u0000');
+  switch (row.kind) {
+    case 'price': return row.description + '\u0000' + row.price;
+    case 'factor': return row.name + '\u0000' + row.value;
+    default: return row.text;
+  }
 }
 
 // A new row, as the person adds it: it has no bytes of its own yet.
@@ -52,9 +56,11 @@ export const isEdited = (row) => row.orig === null || snapshot(row) !== row.base
 
 // Reads a database file. Returns the model the editor works on:
 //   { bytes, encoding, eol, key, factors, headerA, headerB, prices, trailing,
-//     factorCountRow, priceCountRow, readOnly, notes }
+//     factorCountRow, priceCountRow, readOnly, notes, ended }
 // `readOnly` is null or the reason the file cannot be edited without losing
-// bytes; `notes` are things the person should know (a file that ends early).
+// bytes; `notes` are things the person should know (a file that ends early);
+// `ended` is true where the file ends before its parts do, so that writing
+// it back unedited adds the missing lines (else it gives `bytes` again).
 export function readDatabase(bytes) {
   const encoding = encodingOf(bytes);
   const crlf = bytes.indexOf(0x0a) > 0 && bytes[bytes.indexOf(0x0a) - 1] === 0x0d;
@@ -96,7 +102,7 @@ export function readDatabase(bytes) {
       db.readOnly = `line ${lineNo} holds control bytes that the page cannot show`;
     }
     if (kind === 'factor') splitFactor(row, content, encoding);
-    else if (kind === 'price') splitPrice(row, content, encoding);
+    else if (kind === 'price') splitPrice(row, content, encoding, text);
     else row.text = text;
     if (kind !== 'count') row.base = snapshot(row);
     return row;
@@ -140,6 +146,7 @@ export function readDatabase(bytes) {
   if (ended) {
     db.notes.push(`The file ends before ${ended}. Saving writes the missing lines.`);
   }
+  db.ended = !!ended;
   return db;
 }
 
@@ -156,10 +163,16 @@ function splitFactor(row, content, encoding) {
 }
 
 // A price line: the price follows the last space; a line without one is a
-// price alone.
-function splitPrice(row, content, encoding) {
+// price alone. `text` is the line decoded; where it has a character a byte
+// (most lines), it is cut where the bytes are.
+function splitPrice(row, content, encoding, text) {
   const space = content.lastIndexOf(0x20);
   row.spaced = space >= 0;
+  if (text.length === content.length) {
+    row.description = text.slice(0, Math.max(space, 0));
+    row.price = text.slice(space + 1);
+    return;
+  }
   row.description = encoding.decode(content.subarray(0, Math.max(space, 0)));
   row.price = encoding.decode(content.subarray(space + 1));
 }
@@ -176,6 +189,19 @@ export function factorEntry(line) {
 // last space, or the whole line when it has none.
 export function priceText(line) {
   return line.subarray(line.lastIndexOf(0x20) + 1);
+}
+
+// A price query's answer: header lines A and B and the count line, then one
+// repriced line for each of `count` price lines. Returns the price texts of
+// those lines, as the server wrote them, decoded in `encoding`.
+export function repricedTexts(payload, count, encoding) {
+  const lines = [];
+  let at = 0;
+  for (let nl; lines.length < count + 3 && (nl = payload.indexOf(0x0a, at)) >= 0; at = nl + 1) {
+    lines.push(payload.subarray(at, nl));
+  }
+  if (lines.length < count + 3 && at < payload.length) lines.push(payload.subarray(at));
+  return lines.slice(3).map((line) => encoding.decode(priceText(line)));
 }
 
 // The bytes of one row: its own bytes where it is unchanged, else its fields
@@ -199,17 +225,21 @@ function rowBytes(row, encoding) {
 
 function countRow(row, count, was, eol) {
   if (row && count === was) return { bytes: row.orig, ending: null };
-  return { bytes: new TextEncoder().encode(String(count)), ending: row ? row.ending : eol };
+  return { bytes: latin1Bytes(String(count)), ending: row ? row.ending : eol, row };
 }
 
 // The file's bytes after the person's edits. The counts follow the rows;
 // a count line is rewritten only where its number changed.
-export function writeDatabase(db) {
-  // {bytes, ending}: ending null where `bytes` are a row's own, whole.
+//
+// `spans`, where given, receives { row, start, end } for each row written
+// from its fields (and each count line rewritten): where its bytes are.
+export function writeDatabase(db, spans = null) {
+  // {bytes, ending, row}: ending null where `bytes` are a row's own, whole;
+  // `row` where the row is written anew.
   const parts = [];
   const add = (row) => {
     if (!isEdited(row)) parts.push({ bytes: row.orig, ending: null });
-    else parts.push({ bytes: rowBytes(row, db.encoding), ending: row.orig ? row.ending : db.eol });
+    else parts.push({ bytes: rowBytes(row, db.encoding), ending: row.orig ? row.ending : db.eol, row });
   };
   add(db.key);
   parts.push(countRow(db.factorCountRow, db.factors.length, db.factorCount, db.eol));
@@ -224,17 +254,39 @@ export function writeDatabase(db) {
   // last line, without one, and is not the last any more gets the file's.
   const eol = latin1Bytes(db.eol);
   const out = [];
+  let size = 0;
+  const put = (bytes) => {
+    out.push(bytes);
+    size += bytes.length;
+  };
   parts.forEach((part, i) => {
     const last = i === parts.length - 1;
-    out.push(part.bytes);
-    if (part.ending) out.push(latin1Bytes(part.ending));
-    else if (!last && (part.ending === '' || part.bytes[part.bytes.length - 1] !== 0x0a)) out.push(eol);
+    const start = size;
+    put(part.bytes);
+    if (part.ending) put(part.ending === db.eol ? eol : latin1Bytes(part.ending));
+    else if (!last && (part.ending === '' || part.bytes[part.bytes.length - 1] !== 0x0a)) put(eol);
+    if (spans && part.row) spans.push({ row: part.row, start, end: size });
   });
   return concat(out);
 }
 
-function latin1Bytes(text) {
-  return Uint8Array.from(text, (c) => c.charCodeAt(0));
+// After the file `bytes`, written from `db` with `spans`, was saved: the
+// rows written from their fields take their bytes from it, and every row
+// counts as unedited and unmoved again. The rows stay the same objects, so
+// that what shows them stays valid; unedited rows keep their own bytes,
+// which are the file's too.
+export function adoptWritten(db, bytes, spans) {
+  for (const { row, start, end } of spans) {
+    row.orig = bytes.subarray(start, end);
+    [row.content, row.ending] = cutEnding(row.orig);
+    if (row.kind === 'price') row.spaced = row.content.lastIndexOf(0x20) >= 0;
+    if (row.kind !== 'count') row.base = snapshot(row);
+  }
+  for (const part of ['factors', 'prices', 'trailing']) for (const row of db[part]) if (row.moved) row.moved = false;
+  db.factorCount = db.factors.length;
+  db.priceCount = db.prices.length;
+  db.bytes = bytes;
+  db.ended = false;
 }
 
 // For messages: a short quotation of bytes.

@@ -9,6 +9,9 @@ import { quote } from './format.js';
 const NL = 0x0a;
 const asBytes = (v) => (typeof v === 'string' ? new TextEncoder().encode(v) : v);
 
+// The server compares at most this many bytes of a key.
+export const KEY_SIZE = 8;
+
 // Request bodies: the letter, a newline, the directory, a newline, then the
 // command's fields. The key field carries the factor's name for a query.
 export function listBody(directory) {
@@ -53,7 +56,7 @@ export function keyProblem(key) {
     if (b === 0x20) return 'a key cannot hold a space: it ends the key';
     if (b < 0x20) return `the key holds the control byte ${byteName(b)}`;
   }
-  if (bytes.length > 8) return 'a key has at most 8 bytes: the server compares no more of it';
+  if (bytes.length > KEY_SIZE) return `a key has at most ${KEY_SIZE} bytes: the server compares no more of it`;
   if (bytes[0] >= 0x80) return 'a key cannot begin with a letter beyond plain ASCII (such as ä): the server skips it';
   if (bytes[bytes.length - 1] >= 0x80) {
     return 'a key cannot end with a letter beyond plain ASCII (such as ä): the server drops it from the stored key, so it would never match';
@@ -76,7 +79,7 @@ export function offerTextProblem(text) {
 // NUL, separator bytes trimmed from its end. Null for an empty file.
 export function storedKey(bytes) {
   if (!bytes.length) return null;
-  let piece = bytes.subarray(0, 8);
+  let piece = bytes.subarray(0, KEY_SIZE);
   const nl = piece.indexOf(NL);
   if (nl >= 0) piece = piece.subarray(0, nl + 1);
   const nul = piece.indexOf(0);
@@ -102,9 +105,9 @@ export function putTextProblem(text) {
   if (!bytes.length) {
     return 'the text is empty: it would leave an empty database that could never be read or removed again';
   }
-  const piece = bytes.subarray(0, 8);
-  if (piece.length === 8 && piece.indexOf(NL) < 0 && (piece.indexOf(0) >= 0 || isSeparator(piece[7]))) {
-    return "the key line's first 8 bytes end in a blank, control or non-ASCII byte or hold a NUL " +
+  const piece = bytes.subarray(0, KEY_SIZE);
+  if (piece.length === KEY_SIZE && piece.indexOf(NL) < 0 && (piece.indexOf(0) >= 0 || isSeparator(piece[KEY_SIZE - 1]))) {
+    return `the key line's first ${KEY_SIZE} bytes end in a blank, control or non-ASCII byte or hold a NUL ` +
       'byte: the database could not be read back whole';
   }
   const key = storedKey(bytes);
@@ -147,7 +150,7 @@ export const isPutTempName = (bytes) => /^\.put-[A-Za-z0-9]{6}$/.test(latin1Text
 // lost.
 export function databaseFromGet(payload) {
   const keyEnd = payload.indexOf(NL);
-  if (keyEnd === 8) return concat([payload.subarray(0, 8), payload.subarray(9)]);
+  if (keyEnd === KEY_SIZE) return concat([payload.subarray(0, KEY_SIZE), payload.subarray(KEY_SIZE + 1)]);
   if (keyEnd < 0) return payload;
   let next = payload.subarray(keyEnd + 1);
   const nl = next.indexOf(NL);
@@ -162,10 +165,10 @@ export function databaseFromGet(payload) {
 export function crlfDatabaseFromGet(payload) {
   const keyEnd = payload.indexOf(NL);
   let rest;
-  if (keyEnd >= 0 && keyEnd < 7) rest = payload.subarray(keyEnd + 1);
+  if (keyEnd >= 0 && keyEnd < KEY_SIZE - 1) rest = payload.subarray(keyEnd + 1);
   // A key of 7 bytes and a CR fill the 8 bytes the key check reads: the key
   // line's newline comes next.
-  else if (keyEnd === 7 && payload[8] === NL) rest = payload.subarray(9);
+  else if (keyEnd === KEY_SIZE - 1 && payload[KEY_SIZE] === NL) rest = payload.subarray(KEY_SIZE + 1);
   else return null;
   const next = rest.indexOf(NL);
   if (next < 1 || rest[next - 1] !== 0x0d) return null;

@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { concat } from '../js/bytes.js';
-import { factorEntry, newRow, priceText, readDatabase, writeDatabase } from '../js/format.js';
+import { factorEntry, newRow, priceText, readDatabase, repricedTexts, writeDatabase } from '../js/format.js';
 import { atoi, atof } from '../js/number.js';
 import { bytes, text, vectors } from './vectors.js';
 
@@ -17,6 +17,13 @@ test('numbers read as atoi and atof read them', () => {
 
 test('the price of a price line follows its last space', () => {
   for (const [line, price] of vectors('prices.tsv')) assert.deepEqual(priceText(line), price);
+  // And so the page reads the repriced lines of a query's answer.
+  for (const [file, , answer] of vectors('query.tsv')) {
+    if (text(answer) === 's!') continue;
+    const db = readDatabase(file);
+    const lines = text(answer).slice(1).split('\n').slice(3, 3 + db.prices.length);
+    assert.deepEqual(repricedTexts(answer.subarray(1), db.prices.length, db.encoding), lines.map((l) => l.slice(l.lastIndexOf(' ') + 1)));
+  }
 });
 
 // The server's answer to a query, rebuilt from the page's reading of the

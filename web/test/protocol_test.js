@@ -2,9 +2,10 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import {
-  commandBody, crlfDatabaseFromGet, databaseFromGet, directoryProblem, isOfferName, isPutTempName, keyCheck, keyProblem,
+  commandBody, crlfDatabaseFromGet, databaseFromGet, directoryProblem, isOfferName, keyCheck, keyProblem,
   listBody, nameProblem, offerLinkQuery, offerTextProblem, putTextProblem, storeBody,
 } from '../js/protocol.js';
+import { createProblem } from '../js/checks.js';
 import { bytes, text, vectors } from './vectors.js';
 
 test('bodies are built as the server cuts them', () => {
@@ -38,7 +39,7 @@ test('what a client refuses to send', () => {
   const checks = {
     directory: directoryProblem, name: nameProblem, factor: (v) => nameProblem(v, 'factor name'),
     key: keyProblem, offer_text: offerTextProblem, put_text: putTextProblem,
-    create_name: (v) => (isOfferName(v) ? 'offer form' : isPutTempName(v) ? 'put form' : nameProblem(v)),
+    create_name: (v) => createProblem('/d', v, 'k'),
   };
   for (const [what, value, verdict] of vectors('client.tsv')) {
     const problem = checks[text(what)](value);

@@ -1,0 +1,20 @@
+// What the program gives every command beside the request's own fields.
+#ifndef TALVENPLAN_IO_CONTEXT_H_
+#define TALVENPLAN_IO_CONTEXT_H_
+
+#include <span>
+
+#include "io/beneath.h"
+
+namespace talvenplan {
+
+struct Context {
+  const Root& root;
+  // Storage for line reads, kLineBufferSize bytes, provided once and used
+  // by one reader at a time.
+  std::span<char> lines;
+};
+
+}  // namespace talvenplan
+
+#endif  // TALVENPLAN_IO_CONTEXT_H_

@@ -1,0 +1,20 @@
+// What the browser tests share: the fixture server.sh started (its
+// directory is the test's first argument), and Debian's Chromium driven by
+// playwright-core (npm ci) with the flags these machines need.
+import { readFileSync } from 'node:fs';
+import { join } from 'node:path';
+
+export const dir = process.argv[2];
+export const data = join(dir, 'data');
+export const base = `http://127.0.0.1:${readFileSync(join(dir, 'port'), 'utf8').trim()}/`;
+
+const playwright = await import('playwright-core').catch(() => {
+  console.error('the browser tests need playwright-core: run npm ci in the repository');
+  process.exit(1);
+});
+
+export const launch = () => playwright.chromium.launch({
+  executablePath: '/usr/bin/chromium',
+  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+});

@@ -1,0 +1,203 @@
+// Amounts as people and spreadsheets write them, read into the form the
+// server reads (digits, a point, digits: "1234.50"), and exact decimal
+// arithmetic on that form for changing many prices at once.
+
+// Currency signs and codes that may stand before or after an amount.
+const CURRENCY = '€|\\$|£|¥|EUR|USD|GBP|CHF|SEK|NOK|DKK|kr\\.?|:-';
+const LEADING = new RegExp(`^(?:${CURRENCY})\\s*`, 'i');
+const TRAILING = new RegExp(`\\s*(?:${CURRENCY})$`, 'i');
+// Blanks that group thousands: space, no-break space, thin and narrow no-break
+// spaces (Finnish and French spreadsheets), and the Swiss apostrophe.
+const GROUP = /^[ \u00a0\u2009\u202f'’]$/;
+
+// Reads one written amount. `decimal` is the decimal separator the rest of
+// the file shows (',' or '.'), or null when nothing does. Returns one of
+//   { value: '1234.50', decimal, grouping }  decimal and grouping are the
+//                                            separators the text used, or null
+//   { ambiguous: ['1234', '1.234'] }          '1,234' without a hint
+//   { problem: 'why it cannot be read' }
+//   { empty: true }
+// The digits after the decimal separator stay as written: '12,5' is '12.5'.
+export function readAmount(written, decimal = null) {
+  const simple = SIMPLE.exec(written);
+  if (simple) return readSimple(simple, decimal);
+  const grouped = BLANK_GROUPED.exec(written);
+  if (grouped) {
+    const [, minus, before, mark, after] = grouped;
+    const digits = before.replace(/[^0-9]/g, '');
+    const value = strip(digits) + (mark ? '.' + after : '');
+    return { value: (minus && /[1-9]/.test(digits + (after || '')) ? '-' : '') + value, decimal: mark ?? null, grouping: null };
+  }
+  let text = written.trim();
+  if (text === '') return { empty: true };
+  let negative = false;
+  if (/^[-−+]/.test(text)) {
+    negative = text[0] !== '+';
+    text = text.slice(1).trimStart();
+  }
+  if (/[^0-9\s.,'’]/.test(text)) text = text.replace(LEADING, '').replace(TRAILING, '');
+  if (!negative && /^[-−]/.test(text)) {  // '€ -12,50'
+    negative = true;
+    text = text.slice(1).trimStart();
+  }
+  text = text.replace(/([.,])-$/, '$1');  // '12,-' is 12 whole
+  if (!/^[0-9.,]/.test(text) || !/^[0-9., \u00a0\u2009\u202f'’]*$/.test(text) || !/[0-9]/.test(text)) {
+    return { problem: `“${written.trim()}” is not an amount` };
+  }
+  // Digit groups and the separators between them.
+  const groups = text.split(/[^0-9]/);
+  const seps = text.replace(/[0-9]+/g, '').split('');
+  if (groups.slice(1, -1).some((g) => g === '') || (groups[0] === '' && seps.length > 1)) {
+    return { problem: `“${written.trim()}” has separators next to each other` };
+  }
+  const marks = seps.filter((c) => c === ',' || c === '.');
+  const blanks = seps.some((c) => GROUP.test(c));
+  let point = -1;  // index in seps of the decimal separator
+  if (marks.length) {
+    const last = marks[marks.length - 1];
+    const lastAt = seps.lastIndexOf(last);
+    const others = marks.filter((c) => c !== last);
+    if (others.length) {
+      // '1.234,50': the last kind of mark is the decimal one, and only once.
+      if (marks.filter((c) => c === last).length > 1) return { problem: `“${written.trim()}” mixes its separators` };
+      point = lastAt;
+    } else if (marks.length > 1) {
+      point = -1;  // '1,234,567': grouping only
+    } else {
+      const before = groups[lastAt];
+      const after = groups[lastAt + 1];
+      const grouped = after.length === 3 && before.length >= 1 && before.length <= 3 && before !== '0' && !blanks;
+      if (!grouped) point = lastAt;
+      else if (decimal === last) point = lastAt;
+      else if (decimal && decimal !== last) point = -1;
+      else {
+        const whole = groups.join('');
+        return { ambiguous: [strip(whole), strip(before) + '.' + after] };
+      }
+    }
+  }
+  // Every group left of the decimal separator but the first has three digits.
+  const whole = point < 0 ? groups : groups.slice(0, point + 1);
+  const fraction = point < 0 ? '' : groups.slice(point + 1).join('');
+  if (point >= 0 && point !== seps.length - 1) return { problem: `“${written.trim()}” has a separator after its decimals` };
+  if (whole.length > 1 && (whole[0].length > 3 || whole.slice(1).some((g) => g.length !== 3))) {
+    return { problem: `“${written.trim()}” is not grouped in thousands` };
+  }
+  const digits = strip(whole.join('') || '0');
+  const decimalMark = point >= 0 ? seps[point] : null;
+  return {
+    value: (negative && /[1-9]/.test(digits + fraction) ? '-' : '') + digits + (fraction ? '.' + fraction : ''),
+    decimal: decimalMark,
+    grouping: marks.find((c) => c !== decimalMark) ?? null,
+  };
+}
+
+const strip = (digits) => digits.replace(/^0+(?=[0-9])/, '');
+
+// Most cells are digits with at most one mark ('12,50', '1234.5', '1,234'),
+// or thousands grouped by blanks ('1 234,50'): read without the general
+// way's splitting, to the same result.
+const SIMPLE = /^(-?)([0-9]+)(?:([.,])([0-9]+))?$/;
+const BLANK_GROUPED = /^(-?)([0-9]{1,3}(?:[ \u00a0\u2009\u202f][0-9]{3})+)(?:([.,])([0-9]+))?$/;
+function readSimple([, minus, before, mark, after], decimal) {
+  const signed = (digits, fraction = '') =>
+    (minus && /[1-9]/.test(digits + fraction) ? '-' : '') + strip(digits) + (fraction ? '.' + fraction : '');
+  if (!mark) return { value: signed(before), decimal: null, grouping: null };
+  const grouped = after.length === 3 && before.length <= 3 && before !== '0';
+  if (!grouped || decimal === mark) return { value: signed(before, after), decimal: mark, grouping: null };
+  if (decimal) return { value: signed(before + after), decimal: null, grouping: mark };
+  return { ambiguous: [strip(before + after), strip(before) + '.' + after] };
+}
+
+// The decimal separator a column of amounts shows, or null where it shows
+// none or both: '12,50' shows ',', '1,234.50' shows '.'.
+export function columnDecimal(cells) {
+  const seen = new Set();
+  for (const cell of cells) {
+    const read = readAmount(cell);
+    if (!read.value) continue;
+    if (read.decimal) seen.add(read.decimal);
+    else if (read.grouping) seen.add(read.grouping === ',' ? '.' : ',');
+  }
+  return seen.size === 1 ? [...seen][0] : null;
+}
+
+// Exact decimals: { n, scale } is n / 10^scale, n a BigInt.
+const PLAIN = /^([-+]?)([0-9]*)(?:\.([0-9]*))?$/;
+export function parseDecimal(text) {
+  const m = PLAIN.exec(text);
+  if (!m || (m[2] + (m[3] || '')) === '') return null;
+  const fraction = m[3] || '';
+  const n = BigInt(m[2] + fraction || '0');
+  return { n: m[1] === '-' ? -n : n, scale: fraction.length };
+}
+
+// a / b rounded to the nearest integer, halves away from zero (b > 0).
+function roundDiv(a, b) {
+  const negative = a < 0n;
+  const q = (2n * (negative ? -a : a) + b) / (2n * b);
+  return negative ? -q : q;
+}
+const TEN = (k) => 10n ** BigInt(k);
+
+// Cents as a price text: 1234 -> '12.34'.
+function centsText(cents) {
+  const negative = cents < 0n;
+  const digits = (negative ? -cents : cents).toString().padStart(3, '0');
+  return (negative ? '-' : '') + digits.slice(0, -2) + '.' + digits.slice(-2);
+}
+
+export const ROUNDINGS = {
+  cents: 'to cents',
+  '0.05': 'to 0.05',
+  '.99': 'to endings .99',
+  '.90': 'to endings .90',
+};
+
+// A price changed by a percentage or by an amount, then rounded. `price`,
+// `by` are plain decimal texts; `how` is 'percent' or 'amount'; `rounding` a
+// key of ROUNDINGS. Returns { price } or { problem }. An ending rounds to the
+// nearest price with it, never turning a rise into a cut or a cut into a
+// rise, nor going below zero.
+export function changePrice(price, how, by, rounding) {
+  const old = parseDecimal(price);
+  const step = parseDecimal(by);
+  if (!old) return { problem: `the price “${price}” is not a plain number` };
+  if (!step) return { problem: `the change “${by}” is not a plain number` };
+  // The exact new value as num / den.
+  let num;
+  let den;
+  if (how === 'percent') {
+    num = old.n * (100n * TEN(step.scale) + step.n);
+    den = TEN(old.scale + step.scale + 2);
+  } else {
+    const scale = Math.max(old.scale, step.scale);
+    num = old.n * TEN(scale - old.scale) + step.n * TEN(scale - step.scale);
+    den = TEN(scale);
+  }
+  const cents = (n, d) => roundDiv(n * 100n, d);
+  if (rounding === 'cents') return { price: centsText(cents(num, den)) };
+  if (rounding === '0.05') return { price: centsText(roundDiv(num * 20n, den) * 5n) };
+  const ending = rounding === '.99' ? 99n : 90n;
+  // Candidates k*100 + ending around the value in cents (x = num*100/den).
+  const x = num * 100n;  // the value in cents, times den
+  const below = floorDiv(x - ending * den, 100n * den) * 100n + ending;
+  const above = below + 100n;
+  // below <= value < above: the nearer, a tie going up.
+  let pick = above * den - x <= x - below * den ? above : below;
+  const was = old.n * 100n;  // the old price in cents, times 10^scale
+  const now = num * TEN(old.scale) * 100n;  // the new value likewise, times den
+  const at = (cents) => cents * TEN(old.scale);
+  if (now > was * den && at(pick) < was) pick = above;
+  if (now < was * den && at(pick) > was) pick = below;
+  if (pick < 0n) pick = above;
+  if (now < was * den && at(pick) > was) {
+    return { problem: `no price ending in ${rounding} fits: the new price ${centsText(cents(num, den))} is too small` };
+  }
+  return { price: centsText(pick) };
+}
+
+function floorDiv(a, b) {
+  const q = a / b;
+  return (a % b !== 0n && (a < 0n) !== (b < 0n)) ? q - 1n : q;
+}

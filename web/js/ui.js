@@ -1,0 +1,68 @@
+// What every screen shares: building elements, the message line, and moving
+// between screens. A screen registers itself with `addScreen`; `showScreen`
+// shows its section and calls its `enter`.
+
+import { describe } from './api.js';
+
+export const $ = (id) => document.getElementById(id);
+const PROPS = new Set(['value', 'checked', 'disabled', 'readOnly', 'hidden', 'selected']);
+
+// h('td', { class: 'num', text: '10' }, ...children): an element.
+export function h(tag, attrs = {}, ...kids) {
+  const el = document.createElement(tag);
+  for (const [k, v] of Object.entries(attrs)) {
+    if (v == null || v === false) continue;
+    if (k.startsWith('on')) el.addEventListener(k.slice(2), v);
+    else if (k === 'text') el.textContent = v;
+    else if (PROPS.has(k)) el[k] = v;
+    else el.setAttribute(k, v === true ? '' : v);
+  }
+  for (const kid of kids.flat()) if (kid != null && kid !== false) el.append(kid);
+  return el;
+}
+
+// A count as a person reads it: 10,000.
+const counts = new Intl.NumberFormat('en');
+export const num = (n) => counts.format(n);
+
+// Messages: one line that says what the last action came to.
+export function say(level, text) {
+  $('message').replaceChildren(h('p', { class: level, text }));
+}
+export function sayOutcome(outcome, refusal) {
+  const { level, text } = describe(outcome, refusal);
+  say(level, text);
+  return text;
+}
+
+// Screens: name -> { enter(): called each time the screen is shown }.
+const screens = new Map();
+export function addScreen(name, screen) {
+  screens.set(name, screen);
+}
+
+export function showScreen(name, focus = true) {
+  for (const button of document.querySelectorAll('.tabs button')) {
+    if (button.dataset.screen === name) button.setAttribute('aria-current', 'page');
+    else button.removeAttribute('aria-current');
+  }
+  for (const id of screens.keys()) $(id).hidden = id !== name;
+  $('message').replaceChildren();  // it spoke of the screen before
+  screens.get(name).enter?.();
+  if (focus) focusTitle();
+}
+
+// Puts the focus on the title of the screen in view.
+export function focusTitle() {
+  const section = document.querySelector('main > section:not([hidden])');
+  const title = section.querySelector('h1');
+  title.tabIndex = -1;
+  title.focus();
+}
+
+// The tabs of the screens that need an open list.
+export function enableListTabs(open) {
+  for (const button of document.querySelectorAll('.tabs button')) {
+    if (button.dataset.screen !== 'databases' && !('always' in button.dataset)) button.disabled = !open;
+  }
+}

@@ -1,0 +1,81 @@
+// The offer's money and its HTML: rounding and VAT by the case tables in
+// tests/vectors/, the shop's locale, totals that add up, and escaping.
+import assert from 'node:assert/strict';
+import { test } from 'node:test';
+import { lineAmount, moneyFormat, moneyText, offerTotals, toMinor, vatOf } from '../js/money.js';
+import { OFFER_KEY, OFFER_PAGE_HEAD, OFFER_PAGE_TAIL, buildOffer, offerPage } from '../js/offer.js';
+import { storedKey } from '../js/protocol.js';
+import { text, vectors } from './vectors.js';
+
+const minor = (field) => (text(field) === '-' ? null : BigInt(text(field)));
+
+test('a unit price is rounded to cents first, and the amount from it', () => {
+  for (const [quantity, unit, digits, unitMinor, amount] of vectors('amounts.tsv')) {
+    const label = `${text(quantity)} × ${text(unit)}`;
+    const rounded = toMinor(text(unit), Number(text(digits)));
+    assert.equal(rounded, minor(unitMinor), label);
+    assert.equal(rounded === null ? null : lineAmount(text(quantity), rounded), minor(amount), label);
+  }
+  for (const [amount, rate, included, vat] of vectors('vat.tsv')) {
+    assert.equal(vatOf(BigInt(text(amount)), text(rate), text(included) === 'yes'), BigInt(text(vat)), text(rate));
+  }
+});
+
+test("the preview frame wraps the offer as the server's page does", (t) => {
+  const rows = vectors('offer_page.tsv');
+  if (!rows) return t.skip('no offer page vector yet');
+  const [[before, after]] = rows;
+  assert.equal(OFFER_PAGE_HEAD, text(before));
+  assert.equal(OFFER_PAGE_TAIL, text(after));
+  assert.equal(offerPage('x'), text(before) + 'x' + text(after));
+});
+
+test('amounts are written as the shop\'s locale writes them; the workbench shows two decimals', () => {
+  for (const [server, shown] of [['44.200001', '44.20'], ['169.575005', '169.58'], ['-0.000000', '0.00'], ['12,50', '12,50'], ['', ''], ['nan', 'nan']]) {
+    assert.equal(moneyText(server), shown, server);
+  }
+  const nbsp = (s) => s.replace(/[\u00a0\u202f]/g, ' ');
+  assert.equal(nbsp(moneyFormat('fi-FI', 'EUR').format(123450n)), '1 234,50 €');
+  assert.equal(moneyFormat('en-GB', 'GBP').format(-5n), '-£0.05');
+  assert.equal(moneyFormat('ja-JP', 'JPY').format(1234n), '￥1,234');
+});
+
+test('the totals are sums of the amounts shown, with or without VAT in the prices', () => {
+  const lines = [
+    { quantity: '24', unit: '0.952000', rate: '14' },
+    { quantity: '3', unit: '39.920001', rate: '25.5' },
+    { quantity: '1', unit: '0.99', rate: '25.50' },
+  ];
+  for (const included of [false, true]) {
+    const t = offerTotals(lines, { included });
+    assert.deepEqual(t.lines.map((l) => l.amount), [2280n, 11976n, 99n]);
+    assert.deepEqual(t.perRate.map((r) => r.rate), ['14', '25.5'], 'one row a rate');
+    const shown = t.lines.reduce((sum, l) => sum + l.amount, 0n);
+    assert.equal(included ? t.gross : t.net, shown);
+    assert.equal(t.net + t.vat, t.gross);
+    for (const r of t.perRate) assert.equal(r.net + r.vat, r.gross);
+    assert.deepEqual(t.perRate.map((r) => r.vat), included ? [280n, 2453n] : [319n, 3079n]);
+  }
+  assert.equal(offerTotals([{ quantity: '1', unit: '12,50', rate: '24' }]), null);
+});
+
+test('the offer is ASCII, escapes everything typed, and begins with its key line', () => {
+  const evil = '<script>alert("x")</script> & \'ä\' €';
+  const shop = { name: evil, address: 'Rantakatu 1\n00100 Helsinki', contact: evil, vatNumber: evil, locale: 'fi-FI',
+    currency: 'EUR', included: false, terms: evil };
+  const offer = { reference: evil, date: '2026-12-09', validUntil: '2026-12-16', customer: evil, intro: evil, notes: evil };
+  const { html, totals } = buildOffer(shop, offer, [{ description: evil, quantity: '24', unit: '0.952000', rate: '24' }]);
+  assert.equal(totals.gross, 2827n);
+  assert.match(html, /^[\x09\x0a\x20-\x7e]*$/, 'plain ASCII');
+  assert.doesNotMatch(html, /<script|alert\("/);
+  assert.equal((html.match(/&lt;script&gt;alert\(&quot;x&quot;\)&lt;\/script&gt; &amp; &#39;&#228;&#39; &#8364;/g) || []).length, 9);
+  assert.match(html, /Rantakatu 1<br>00100 Helsinki/);
+  assert.match(html, /<dt>Valid until<\/dt><dd>16\.12\.2026<\/dd>/);
+  assert.match(html, /0,95&#160;&#8364;<\/td><td class="n">22,80&#160;&#8364;/);
+  assert.match(html, /VAT 24&#160;%<\/td><td class="n">5,47&#160;&#8364;/);
+  // get's key check reads the offer's first line back as its key.
+  assert.equal(text(storedKey(new TextEncoder().encode(html))), OFFER_KEY);
+  assert.ok(offerPage(html).includes('<meta name="viewport"'));
+  assert.deepEqual(buildOffer(shop, offer, [{ description: 'x', quantity: 'two', unit: '1', rate: '24' }]),
+    { problem: 'a quantity, a price or a VAT rate is not a number' });
+});

@@ -7,17 +7,11 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { existsSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { base, data, dir, launch } from './browser.mjs';
+import { test } from 'node:test';
+import { base, browser, data, dir } from './browser.mjs';
 import { buildOffer } from '../../web/js/offer.js';
 import { offerLinkQuery } from '../../web/js/protocol.js';
 
-
-let browser;
-before(async () => {
-  browser = await launch();
-});
-after(() => browser?.close());
 
 const shop = {
   name: 'Talvi & Kumppanit Oy', address: 'Rantakatu 12 B\n00100 Helsinki', contact: 'myynti@talvi.example\n+358 40 123 4567',

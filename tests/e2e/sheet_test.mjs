@@ -4,27 +4,13 @@
 // screenshots as DIR/sheet-*.png.
 // Usage: node tests/e2e/sheet_test.mjs DIR   (DIR as given to server.sh start)
 import assert from 'node:assert/strict';
-import { readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { base, data, dir, launch } from './browser.mjs';
+import { test } from 'node:test';
+import { base, browser, data, dir, put } from './browser.mjs';
 
 const fixture = (name) => new URL(`../fixtures/${name}`, import.meta.url).pathname;
-const made = new Set();
 
-let browser;
-before(async () => {
-  browser = await launch();
-});
-after(async () => {
-  await browser?.close();
-  for (const name of made) rmSync(join(data, name), { force: true });
-});
-
-function put(name, content) {
-  writeFileSync(join(data, name), content);
-  made.add(name);
-}
 const stored = (name) => readFileSync(join(data, name), 'utf8');
 const shot = (page, name) => page.screenshot({ path: join(dir, `sheet-${name}.png`), fullPage: true });
 

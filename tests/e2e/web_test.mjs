@@ -4,22 +4,12 @@
 // the page is ready and how big its files are.
 // Usage: node tests/e2e/web_test.mjs DIR   (DIR as given to server.sh start)
 import assert from 'node:assert/strict';
-import { existsSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
+import { existsSync, readFileSync, rmSync, statSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { base, data, dir, launch } from './browser.mjs';
+import { test } from 'node:test';
+import { base, browser, data, dir, made, put } from './browser.mjs';
 import { shopList } from '../../bench/web_list.mjs';
 
-const made = new Set();  // files this test leaves in the data directory
-
-let browser;
-before(async () => {
-  browser = await launch();
-});
-after(async () => {
-  await browser?.close();
-  for (const name of made) rmSync(join(data, name), { force: true });
-});
 
 async function open(width = 1200) {
   const page = await browser.newPage({ viewport: { width, height: 900 } });
@@ -31,10 +21,6 @@ async function open(width = 1200) {
   return page;
 }
 
-function put(name, content) {
-  writeFileSync(join(data, name), content);
-  made.add(name);
-}
 const file = (name) => readFileSync(join(data, name));
 const shot = (page, name) => page.screenshot({ path: join(dir, `web-${name}.png`) });
 const message = (page) => page.locator('#message').innerText();

@@ -7,6 +7,12 @@
  * does the same and then fsyncs the directory, so the ratio is the cost of
  * that one directory fsync.
  *
+ * A last figure is the cost of versions: a put by talvenplan.cgi with
+ * TALVEN_VERSIONS=50 against the same put without, taking turns in one
+ * directory. The versioned put links the old file in among its versions,
+ * syncs that directory and, once 50 are kept, removes the oldest: warm-up
+ * runs fill the 50 first, so every timed run pays for all of it.
+ *
  * Every run starts from the same state: a create gets a name nobody has, a
  * put writes the same text over the same database, and after each run the
  * file a create or store made is removed and the directory synced (not
@@ -32,7 +38,7 @@
 #include "cgi_env.h"
 #include "child.h"
 
-enum { kAnswerRoom = 4096, kPrograms = 2, kWarmUp = 5 };
+enum { kAnswerRoom = 4096, kPrograms = 2, kWarmUp = 5, kVersions = 50 };
 
 /* The answer of a create or a put; a store's goes on with the offer name. */
 static const char kDone[] = "Content-type: text/html\n\ns";
@@ -62,6 +68,10 @@ struct state {
   struct environment env;
   int input, answer;
   int created; /* creates so far: each one gets a new name */
+  /* The versions figure: program 1 is talvenplan.cgi with this
+   * environment, which keeps kVersions versions. */
+  int versions;
+  struct environment kept;
 };
 
 /* The body of the next run. A create's names all have the same length, so
@@ -104,12 +114,12 @@ static int file_holds(const struct state* s, const char* name,
          memcmp(got, expected, (size_t)size) == 0;
 }
 
-/* The number of entries in the case's directory, "." and ".." aside. */
-static int entries(const struct state* s) {
-  DIR* directory = opendir(s->directory);
+/* The number of entries in a directory, "." and ".." aside. */
+static int entries_in(const char* path) {
+  DIR* directory = opendir(path);
   struct dirent* entry;
   int count = 0;
-  if (directory == NULL) die(s->directory);
+  if (directory == NULL) return 0;
   while ((entry = readdir(directory)) != NULL) {
     if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
       ++count;
@@ -117,6 +127,15 @@ static int entries(const struct state* s) {
   }
   closedir(directory);
   return count;
+}
+
+static int entries(const struct state* s) { return entries_in(s->directory); }
+
+/* The versions kept of the put's database. */
+static int versions_kept(const struct state* s) {
+  char path[1300];
+  snprintf(path, sizeof path, "%s/.versions/prices", s->directory);
+  return entries_in(path);
 }
 
 static int is_offer_name(const char* name) {
@@ -135,14 +154,18 @@ static int is_offer_name(const char* name) {
 static struct child_run run_checked(struct state* s, int which) {
   static char got[kAnswerRoom];
   char body[2048], name[16];
-  char* argv[] = {g_paths[which], NULL};
+  int versioned = s->versions && which == 1;
+  char* path = g_paths[versioned ? 0 : which];
+  char* argv[] = {path, NULL};
   const char* wrong = NULL;
   struct child_run run;
+  int kept = versions_kept(s);
 
   make_body(s, body, sizeof body, name);
   set_body(s, body);
   empty_file(s->answer);
-  run = run_child(g_paths[which], argv, s->env.entries, s->input, s->answer);
+  run = run_child(path, argv, versioned ? s->kept.entries : s->env.entries,
+                  s->input, s->answer);
   read_file(s->answer, got, sizeof got);
 
   if (run.status != 0) {
@@ -163,8 +186,13 @@ static struct child_run run_checked(struct state* s, int which) {
                                                       : kOffer;
     if (!file_holds(s, name, content)) {
       wrong = "the file does not hold the request's bytes";
-    } else if (entries(s) != 1) {
+    } else if (entries(s) != (s->versions ? 2 : 1)) {
       wrong = "the directory holds another file";
+    } else if (s->versions &&
+               versions_kept(s) != (!versioned         ? kept
+                                    : kept < kVersions ? kept + 1
+                                                       : kVersions)) {
+      wrong = "the versions are not the ones a put keeps";
     }
   }
   if (wrong != NULL) {
@@ -251,6 +279,80 @@ static void time_case(const struct write_case* request, int runs,
   if (rmdir(s.directory) != 0) die(s.directory);
 }
 
+/* A put with versions against the same put without them. */
+static void time_versions(int runs, const char* root) {
+  static const struct write_case kPut = {'p', "put with 50 versions kept",
+                                         "versions"};
+  static struct state s;
+  long long* times[2];
+  long long medians[2];
+  long peaks[2] = {0, 0};
+  char body[2048], name[16], path[1300], text[2][64];
+  size_t count = 0;
+
+  memset(&s, 0, sizeof s);
+  s.request = &kPut;
+  s.versions = 1;
+  snprintf(s.directory, sizeof s.directory, "%s/%s", root, kPut.directory);
+  if (mkdir(s.directory, 0755) != 0) die(s.directory);
+  s.directory_fd = open(s.directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (s.directory_fd < 0) die(s.directory);
+  snprintf(path, sizeof path, "%s/prices", s.directory);
+  write_file(path, kDatabase, strlen(kDatabase));
+  s.input = memory_file("body");
+  s.answer = memory_file("answer");
+  make_body(&s, body, sizeof body, name);
+  make_env(&s.env, body, NULL, root);
+  make_env(&s.kept, body, NULL, root);
+  while (s.kept.entries[count] != NULL) ++count;
+  s.kept.entries[count] = "TALVEN_VERSIONS=50";
+  s.kept.entries[count + 1] = NULL;
+  for (int i = 0; i < 2; ++i) {
+    times[i] = malloc(sizeof(long long) * (size_t)runs);
+    if (times[i] == NULL) die("malloc");
+  }
+  fprintf(stderr, "  %s: %d runs each\n", kPut.label, runs);
+
+  for (int run = 0; run < kVersions + kWarmUp; ++run) run_checked(&s, 1);
+  for (int run = 0; run < runs; ++run) {
+    for (int turn = 0; turn < 2; ++turn) {
+      int i = (run + turn) % 2;
+      struct child_run result = run_checked(&s, i);
+      times[i][run] = result.nanoseconds;
+      if (result.peak_kib > peaks[i]) peaks[i] = result.peak_kib;
+    }
+  }
+  for (int i = 0; i < 2; ++i) {
+    medians[i] = median(times[i], (size_t)runs);
+    ms(text[i], sizeof text[i], medians[i]);
+    free(times[i]);
+  }
+  double ratio = (double)medians[1] / (double)medians[0];
+  print_row("put with 50 versions kept, vs the same put without, time", text[1],
+            text[0], ratio, "<= 1.25", peaks[1], peaks[0],
+            verdict(ratio, 1.25));
+
+  if (unlinkat(s.directory_fd, "prices", 0) != 0) die("unlink");
+  snprintf(path, sizeof path, "%s/.versions/prices", s.directory);
+  DIR* versions = opendir(path);
+  struct dirent* entry;
+  if (versions == NULL) die(path);
+  while ((entry = readdir(versions)) != NULL) {
+    if (entry->d_name[0] != '.' &&
+        unlinkat(dirfd(versions), entry->d_name, 0)) {
+      die("unlink");
+    }
+  }
+  closedir(versions);
+  if (rmdir(path) != 0) die(path);
+  snprintf(path, sizeof path, "%s/.versions", s.directory);
+  if (rmdir(path) != 0) die(path);
+  close(s.directory_fd);
+  close(s.input);
+  close(s.answer);
+  if (rmdir(s.directory) != 0) die(s.directory);
+}
+
 /* The file system's name, for the note under the table. */
 static const char* file_system(long type) {
   switch (type) {
@@ -303,6 +405,7 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < sizeof kCases / sizeof *kCases; ++i) {
     time_case(&kCases[i], runs, root);
   }
+  time_versions(runs, root);
   printf(
       "note\twrite requests: median time of %d runs of each program, taking "
       "turns, on %s; baseline\n"

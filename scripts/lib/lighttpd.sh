@@ -24,11 +24,12 @@ json_string() {
   printf '"%s"' "$text"
 }
 
-# write_lighttpd_conf DIR PROGRAM DATA PORT: makes DIR/www with a copy of
-# PROGRAM and of the workbench, whose config.js opens it onto DATA, and
-# writes DIR/lighttpd.conf.
+# write_lighttpd_conf DIR PROGRAM DATA PORT [VERSIONS]: makes DIR/www with a
+# copy of PROGRAM and of the workbench, whose config.js opens it onto DATA,
+# and writes DIR/lighttpd.conf. The program keeps VERSIONS versions of each
+# list (TALVEN_VERSIONS), 50 as shipped; 0 keeps none.
 write_lighttpd_conf() {
-  local dir=$1 program=$2 data=$3 port=$4
+  local dir=$1 program=$2 data=$3 port=$4 versions=${5:-50}
   mkdir -p "$dir/www"
   cp -f "$program" "$dir/www/talvenplan.cgi"
   # The page's files only: its unit tests stay behind.
@@ -44,7 +45,7 @@ server.pid-file = "$dir/lighttpd.pid"
 server.errorlog = "$dir/error.log"
 server.modules = ("mod_cgi", "mod_setenv")
 cgi.assign = (".cgi" => "")
-setenv.add-environment = ("TALVEN_ROOT" => "$data")
+setenv.add-environment = ("TALVEN_ROOT" => "$data", "TALVEN_VERSIONS" => "$versions")
 index-file.names = ("index.html")
 mimetype.assign = (".html" => "text/html; charset=utf-8",
   ".css" => "text/css; charset=utf-8", ".js" => "text/javascript; charset=utf-8",

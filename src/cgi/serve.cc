@@ -80,7 +80,15 @@ CgiEnv ReadCgiEnv() {
   env.test = std::getenv("TALVEN_TEST");
   env.request_method = std::getenv("REQUEST_METHOD");
   env.root = std::getenv("TALVEN_ROOT");
+  env.versions = std::getenv("TALVEN_VERSIONS");
   return env;
+}
+
+int VersionsToKeep(const char* text) {
+  if (text == nullptr) return 0;
+  long value = std::strtol(text, nullptr, 10);
+  constexpr long kMost = std::numeric_limits<int>::max();
+  return value <= 0 ? 0 : static_cast<int>(value < kMost ? value : kMost);
 }
 
 std::optional<std::int32_t> ParseContentLength(const char* text) {
@@ -107,7 +115,7 @@ int ServeRequest(const CgiEnv& env, int input_fd, std::span<char> line_buffer,
   // the same for every request.
   Root root;
   ResolveRoot(env.root, root);
-  const Context context{root, line_buffer};
+  const Context context{root, line_buffer, VersionsToKeep(env.versions)};
 
   if (env.query_string != nullptr &&
       std::strncmp(env.query_string, kOfferKey.data(), kOfferKey.size()) == 0) {

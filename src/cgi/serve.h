@@ -19,10 +19,15 @@ struct CgiEnv {
   const char* http_content_length = nullptr;
   const char* test = nullptr;  // TALVEN_TEST: allows a short body
   const char* request_method = nullptr;
-  const char* root = nullptr;  // TALVEN_ROOT: requests stay below it
+  const char* root = nullptr;      // TALVEN_ROOT: requests stay below it
+  const char* versions = nullptr;  // TALVEN_VERSIONS: versions kept of each
 };
 
 CgiEnv ReadCgiEnv();
+
+// How many versions of each database TALVEN_VERSIONS asks to keep: a count
+// read as atoi reads it; unset, 0, negative or no number keeps none.
+int VersionsToKeep(const char* text);
 
 // Reads an announced content length the way atoi does (leading white space,
 // an optional sign, digits up to the first other byte), but refuses what

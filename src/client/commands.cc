@@ -9,11 +9,13 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "client/client.h"
 #include "client/login.h"
 #include "io/fd.h"
+#include "io/versions.h"
 #include "protocol/letter_pair.h"
 #include "protocol/request.h"
 #include "protocol/wire.h"
@@ -150,14 +152,17 @@ int TransferStatus(const Invocation& invocation, const Transfer& transfer,
 
 // Sends `body` and reads the answer: on "s" the payload is left in `payload`
 // and the result is kExitDone; otherwise what happened is said on standard
-// error (`refusal` says what "s!" means here) and its exit status returned.
+// error (`refusal` says what "s!" means here; empty: nothing is said) and
+// its exit status returned.
 int Exchange(const Invocation& invocation, const std::string& body,
-             const std::string& refusal, std::string& payload) {
+             const std::string& refusal, std::string& payload,
+             std::string_view failure_hint = {}) {
   // The program takes body lengths that fit a signed 32-bit integer.
   if (body.size() >= INT32_MAX) return Reject("the request is too big");
   bool local = !invocation.local.empty();
   Transfer transfer =
-      local ? RunProgram(invocation.local, body, ::getenv("TALVEN_ROOT"))
+      local ? RunProgram(invocation.local, body, ::getenv("TALVEN_ROOT"),
+                         ::getenv("TALVEN_VERSIONS"))
             : Post(invocation, body);
   Answer answer =
       local ? ReadProgramOutput(transfer.answer) : ReadAnswer(transfer.answer);
@@ -168,11 +173,11 @@ int Exchange(const Invocation& invocation, const std::string& body,
   switch (answer.status) {
     case Status::kDone: payload.assign(answer.text); return kExitDone;
     case Status::kRefused:
-      ::warnx("refused: %s", refusal.c_str());
+      if (!refusal.empty()) ::warnx("refused: %s", refusal.c_str());
       return kExitRefused;
     case Status::kFailed:
-      ::warnx("the server failed: %.*s", static_cast<int>(answer.text.size()),
-              answer.text.data());
+      ::warnx("the server failed: %.*s%s", static_cast<int>(answer.text.size()),
+              answer.text.data(), std::string(failure_hint).c_str());
       return kExitServerFailed;
     case Status::kUnexpected: break;
   }
@@ -223,19 +228,51 @@ int RunCreate(const Invocation& invocation) {
       Quote(name) + " already exists in " + Quote(directory), payload);
 }
 
+// The directory that keeps the versions of `name` in `directory`.
+std::string VersionsOf(const std::string& directory, const std::string& name) {
+  return directory + (directory.ends_with('/') ? "" : "/") + kVersionsDir +
+         (name.empty() ? "" : "/" + name);
+}
+
+// What the server says when a database has no versions directory.
+std::string NoVersions(const std::string& name) {
+  return " (no versions of " + Quote(name) +
+         ": the server keeps none (TALVEN_VERSIONS), or it was never replaced "
+         "or removed)";
+}
+
+// Gets the database, or with `stamp` its version of that name, whole, into
+// `payload` as get answers it.
+int GetDatabase(const Invocation& invocation, const std::string& stamp,
+                std::string& payload) {
+  const std::string& directory = invocation.args[0];
+  const std::string& name = invocation.args[1];
+  const std::string& key = invocation.args[2];
+  if (stamp.empty()) {
+    return Exchange(invocation, BuildBody('g', directory, key, name),
+                    "there is no database " + Quote(name) + " in " +
+                        Quote(directory) + ", or " + Quote(key) +
+                        " is not its key",
+                    payload);
+  }
+  if (ParseStamp(stamp) < 0) {
+    return Reject(Quote(stamp) +
+                  " is not a version's name (such as 20261209T045512.123456Z)");
+  }
+  return Exchange(invocation,
+                  BuildBody('g', VersionsOf(directory, name), key, stamp),
+                  "there is no version " + Quote(stamp) + " of " + Quote(name) +
+                      ", or " + Quote(key) + " is not the key it had",
+                  payload, NoVersions(name));
+}
+
 int RunGet(const Invocation& invocation) {
   if (std::string problem = DatabaseProblem(invocation); !problem.empty()) {
     return Reject(problem);
   }
-  const std::string& directory = invocation.args[0];
   const std::string& name = invocation.args[1];
-  const std::string& key = invocation.args[2];
   std::string payload;
-  int status =
-      Exchange(invocation, BuildBody('g', directory, key, name),
-               "there is no database " + Quote(name) + " in " +
-                   Quote(directory) + ", or " + Quote(key) + " is not its key",
-               payload);
+  int status = GetDatabase(invocation, invocation.version, payload);
   if (status != kExitDone) return status;
   if (invocation.output.empty()) return Print(payload);
   std::optional<std::string> file = DatabaseFromGet(payload);
@@ -281,6 +318,64 @@ int RunRemove(const Invocation& invocation) {
   const std::string& key = invocation.args[2];
   std::string payload;
   return Exchange(invocation, BuildBody('r', invocation.args[0], key, name),
+                  Quote(key) + " is not the key of " + Quote(name), payload);
+}
+
+int RunVersions(const Invocation& invocation) {
+  const std::string& directory = invocation.args[0];
+  std::string name = invocation.args.size() > 1 ? invocation.args[1] : "";
+  std::string problem = DirectoryProblem(directory);
+  if (problem.empty() && !name.empty()) problem = NameProblem(name, "name");
+  if (!problem.empty()) return Reject(problem);
+  std::string payload;
+  int status = Exchange(
+      invocation, BuildBody('l', VersionsOf(directory, name)),
+      "the server would not list the versions", payload,
+      name.empty() ? " (no versions in " + Quote(directory) +
+                         ": the server keeps none (TALVEN_VERSIONS), or no "
+                         "list there was ever replaced or removed)"
+                   : NoVersions(name));
+  if (status != kExitDone) return status;
+  // Oldest first, as the names sort; the server lists in the directory's
+  // own order.
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = payload.find('\n', at)) != payload.npos;
+       at = end + 1) {
+    if (end > at) lines.push_back(payload.substr(at, end - at));
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string sorted;
+  for (const std::string& line : lines) sorted += line + "\n";
+  return Print(sorted);
+}
+
+// Puts a version back: its bytes become the database's content, and what
+// the database held becomes a version in turn. A removed database is made
+// again first.
+int RunRestore(const Invocation& invocation) {
+  if (std::string problem = DatabaseProblem(invocation); !problem.empty()) {
+    return Reject(problem);
+  }
+  const std::string& directory = invocation.args[0];
+  const std::string& name = invocation.args[1];
+  const std::string& key = invocation.args[2];
+  std::string payload;
+  int status = GetDatabase(invocation, invocation.args[3], payload);
+  if (status != kExitDone) return status;
+  std::optional<std::string> file = DatabaseFromGet(payload);
+  if (!file) {
+    return Reject(
+        "the key line of that version ends in blanks or a carriage "
+        "return within its first 8 bytes, and the server trims "
+        "them: it cannot be put back whole (get it with --version "
+        "to see it)");
+  }
+  // A removed database is made again; one that is there refuses the
+  // create, which says nothing here.
+  status =
+      Exchange(invocation, BuildBody('c', directory, key, name), "", payload);
+  if (status != kExitDone && status != kExitRefused) return status;
+  return Exchange(invocation, BuildBody('p', directory, key, name, *file),
                   Quote(key) + " is not the key of " + Quote(name), payload);
 }
 
@@ -348,13 +443,24 @@ constexpr Command kCommands[] = {
      "create the database NAME, guarded by KEY", RunCreate},
     {"get", 3, 3, true, "DIR NAME KEY [-o FILE]",
      "print the database, or write it to FILE\n"
-     "as a file that put can send back",
+     "as a file that put can send back;\n"
+     "--version STAMP: that version of it",
      RunGet},
     {"put", 3, 4, true, "DIR NAME KEY [FILE|-]",
      "replace the database with FILE or\n"
      "standard input; its first line is the key",
      RunPut},
     {"remove", 3, 3, true, "DIR NAME KEY", "remove the database", RunRemove},
+    {"versions", 1, 2, true, "DIR [NAME]",
+     "list the versions kept of NAME, oldest\n"
+     "first; without NAME, the names that have\n"
+     "versions, removed ones included",
+     RunVersions},
+    {"restore", 4, 4, true, "DIR NAME KEY STAMP",
+     "put the version STAMP back (KEY: the key\n"
+     "it had); what NAME held becomes a version,\n"
+     "and a removed NAME is made again",
+     RunRestore},
     {"query", 3, 3, true, "DIR NAME FACTOR",
      "print the price section, every price\n"
      "multiplied by the database's FACTOR",
@@ -385,6 +491,7 @@ const char kOptionsAndStatuses[] =
     "                   take logins from FILE instead of ~/.netrc\n"
     "  -o, --output FILE\n"
     "                   get: write the database to FILE\n"
+    "  --version STAMP  get: the version STAMP (see versions)\n"
     "  -h, --help       print this help\n"
     "\n"
     "Exit status:\n"
@@ -401,7 +508,7 @@ const char kOptionsAndStatuses[] =
     "     given: use --user or ~/.netrc\n";
 
 // Long options without a short form.
-enum { kUrl = 256, kLocal, kNetrcFile };
+enum { kUrl = 256, kLocal, kNetrcFile, kVersion };
 
 const option kOptions[] = {
     {"url", required_argument, nullptr, kUrl},
@@ -409,6 +516,7 @@ const option kOptions[] = {
     {"user", required_argument, nullptr, 'u'},
     {"netrc-file", required_argument, nullptr, kNetrcFile},
     {"output", required_argument, nullptr, 'o'},
+    {"version", required_argument, nullptr, kVersion},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
@@ -474,6 +582,7 @@ Invocation ParseArguments(int argc, char** argv, const char* env_url) {
         break;
       case kLocal: result.local = value; break;
       case 'o': result.output = value; break;
+      case kVersion: result.version = value; break;
       case kNetrcFile: result.login.netrc_file = value; break;
       case 'u':
         // As curl reads it: the user up to the first colon, the password
@@ -514,6 +623,8 @@ Invocation ParseArguments(int argc, char** argv, const char* env_url) {
     result.error = "wrong number of arguments for " + std::string(command.name);
   } else if (!result.output.empty() && command.run != RunGet) {
     result.error = "-o is for get only";
+  } else if (!result.version.empty() && command.run != RunGet) {
+    result.error = "--version is for get only";
   } else if (named_url && !result.local.empty()) {
     result.error = "give either --url or --local, not both";
   } else if (!result.local.empty() &&

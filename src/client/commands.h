@@ -21,6 +21,7 @@ struct Invocation {
   std::string url;                   // --url, else TALVENPLAN_URL
   std::string local;                 // --local PATH: run the program directly
   std::string output;                // get -o FILE
+  std::string version;               // get --version STAMP
   Login login;                       // --user, --netrc-file
   std::vector<std::string> args;     // the command's own arguments
   std::string error;  // a usage problem; empty when the invocation is fine

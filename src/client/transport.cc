@@ -161,7 +161,7 @@ std::string OfferLink(const std::string& url, const std::string& query,
 }
 
 Transfer RunProgram(const std::string& path, std::string_view body,
-                    const char* root) {
+                    const char* root, const char* versions) {
   Transfer result;
   Fd input = MemoryFile();
   Fd output = MemoryFile();
@@ -173,8 +173,13 @@ Transfer RunProgram(const std::string& path, std::string_view body,
   std::string length = "CONTENT_LENGTH=" + std::to_string(body.size());
   std::string confinement =
       root != nullptr ? "TALVEN_ROOT=" + std::string(root) : std::string();
-  char* env[] = {length.data(), root != nullptr ? confinement.data() : nullptr,
-                 nullptr};
+  std::string kept = versions != nullptr
+                         ? "TALVEN_VERSIONS=" + std::string(versions)
+                         : std::string();
+  char* env[4] = {length.data(), nullptr, nullptr, nullptr};
+  char** more = env + 1;
+  if (root != nullptr) *more++ = confinement.data();
+  if (versions != nullptr) *more = kept.data();
   std::string program = path;
   char* argv[] = {program.data(), nullptr};
 

@@ -13,6 +13,7 @@
 #include "io/fd.h"
 #include "io/file.h"
 #include "io/place.h"
+#include "io/versions.h"
 #include "protocol/messages.h"
 #include "protocol/wire.h"
 
@@ -55,7 +56,10 @@ int RunCreate(const Request& request, const Context& context, Output& out) {
   // Offer links show and delete any file of the offer form without a key,
   // and the clean-up deletes old files of a put's temporary form: no
   // database may be given either name.
-  if (IsOfferName(request.name) || IsPutTempName(request.name)) {
+  // Nor the name of the directory that keeps the versions.
+  std::string_view last = request.name.substr(request.name.rfind('/') + 1);
+  if (IsOfferName(request.name) || IsPutTempName(request.name) ||
+      last == kVersionsDir) {
     return Refuse(out);
   }
   if (NameLeavesDirectory(request, context.root)) {
@@ -124,20 +128,37 @@ int RunPut(const Request& request, const Context& context, Output& out) {
   // The whole text, on disk, before the old content goes: a failure at any
   // step leaves the database as it was. A database this process may not
   // write stays as it is, as it would if it were overwritten in place.
+  // With versions kept, the old content is linked in as the newest version
+  // first, and that name is synced before the rename: a crash leaves the
+  // old content in place, or the new one with the old among the versions.
+  // Linked before the new file is written, the versions directory's sync
+  // rides on that file's on a journaling file system.
   NewFile text;
-  FileError error =
-      MayWrite(place)
-          ? WriteBeside(place, kPutTemplate, db.file.mode, {request.text}, text)
-          : FileError::kCantCreate;
-  if (error == FileError::kNone) {
-    for (int tries = 0; (error = RenameOver(text, place.name, db.file.id)) ==
-                        FileError::kChanged;
-         ++tries) {
-      if (Answered answered =
-              JudgeAgain(request, context, place, tries, db, out)) {
-        return *answered;
-      }
+  FileError error = MayWrite(place) ? FileError::kNone : FileError::kCantCreate;
+  bool kept = context.versions == 0;
+  Fd versions;
+  for (int tries = 0; error == FileError::kNone; ++tries) {
+    if (!kept)
+      error = KeepVersion(place, db.file.id, context.versions, versions);
+    kept = error == FileError::kNone;
+    if (kept && text.name[0] == '\0') {
+      error =
+          WriteBeside(place, kPutTemplate, db.file.mode, {request.text}, text);
     }
+    if (error == FileError::kNone && versions &&
+        !SyncDirectory(versions.get())) {
+      error = FileError::kCantWrite;
+    }
+    if (error == FileError::kNone) {
+      error = RenameOver(text, place.name, db.file.id);
+    }
+    if (error != FileError::kChanged) break;
+    if (Answered answered =
+            JudgeAgain(request, context, place, tries, db, out)) {
+      return *answered;
+    }
+    error = FileError::kNone;
+    kept = context.versions == 0;
   }
   switch (error) {
     case FileError::kNone: return Done(out);
@@ -157,10 +178,15 @@ int RunRemove(const Request& request, const Context& context, Output& out) {
     return *answered;
   }
   db.file.fd.Close();
-  // The removal, too, must survive a power cut before "s".
+  // The removal, too, must survive a power cut before "s". With versions
+  // kept, the database moves in among its versions instead, as the newest:
+  // a removed list can be brought back.
   FileError error;
   for (int tries = 0;
-       (error = Remove(place, db.file.id)) == FileError::kChanged; ++tries) {
+       (error = context.versions > 0
+                    ? MoveToVersions(place, db.file.id, context.versions)
+                    : Remove(place, db.file.id)) == FileError::kChanged;
+       ++tries) {
     if (Answered answered =
             JudgeAgain(request, context, place, tries, db, out)) {
       return *answered;

@@ -11,12 +11,13 @@
 
 namespace talvenplan {
 
-int RunCreate(const Request& request, const Context& context, Output& out);  // c
-int RunGet(const Request& request, const Context& context, Output& out);     // g
-int RunList(const Request& request, const Context& context, Output& out);    // l
-int RunPut(const Request& request, const Context& context, Output& out);     // p
-int RunQuery(const Request& request, const Context& context, Output& out);   // q
-int RunRemove(const Request& request, const Context& context, Output& out);  // r
+// The letters c, g, l, p, q and r.
+int RunCreate(const Request& request, const Context& context, Output& out);
+int RunGet(const Request& request, const Context& context, Output& out);
+int RunList(const Request& request, const Context& context, Output& out);
+int RunPut(const Request& request, const Context& context, Output& out);
+int RunQuery(const Request& request, const Context& context, Output& out);
+int RunRemove(const Request& request, const Context& context, Output& out);
 
 }  // namespace talvenplan
 

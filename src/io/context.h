@@ -13,6 +13,9 @@ struct Context {
   // Storage for line reads, kLineBufferSize bytes, provided once and used
   // by one reader at a time.
   std::span<char> lines;
+  // How many versions of each database put and remove keep (io/versions.h);
+  // 0: none, and no versions directory is ever made.
+  int versions = 0;
 };
 
 }  // namespace talvenplan

@@ -22,8 +22,8 @@ namespace talvenplan {
 // terminating NUL.
 inline constexpr std::size_t kMaxPiece = 59999;
 
-// Storage the program provides once for line reads (and for the other
-// per-request scratch work that never overlaps them).
+// Storage the program provides once for line reads: more than a piece, so
+// that a copy of the rest of a file goes in large blocks.
 inline constexpr std::size_t kLineBufferSize = 128 * 1024;
 
 struct LineReader {

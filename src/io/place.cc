@@ -28,17 +28,17 @@ Fd SyncableDirectory(const Place& place) {
   return Fd(::openat(place.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-bool StillThere(int dir, const char* name, FileId expected) {
-  struct stat info {};
-  return ::fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-         FileId{info.st_dev, info.st_ino} == expected;
-}
-
 FileError Synced(int dir) {
   return SyncDirectory(dir) ? FileError::kNone : FileError::kCantSync;
 }
 
 }  // namespace
+
+bool Holds(int dir, const char* name, FileId expected) {
+  struct stat info {};
+  return ::fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+         FileId{info.st_dev, info.st_ino} == expected;
+}
 
 int FindParent(const Root& root, const char* path, Place& place) {
   const char* slash = std::strrchr(path, '/');
@@ -161,7 +161,7 @@ FileError RenameOver(NewFile& file, const char* name, FileId expected) {
   int dir = file.directory.get();
   // Checked last, right before the rename: the file under the name is still
   // the one whose content the caller judged.
-  if (!StillThere(dir, name, expected)) return FileError::kChanged;
+  if (!Holds(dir, name, expected)) return FileError::kChanged;
   if (::renameat(dir, file.name, dir, name) != 0) return FileError::kCantName;
   file.name[0] = '\0';
   return Synced(dir);
@@ -170,7 +170,7 @@ FileError RenameOver(NewFile& file, const char* name, FileId expected) {
 FileError Remove(const Place& place, FileId expected) {
   Fd dir = SyncableDirectory(place);
   if (!dir) return FileError::kCantName;
-  if (!StillThere(dir.get(), place.name, expected)) return FileError::kChanged;
+  if (!Holds(dir.get(), place.name, expected)) return FileError::kChanged;
   if (::unlinkat(dir.get(), place.name, 0) != 0) return FileError::kCantName;
   return Synced(dir.get());
 }

@@ -78,6 +78,10 @@ struct NewFile {
   char name[NAME_MAX + 1] = "";  // empty when there is no such file
 };
 
+// Whether the name `name` in `dir` is the file `expected`, itself and not a
+// link to it.
+bool Holds(int dir, const char* name, FileId expected);
+
 // Whether this process may write the file at `place`.
 bool MayWrite(const Place& place);
 

@@ -64,7 +64,7 @@ class ClientTest : public ::testing::TestWithParam<Via> {
   Outcome Client(std::vector<std::string> args, const std::string& input = "") {
     if (GetParam() == Via::kProgram) {
       args.insert(args.begin(), {"--local", TALVENPLAN_CGI});
-      return RunClient(args, input);
+      return RunClient(args, input, {"TALVEN_VERSIONS=50"});
     }
     return RunClient(args, input, {"TALVENPLAN_URL=" + url_});
   }
@@ -112,6 +112,36 @@ TEST_P(ClientTest, DatabaseRoundTrip) {
   ExpectFailure(Client({"remove", dir_, "shop", "k1"}), 1,
                 "the server failed: can't open database on server");
   ExpectDone(Client({"list", dir_}), "\n");
+}
+
+// Versions the server keeps, listed oldest first, read with the key each
+// had, and put back; a removed database comes back the same way.
+TEST_P(ClientTest, VersionsAreListedReadAndRestored) {
+  ExpectDone(Client({"create", dir_, "shop", "k1"}), "");
+  ExpectFailure(Client({"versions", dir_, "shop"}), 1, "no versions of");
+  ExpectDone(Client({"put", dir_, "shop", "k1", "-"}, kPrices), "");
+  ExpectDone(Client({"remove", dir_, "shop", "k1"}), "");
+  ExpectDone(Client({"versions", dir_}), "shop\n");
+  Outcome versions = Client({"versions", dir_, "shop"});
+  ASSERT_EQ(versions.status, 0);
+  ASSERT_EQ(versions.out.size(), 2 * 24u) << versions.out;
+  std::string first = versions.out.substr(0, 23);
+  std::string last = versions.out.substr(24, 23);
+  EXPECT_LT(first, last);
+  ExpectDone(Client({"get", dir_, "shop", "k1", "--version", first}),
+             "k1\n0\n0\n\"\"\n0\n0\n0\n");
+  ExpectFailure(Client({"get", dir_, "shop", "k2", "--version", first}), 3,
+                "is not the key it had");
+  ExpectFailure(Client({"restore", dir_, "shop", "k1", "2026-12-09"}), 2,
+                "is not a version's name");
+
+  ExpectDone(Client({"restore", dir_, "shop", "k1", last}), "");
+  ExpectDone(Client({"get", dir_, "shop", "k1"}), kPrices);
+  ExpectDone(Client({"restore", dir_, "shop", "k1", first}), "");
+  ExpectDone(Client({"get", dir_, "shop", "k1"}), "k1\n0\n0\n\"\"\n0\n0\n0\n");
+  // The made-again database the first restore replaced, and what the
+  // second replaced.
+  EXPECT_EQ(Client({"versions", dir_, "shop"}).out.size(), 4 * 24u);
 }
 
 // get answers an 8-byte key and a newline, and the rest of the key line
@@ -165,7 +195,8 @@ TEST_P(ClientTest, OfferFormNamesArePutAndRemovedButNotCreated) {
   ExpectDone(Client({"put", dir_, ".dbAB12", "k1"}, kPrices), "");
   EXPECT_EQ(ReadFile(dir_ + "/.dbAB12"), kPrices);
   ExpectDone(Client({"remove", dir_, ".dbAB12", "k1"}), "");
-  EXPECT_TRUE(testing::ListNames(dir_).empty());
+  // Only the versions stay, as every server here keeps them.
+  EXPECT_EQ(testing::ListNames(dir_), testing::Names{".versions"});
 }
 
 // A key line with a blank at its 8th byte: the key check trims it, and get's

@@ -67,6 +67,12 @@ post "g${nl}$data${nl}k1 shop${nl}"
 expect "get after put" "s$prices"
 post "g${nl}$data${nl}k2 shop${nl}"
 expect "get, wrong key" "s!"
+# Every shipped configuration keeps versions: the put kept what it replaced,
+# read with its own key.
+post "l${nl}$data/.versions/shop${nl}"
+version=$(tail -c +2 "$dir/body" | head -1)
+post "g${nl}$data/.versions/shop${nl}k1 $version${nl}"
+expect "get the version the put kept" "sk1${nl}0${nl}0${nl}\"\"${nl}0${nl}0${nl}0${nl}"
 # More than the 1 MiB nginx allows by default (it answers 413).
 big="k1${nl}1${nl}retail 1.0${nl}Big${nl}\"B\"${nl}71000${nl}$(seq -f 'Item %05g 12.50' 71000)${nl}"
 post "c${nl}$data${nl}k1 big${nl}"

@@ -33,6 +33,7 @@ snippet() {
     -e "s#/srv/talvenplan#$root/data#g" \
     -e "s#/etc/talvenplan/htpasswd#$root/htpasswd#g" \
     -e "s#/run/fcgiwrap.socket#$root/run/fcgiwrap.socket#g" \
+    -e "s#/var/log/nginx/#$root/logs/#g" \
     -e "s#^\( *listen\) 80;#\1 127.0.0.1:$2;#" \
     -e "s#/etc/letsencrypt/live/shop.example.org#$root/tls#g" \
     -e "s#/var/www/html#$root/htdocs#g" \
@@ -43,7 +44,7 @@ snippet() {
   # A path the snippet names that is not filled in would reach the system's
   # own files (comments reach none).
   if grep -vE '^[[:space:]]*#' <<<"$text" | grep -nE \
-    '(^|[[:space:]":])/(usr/lib|srv|etc)/talvenplan|:/run/|listen 80;|letsencrypt|/var/www|:443|:80>'; then
+    '(^|[[:space:]":])/(usr/lib|srv|etc)/talvenplan|:/run/|/var/log/|listen 80;|letsencrypt|/var/www|:443|:80>'; then
     echo "server.sh: the snippet conf/$1 names a path it cannot fill in" >&2
     return 1
   fi
@@ -52,14 +53,16 @@ snippet() {
 
 as_root() { [ "$(id -u)" = 0 ]; }
 
-write_lighttpd() {  # PORT; the part of Debian's lighttpd.conf the snippet needs
+write_lighttpd() {  # PORT; what Debian's lighttpd.conf and 10-accesslog.conf give
   cat >"$root/lighttpd.conf" <<CONF
-server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect")
+server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect",
+                  "mod_accesslog")
 server.document-root = "$root/htdocs"
 server.bind = "127.0.0.1"
 server.port = $1
 server.pid-file = "$root/run/lighttpd.pid"
 server.errorlog = "$root/logs/error.log"
+accesslog.filename = "$root/logs/access.log"
 server.upload-dirs = ("$root/run")
 $(as_root && printf 'server.username = "www-data"\nserver.groupname = "www-data"' || true)
 index-file.names = ("index.html")
@@ -83,7 +86,7 @@ error_log $root/logs/error.log;
 events { worker_connections 64; }
 http {
   include /etc/nginx/mime.types;
-  access_log off;
+  access_log $root/logs/access.log;
   client_body_temp_path $root/run/body;
   fastcgi_temp_path $root/run/fastcgi;
   proxy_temp_path $root/run/proxy;
@@ -105,10 +108,11 @@ PidFile $root/run/apache2.pid
 DefaultRuntimeDir $root/run
 ErrorLog $root/logs/error.log
 LogLevel warn
+Define APACHE_LOG_DIR $root/logs
 $(as_root && printf 'User www-data\nGroup www-data' || true)
 LoadModule mpm_event_module $modules/mod_mpm_event.so
 $(for module in authz_core authz_user authn_core authn_file auth_basic alias \
-  env mime dir $cgid ${https:+ssl socache_shmcb headers}; do
+  env mime dir headers $cgid ${https:+ssl socache_shmcb}; do
   echo "LoadModule ${module}_module $modules/mod_$module.so"
 done)
 $([ -n "$https" ] && printf 'Listen 127.0.0.1:%s\nInclude %s\n' "$https" "$root/talvenplan-ssl.conf")
@@ -122,6 +126,10 @@ DirectoryIndex index.html
   Require all denied
 </Directory>
 Include $root/talvenplan.conf
+# The site's access log, as README's Apache section has it.
+LogFormat "%h %l %u %t \"%r\" %>s %O \"%{Referer}i\" \"%{User-Agent}i\"" combined
+CustomLog $root/logs/access.log combined "expr=%{QUERY_STRING} !~ /^TALVENPLAN_FILE=/"
+CustomLog $root/logs/access.log talvenplan_link "expr=%{QUERY_STRING} =~ /^TALVENPLAN_FILE=/"
 CONF
   snippet apache2/talvenplan.conf "$1" >"$root/talvenplan.conf"
   [ -z "$https" ] || snippet apache2/talvenplan-ssl.conf "$1" >"$root/talvenplan-ssl.conf"

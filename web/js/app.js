@@ -18,8 +18,9 @@ import * as offer from './screens/offer.js';
 import * as sheet from './screens/sheet.js';
 import * as register from './screens/register.js';
 import * as settings from './screens/settings.js';
+import * as history from './screens/history.js';
 
-const SCREENS = { databases, editor, preview, offer, sheet, register, settings };
+const SCREENS = { databases, editor, preview, offer, sheet, history, register, settings };
 
 export async function start(config) {
   state.program = new URL(config.program || 'talvenplan.cgi', location.href);

@@ -4,7 +4,11 @@
 
 import { equalBytes, latin1Bytes, latin1Text } from './bytes.js';
 import { adoptWritten, readDatabase, repricedTexts, writeDatabase, isEdited } from './format.js';
-import { commandBody, crlfDatabaseFromGet, databaseFromGet, keyProblem, putTextProblem, storedKey } from './protocol.js';
+import { commandBody, crlfDatabaseFromGet, databaseFromGet, keyProblem, listBody, putTextProblem, storedKey } from './protocol.js';
+import { HISTORY_OFF, stampsOf, versionsDir } from './versions.js';
+
+// The merge, loaded when a save first has something to merge.
+const mergeFiles = async (...files) => (await import('./merge.js')).mergeFiles(...files);
 import { send } from './api.js';
 import { rowProblems } from './checks.js';
 import { readOnly, savedList, setOpen, show, state, useDb } from './state.js';
@@ -14,7 +18,7 @@ export const isDemo = (name) => show(name).startsWith('DEMO_');
 export const listed = (name) => state.names.some((n) => equalBytes(n, name));
 
 // The file get's answer stands for: { file, crlf } or { file, trimmed }.
-function fileFromGet(payload) {
+export function fileFromGet(payload) {
   const crlf = crlfDatabaseFromGet(payload);
   if (crlf) return { file: crlf, crlf: true };
   const file = databaseFromGet(payload);
@@ -54,9 +58,10 @@ export function badRows() {
 }
 
 // Saves the open list. Returns true when the server holds what the page
-// wrote; else it has said why.
+// wrote, { conflict } when someone else changed the same lines (nothing is
+// saved until the person chooses), else false once it has said why.
 export async function saveList() {
-  const { db, name } = state.open;
+  const { db } = state.open;
   const bad = badRows();
   if (bad.length) {
     say('refused', `Not saved: ${bad.length} edited line${bad.length === 1 ? '' : 's'} need${bad.length === 1 ? 's' : ''} attention (marked in red).`);
@@ -69,23 +74,110 @@ export async function saveList() {
     say('refused', 'Not saved: ' + problem + '.');
     return false;
   }
-  const outcome = await send(state.program, commandBody('p', state.directory, state.open.key, name, bytes));
-  if (outcome.kind !== 'done') {
-    sayOutcome(outcome, 'wrong key (the key line may have been changed since the list was opened)');
-    return false;
+  return saveBytes(bytes, state.open.file);
+}
+
+const plural = (n, one) => `${n} ${one}${n === 1 ? '' : 's'}`;
+
+// The open list as the server holds it now: { file }, or { outcome } when
+// get did not answer with it.
+async function readNow(key) {
+  const outcome = await send(state.program, commandBody('g', state.directory, key, state.open.name));
+  return outcome.kind === 'done' ? { file: fileFromGet(outcome.payload).file } : { outcome };
+}
+
+// The newest version of list `name`, read with `key`: { stamp, file }, {}
+// when there is none or it cannot be read, or null when the server keeps no
+// versions here (history is off).
+export async function newestVersion(name, key) {
+  const dir = versionsDir(state.directory, name);
+  const listing = await send(state.program, listBody(dir));
+  if (listing.kind !== 'done') return null;
+  const stamps = stampsOf(listing.payload);
+  const stamp = stamps[stamps.length - 1];
+  if (!stamp) return {};
+  const got = await send(state.program, commandBody('g', dir, key, latin1Bytes(stamp)));
+  return got.kind === 'done' ? { stamp, file: fileFromGet(got.payload).file } : { stamp };
+}
+
+// Saves `mine`, which this page made from `base`. The list is read first:
+// what someone else saved since `base` is merged in, line by line. After the
+// put, the newest version is what the put replaced: a save that came between
+// the read and the put is merged in the same way, and saved again.
+// `written`: the editor's rows `mine` was written from, to keep as the saved
+// rows when no merge changed them.
+export async function saveBytes(mine, base, written = null) {
+  const { name } = state.open;
+  let key = state.open.key;
+  let merged = 0;
+  let slipped = false;
+  let again = 0;
+  let replaced = null;
+  let learnedOff = false;
+  let undo = null;  // what this save replaced: the first put's version
+  for (let round = 0; ; round++) {
+    if (round === 4) {
+      say('failed', 'Not saved: the list kept changing under other saves. Open it again to see.');
+      return false;
+    }
+    const now = await readNow(key);
+    if (now.outcome) {
+      sayOutcome(now.outcome, 'wrong key (someone may have changed the key line since you opened the list, or removed the list)');
+      return false;
+    }
+    if (!equalBytes(now.file, base)) {
+      const merge = await mergeFiles(base, mine, now.file);
+      if (merge.conflicts) return { conflict: { merge, base: now.file } };
+      mine = merge.bytes;
+      if (slipped) again += merge.theirs;
+      else merged += merge.theirs;
+      base = now.file;
+    }
+    const outcome = await send(state.program, commandBody('p', state.directory, key, name, mine));
+    if (outcome.kind !== 'done') {
+      sayOutcome(outcome, 'wrong key (the key line may have been changed since the list was opened)');
+      return false;
+    }
+    const oldKey = key;
+    key = storedKey(mine);
+    state.open.key = key;
+    replaced = await newestVersion(name, oldKey);
+    if (!replaced && state.history !== 'off') learnedOff = true;
+    if (round === 0) undo = replaced?.file ?? null;
+    state.history = replaced ? 'on' : 'off';
+    // Another save came between this page's read and its put: it is the
+    // version the put replaced, and it is merged in.
+    if (replaced?.file && !equalBytes(replaced.file, base)) {
+      const merge = await mergeFiles(base, mine, replaced.file);
+      slipped = true;
+      Object.assign(state.open, { file: mine, saved: null });
+      if (merge.conflicts) return { conflict: { merge, base: mine, slipped: true } };
+      again += merge.theirs;
+      base = mine;
+      mine = merge.bytes;
+      continue;
+    }
+    break;
   }
-  // The key line may have changed the key.
-  const key = storedKey(bytes);
-  state.open.key = key;
-  Object.assign(state.open, { file: bytes, saved: null });
-  // The rows on screen become the saved rows.
-  adoptWritten(db, bytes, spans);
-  useDb(state.open, db);
+  Object.assign(state.open, { file: mine, saved: null, undo: undo ? { file: undo } : null });
+  // The rows on screen become the saved rows, unless a merge changed them.
+  if (written && equalBytes(mine, written.bytes)) {
+    adoptWritten(written.db, mine, written.spans);
+    useDb(state.open, written.db);
+  } else {
+    useDb(state.open, readDatabase(mine));
+  }
   remember();
   state.prices.clear();
   state.offerStale = true;
-  say('ok', `Saved “${show(name)}” (${num(bytes.length)} bytes).`);
-  readBack(state.open, bytes);
+  const told = [];
+  if (merged) told.push(`Merged with ${plural(merged, 'change')} saved by someone else since you opened this list.`);
+  if (slipped) {
+    told.push(`Someone else saved this list while this page was saving: merged again with their ${plural(again, 'change')}; their save is kept in the history too.`);
+  }
+  say(told.length ? 'note' : 'ok', [...told, `Saved “${show(name)}” (${num(mine.length)} bytes).`].join(' ') +
+    (learnedOff ? ' ' + HISTORY_OFF : ''));
+  readBack(state.open, mine);
   return true;
 }
 
@@ -107,7 +199,7 @@ export async function repriced(index) {
   if (state.prices.has(index)) return state.prices.get(index);
   const saved = savedList();
   const factor = saved.encoding.encode(saved.factors[index].name);
-  const outcome = await send(state.program, commandBody('q', state.directory, factor, state.open.name));
+  const outcome = await send(state.program, commandBody('q', state.open.where ?? state.directory, factor, state.open.name));
   if (outcome.kind !== 'done') {
     sayOutcome(outcome, 'no such database, or no such factor in the saved list');
     return null;
@@ -121,6 +213,7 @@ export async function repriced(index) {
 // in the tab's session storage: gone when the tab closes, never kept longer.
 const SESSION = 'talvenplan.open';
 export function remember(screen) {
+  if (state.open.where) return;  // a version: the list itself is opened again
   const was = remembered();
   sessionStorage.setItem(SESSION, JSON.stringify({
     directory: state.directory, name: latin1Text(state.open.name), key: latin1Text(state.open.key),

@@ -21,6 +21,9 @@ export const state = {
   open: null,
   prices: new Map(),  // factor index -> the server's repriced price texts
   offerStale: true,   // the offer screen shows another list or older prices
+  // 'on' where the server keeps versions in this directory, 'off' once a
+  // save showed that it keeps none, null while neither is known.
+  history: null,
   // The shop's settings of `directory` (settings.js), once read, and the
   // directory they were read from.
   shop: null,

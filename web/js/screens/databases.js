@@ -1,11 +1,12 @@
 // The databases screen: the directory's listing, open, remove and create.
 
-import { equalBytes, UTF8 } from '../bytes.js';
-import { commandBody, directoryProblem, keyProblem, listBody, nameProblem } from '../protocol.js';
+import { equalBytes, latin1Bytes, latin1Text, UTF8 } from '../bytes.js';
+import { commandBody, directoryProblem, keyProblem, listBody, nameProblem, storedKey } from '../protocol.js';
+import { listedNames, versionsDir } from '../versions.js';
 import { send } from '../api.js';
 import { createProblem } from '../checks.js';
 import { dirty, show, state } from '../state.js';
-import { isDemo, listed, openList } from '../list.js';
+import { isDemo, listed, newestVersion, openList } from '../list.js';
 import { $, focusTitle, h, say, sayOutcome, showScreen } from '../ui.js';
 import { closeList, showList } from './editor.js';
 import { forgetChoices } from './offer.js';
@@ -32,7 +33,43 @@ export async function refreshList() {
   }
   state.names = names;
   renderList();
+  await renderRemoved();
   return true;
+}
+
+// Lists removed from this directory whose versions the server still keeps.
+async function renderRemoved() {
+  const dir = state.directory;
+  const outcome = await send(state.program, listBody(versionsDir(dir)));
+  if (dir !== state.directory) return;
+  if (outcome.kind !== 'done') return $('removed').replaceChildren();
+  state.history = 'on';
+  const here = new Set(state.names.map(latin1Text));
+  const gone = listedNames(outcome.payload).filter((n) => !here.has(n)).map(latin1Bytes)
+    .sort((a, b) => collator.compare(show(a), show(b)));
+  $('removed').replaceChildren(...(gone.length ? [h('h2', { text: 'Recently removed' }),
+    h('p', { class: 'muted', text: 'Removed lists whose versions the server still keeps. Restore one to make it a list again, as it was when removed.' }),
+    h('table', {}, h('tbody', {}, gone.map((name) => h('tr', {},
+      h('td', { text: show(name) }),
+      h('td', { class: 'list-actions' }, h('button', { type: 'button', 'aria-label': 'Restore ' + show(name), onclick: () => askRestore(name) }, 'Restore'))))))] : []));
+}
+
+function askRestore(name) {
+  keyDialog($('open-dialog'), `Restore “${show(name)}”`, '', async (key) => {
+    const problem = keyProblem(key);
+    if (problem) return 'The key: ' + problem + '.';
+    const newest = await newestVersion(name, key);
+    if (!newest?.file) return newest?.stamp ? 'Wrong key: it is not the key the list had.' : 'No version of it is left.';
+    const made = await send(state.program, commandBody('c', state.directory, key, name));
+    if (made.kind === 'refused') return 'A list of that name is there again: open it from the list above.';
+    if (made.kind !== 'done') return sayOutcome(made, '');
+    const put = await send(state.program, commandBody('p', state.directory, key, name, newest.file));
+    if (put.kind !== 'done') return sayOutcome(put, 'wrong key');
+    await refreshList();
+    const opened = await openDatabase(name, storedKey(newest.file));
+    if (!opened) say('ok', `Restored “${show(name)}” as it was when it was removed. It is open in the editor.`);
+    return '';
+  }, 'Restore');
 }
 
 const collator = new Intl.Collator('en', { numeric: true, sensitivity: 'base' });
@@ -69,8 +106,11 @@ function renderList() {
 
 // A dialog whose form asks for a key; `act` runs on submit and returns a
 // problem to show, or '' to close.
-function keyDialog(dialog, title, key, act) {
+function keyDialog(dialog, title, key, act, label) {
   const form = dialog.querySelector('form');
+  const button = form.querySelector('button:not([value="cancel"])');
+  button.dataset.label ??= button.textContent;
+  button.textContent = label ?? button.dataset.label;
   const input = dialog.querySelector('input');
   const problem = dialog.querySelector('.problem');
   dialog.querySelector('h2').textContent = title;
@@ -117,12 +157,15 @@ function askOpen(name) {
 
 function askRemove(name) {
   const known = state.open && equalBytes(state.open.name, name) ? show(state.open.key) : '';
+  $('remove-what').textContent = state.history === 'on'
+    ? 'The list moves to “Recently removed” below, where it can be restored as long as the server keeps its versions.'
+    : 'This deletes the database for good.';
   keyDialog($('remove-dialog'), `Remove “${show(name)}”?`, known, async (key) => {
     const problem = keyProblem(key);
     if (problem) return 'The key: ' + problem + '.';
     const outcome = await send(state.program, commandBody('r', state.directory, key, name));
     if (outcome.kind !== 'done') return sayOutcome(outcome, 'wrong key');
-    say('ok', `Removed “${show(name)}”.`);
+    say('ok', `Removed “${show(name)}”.` + (state.history === 'on' ? ' It can be restored under “Recently removed”.' : ''));
     if (state.open && equalBytes(state.open.name, name)) closeList();
     await refreshList();
     return '';

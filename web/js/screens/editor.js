@@ -12,7 +12,7 @@ import { decimalCommaFix, placeholderRows, rowProblems } from '../checks.js';
 import { ORDERS, sortRows, viewOf } from '../view.js';
 import { Grid } from '../grid.js';
 import { dirty, readOnly, setOpen, show, state, useDb } from '../state.js';
-import { badRows, forget, saveList } from '../list.js';
+import { badRows, forget, saveBytes, saveList } from '../list.js';
 import { $, enableListTabs, h, num, say } from '../ui.js';
 
 // Shows the list `state.open` holds (after it was opened).
@@ -567,6 +567,7 @@ export function renderEditor() {
   renderPlaceholders();
   $('save').disabled = readOnly();
   $('discard').disabled = readOnly();
+  $('undo').hidden = readOnly() || !state.open.undo;
   updateDirty();
 }
 
@@ -604,9 +605,41 @@ function restoreFocus(place) {
   el?.focus();
 }
 
+// Runs a save; where someone else changed the same lines, asks which to
+// keep, and saves once the person has chosen (or nothing, on cancel).
+export async function saved(result) {
+  while (result?.conflict) {
+    const { merge, base, slipped } = result.conflict;
+    const { showMerge } = await import('../merge_dialog.js');
+    const picks = await showMerge(merge, slipped);
+    if (!picks) {
+      say('refused', slipped
+        ? 'Your save is in, and the one that came at the same moment is in the history: nothing more was saved.'
+        : 'Not saved: the lines someone else changed are still to be chosen.');
+      return false;
+    }
+    result = await saveBytes(merge.choose(picks), base);
+  }
+  return result;
+}
+
 async function save() {
   if (!state.open || readOnly()) return;
-  if (await saveList()) return remark();
+  const place = focusPlace();
+  const rows = state.open.db;
+  const result = await saved(await saveList());
+  if (result) {
+    // The rows on screen are the saved ones, unless a merge brought others.
+    if (state.open.db === rows) {
+      remark();
+      $('undo').hidden = !state.open.undo;
+    } else {
+      renderEditor();
+      restoreFocus(place);
+    }
+    return;
+  }
+  if (!badRows().length) return;
   // The first edited line that stops the save.
   const bad = badRows();
   const price = bad.find((row) => row.kind === 'price');
@@ -623,8 +656,20 @@ async function save() {
   }
 }
 
+// Puts back what the last save replaced, keeping what others saved since.
+async function undo() {
+  const { undo: was } = state.open;
+  if (!was || (dirty() && !confirm('Undo the save and drop the unsaved changes?'))) return;
+  if (await saved(await saveBytes(was.file, state.open.file))) {
+    state.open.undo = null;
+    renderEditor();
+    say('ok', `Undone: “${show(state.open.name)}” is as it was before that save, which is kept in the history.`);
+  }
+}
+
 export function init() {
   $('save').addEventListener('click', save);
+  $('undo').addEventListener('click', undo);
   $('discard').addEventListener('click', () => {
     if (!dirty() || confirm('Discard all unsaved changes?')) {
       const place = focusPlace();

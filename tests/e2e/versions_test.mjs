@@ -1,0 +1,233 @@
+// Two people on one list, in two browser contexts, against the lighttpd
+// fixture (server.sh), which keeps versions as every shipped configuration
+// does: saves that meet, a save that slips in between the page's read and
+// its put, history, undo, and a removed list brought back. Screenshots go
+// to DIR/versions-*.png.
+// Usage: node tests/e2e/versions_test.mjs DIR   (DIR as given to server.sh start)
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { existsSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { after, before, test } from 'node:test';
+
+const dir = process.argv[2];
+const data = join(dir, 'data');
+const base = `http://127.0.0.1:${readFileSync(join(dir, 'port'), 'utf8').trim()}/`;
+const made = new Set();
+
+const playwright = await import('playwright-core');
+let browser;
+before(async () => {
+  browser = await playwright.chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+});
+after(async () => {
+  await browser?.close();
+  for (const name of made) {
+    rmSync(join(data, name), { force: true });
+    rmSync(join(data, '.versions', name), { recursive: true, force: true });
+  }
+});
+
+const LIST = 'k1\n1\nretail 1.0\nWinter\n""\n3\nChair 50.00\nLamp 20.00\nTable 99.00\nend\n';
+const file = (name) => readFileSync(join(data, name), 'latin1');
+const versions = (name) => {
+  const at = join(data, '.versions', name);
+  return existsSync(at) ? readdirSync(at).sort().map((stamp) => readFileSync(join(at, stamp), 'latin1')) : [];
+};
+const message = (page) => page.locator('#message').innerText();
+const shot = (page, name) => page.screenshot({ path: join(dir, `versions-${name}.png`) });
+
+// A person: a browser context of their own, the list open in the editor.
+async function person(name) {
+  const context = await browser.newContext({ viewport: { width: 1200, height: 900 } });
+  const page = await context.newPage();
+  page.errors = [];
+  page.on('pageerror', (error) => page.errors.push(error.message));
+  await page.goto(base);
+  await page.waitForSelector('body[data-ready="yes"]');
+  await page.getByRole('button', { name: `Open ${name}`, exact: true }).click();
+  await page.locator('#open-key').fill('k1');
+  await page.locator('#open-dialog').getByRole('button', { name: 'Open', exact: true }).click();
+  await page.waitForSelector('#editor:not([hidden])');
+  return page;
+}
+function list(name, content = LIST) {
+  writeFileSync(join(data, name), content);
+  made.add(name);
+}
+// Saves, and waits for the answer to this save (the message line is emptied
+// first, so that the last save's answer is not taken for it).
+async function save(page) {
+  await page.evaluate(() => document.querySelector('#message').replaceChildren());
+  await page.getByRole('button', { name: 'Save', exact: true }).click();
+  await page.waitForFunction(() => /Saved|Not saved|Undone/.test(document.querySelector('#message').innerText));
+}
+const price = (page, line) => page.getByLabel(`Price, line ${line}`);
+
+test('saves to different lines keep both, and the page says so', async () => {
+  list('v-two');
+  const a = await person('v-two');
+  const b = await person('v-two');
+  await price(a, 1).fill('57.00');
+  await save(a);
+  await price(b, 2).fill('29.90');
+  await save(b);
+  assert.match(await message(b), /^Merged with 1 change saved by someone else since you opened this list\. Saved/);
+  assert.equal(file('v-two'), LIST.replace('Chair 50.00', 'Chair 57.00').replace('Lamp 20.00', 'Lamp 29.90'));
+  // The editor shows what was saved, the colleague's price included.
+  assert.equal(await price(b, 1).inputValue(), '57.00');
+  assert.deepEqual(versions('v-two'), [LIST, LIST.replace('Chair 50.00', 'Chair 57.00')]);
+  await shot(b, 'merged');
+  assert.deepEqual([...a.errors, ...b.errors], []);
+  await a.context().close();
+  await b.context().close();
+});
+
+test('saves to the same line: both shown, nothing saved until one is chosen', async () => {
+  list('v-same');
+  const a = await person('v-same');
+  const b = await person('v-same');
+  await price(a, 1).fill('57.00');
+  await save(a);
+  await price(b, 1).fill('58.00');
+  await price(b, 3).fill('95.00');
+  await b.getByRole('button', { name: 'Save', exact: true }).click();
+  const dialog = b.locator('#merge-dialog');
+  await dialog.waitFor();
+  assert.match(await dialog.innerText(), /Yours\s+Chair 58\.00[\s\S]*Saved by someone else\s+Chair 57\.00/);
+  assert.ok(await b.locator('#merge-save').isDisabled(), 'nothing to save before a choice');
+  assert.equal(file('v-same'), LIST.replace('Chair 50.00', 'Chair 57.00'));
+  await shot(b, 'choose');
+  await dialog.getByText('Saved by someone else').click();
+  await b.locator('#merge-save').click();
+  await b.waitForFunction(() => /Saved/.test(document.querySelector('#message').innerText));
+  assert.equal(file('v-same'), LIST.replace('Chair 50.00', 'Chair 57.00').replace('Table 99.00', 'Table 95.00'));
+  assert.deepEqual([...a.errors, ...b.errors], []);
+  await a.context().close();
+  await b.context().close();
+});
+
+test('a save that slips in between the read and the put survives, and the page says so', async () => {
+  list('v-slip');
+  const page = await person('v-slip');
+  await price(page, 3).fill('95.00');
+  // The page's first put waits until a colleague's save, by curl, has
+  // landed: after the page read the list, before its put replaces it.
+  const theirs = LIST.replace('Lamp 20.00', 'Lamp 29.90');
+  let slipped = false;
+  await page.route('**/talvenplan.cgi', async (route) => {
+    const body = route.request().postDataBuffer();
+    if (!slipped && body?.subarray(0, 2).toString() === 'p\n') {
+      slipped = true;
+      const put = `p\n${data}\nk1 v-slip\n${theirs}`;
+      assert.equal(execFileSync('curl', ['-s', '--data-binary', '@-', base + 'talvenplan.cgi'], { input: put }).toString(), 's');
+    }
+    await route.continue();
+  });
+  await save(page);
+  assert.ok(slipped);
+  assert.match(await message(page), /Someone else saved this list while this page was saving: merged again with their 1 change/);
+  const both = LIST.replace('Lamp 20.00', 'Lamp 29.90').replace('Table 99.00', 'Table 95.00');
+  assert.equal(file('v-slip'), both);
+  // Nothing anyone saved is lost: the colleague's save, and the page's own
+  // first put, are versions.
+  assert.deepEqual(versions('v-slip'), [LIST, theirs, LIST.replace('Table 99.00', 'Table 95.00')]);
+  await shot(page, 'slipped');
+  assert.deepEqual(page.errors, []);
+  await page.context().close();
+});
+
+test('history, undo, and a removed list brought back', async () => {
+  list('v-hist');
+  const page = await person('v-hist');
+  assert.ok(await page.locator('#undo').isHidden());
+  await price(page, 1).fill('51.00');
+  await save(page);
+  await price(page, 1).fill('52.00');
+  await save(page);
+  // Undo takes back the last save only.
+  await page.evaluate(() => document.querySelector('#message').replaceChildren());
+  await page.getByRole('button', { name: 'Undo this save' }).click();
+  await page.waitForFunction(() => /Undone/.test(document.querySelector('#message').innerText));
+  assert.equal(file('v-hist'), LIST.replace('Chair 50.00', 'Chair 51.00'));
+  assert.ok(await page.locator('#undo').isHidden());
+
+  await page.getByRole('button', { name: 'History', exact: true }).click();
+  await page.waitForSelector('#history-list table');
+  assert.match(await page.locator('#history-note').innerText(), /^3 versions of “v-hist”, newest first/);
+  // The oldest: the list as it was before any save.
+  await page.locator('#history-list button', { hasText: 'Changes' }).last().click();
+  assert.match(await page.locator('#history-changes').innerText(), /Line 7 of the file\s+−\s*Chair 50\.00\s+\+\s*Chair 51\.00/);
+  await shot(page, 'history');
+
+  // A version opens read-only, and Preview shows its prices.
+  await page.locator('#history-list button', { hasText: 'Open read-only' }).last().click();
+  await page.waitForSelector('#editor:not([hidden])');
+  assert.equal(await price(page, 1).inputValue(), '50.00');
+  assert.ok(await page.getByRole('button', { name: 'Save', exact: true }).isDisabled());
+  await page.getByRole('button', { name: 'Preview', exact: true }).click();
+  await page.locator('#preview-factor').selectOption({ label: 'retail (1.0)' });
+  await page.waitForSelector('#preview-table tr.row');
+  assert.match(await page.locator('#preview-table').innerText(), /Chair\s+50\.00\s+50\.00/);
+
+  // Restore: a put of the old bytes.
+  page.on('dialog', (d) => d.accept());
+  await page.getByRole('button', { name: 'History', exact: true }).click();
+  await page.waitForSelector('#history-list table');
+  await page.locator('#history-list button', { hasText: 'Restore' }).last().click();
+  await page.waitForFunction(() => /Restored the version/.test(document.querySelector('#message').innerText));
+  assert.equal(file('v-hist'), LIST);
+  assert.equal(versions('v-hist').length, 4);
+
+  // Removed, then restored from the databases screen.
+  await page.getByRole('button', { name: 'Databases', exact: true }).click();
+  await page.getByRole('button', { name: 'Remove v-hist', exact: true }).click();
+  assert.match(await page.locator('#remove-what').innerText(), /Recently removed/);
+  await page.locator('#remove-dialog').getByRole('button', { name: 'Remove the database' }).click();
+  await page.getByRole('button', { name: 'Restore v-hist', exact: true }).waitFor();
+  assert.ok(!existsSync(join(data, 'v-hist')));
+  await shot(page, 'removed');
+  await page.getByRole('button', { name: 'Restore v-hist', exact: true }).click();
+  await page.locator('#open-key').fill('k1');
+  await page.locator('#open-dialog').getByRole('button', { name: 'Restore', exact: true }).click();
+  await page.waitForSelector('#editor:not([hidden])');
+  assert.match(await message(page), /Restored “v-hist” as it was when it was removed/);
+  assert.equal(file('v-hist'), LIST);
+  assert.deepEqual(page.errors, []);
+  await page.context().close();
+});
+
+test('without versions the merge still works, and the page says history is off', async () => {
+  list('v-off');
+  const a = await person('v-off');
+  const b = await person('v-off');
+  // A server that keeps no versions has no .versions directory to list.
+  for (const page of [a, b]) {
+    await page.route('**/talvenplan.cgi', async (route) => {
+      const body = route.request().postDataBuffer()?.toString('latin1') ?? '';
+      if (body.startsWith('l\n') && body.split('\n')[1].includes('/.versions')) {
+        await route.fulfill({ status: 200, contentType: 'text/html', body: "fscan't change directory on server" });
+      } else {
+        await route.continue();
+      }
+    });
+  }
+  await price(a, 1).fill('57.00');
+  await save(a);
+  assert.match(await message(a), /Saved “v-off”.*History is off on this server/);
+  assert.ok(await a.locator('#undo').isHidden(), 'no undo without versions');
+  await price(b, 2).fill('29.90');
+  await save(b);
+  assert.match(await message(b), /^Merged with 1 change saved by someone else since you opened this list\./);
+  assert.equal(file('v-off'), LIST.replace('Chair 50.00', 'Chair 57.00').replace('Lamp 20.00', 'Lamp 29.90'));
+  await b.getByRole('button', { name: 'History', exact: true }).click();
+  await b.waitForFunction(() => /History is off/.test(document.querySelector('#history-note').innerText));
+  await shot(b, 'off');
+  assert.deepEqual([...a.errors, ...b.errors], []);
+  await a.context().close();
+  await b.context().close();
+});

@@ -1,0 +1,108 @@
+// An offer is the HTML of its page, served on the workbench's site, where a
+// staff member's browser sends the login by itself. A script in an offer
+// must run nothing: in Chromium, logged in, the offer's script would create
+// a database by a synchronous request before the page has loaded, and its
+// image would be fetched from the program. Through README's snippet the
+// script must not have run, and no request but the link may reach the
+// program. The same offer served without the snippet's headers
+// shows that the script does run where it may. Saves the page as
+// STATE/offer-page.png.
+// Usage: node tests/servers/offer_page_test.mjs STATE   (from server.sh start)
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { existsSync, readFileSync, rmSync } from 'node:fs';
+import { dirname, join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { after, before, test } from 'node:test';
+
+const state = process.argv[2];
+const read = (name) => readFileSync(join(state, name), 'utf8').trim();
+const url = read('url');
+const data = read('datadir');
+const [username, password] = read('login').split(':');
+const offerLink = join(dirname(fileURLToPath(import.meta.url)), '../../scripts/offer-link');
+
+let playwright;
+try {
+  playwright = await import('playwright-core');
+} catch {
+  console.error('the browser tests need playwright-core: run npm ci in the repository');
+  process.exit(1);
+}
+
+// offer(NAME): an offer whose script marks the page and creates NAME, and
+// whose image is fetched from the program.
+const offer = (name) => `<p id="intro">Dear customer,</p><table><tr><td>Oak chair</td>
+<td>39.92</td></tr></table><img src="talvenplan.cgi?image" alt=""><script>
+document.getElementById('intro').textContent = 'a script ran';
+const request = new XMLHttpRequest();
+request.open('POST', 'talvenplan.cgi', false);
+request.send('c\\n${data}\\nk1 ${name}\\n');
+</script>`;
+
+async function stage(text) {
+  const answer = await (await fetch(url, {
+    method: 'POST',
+    headers: { authorization: `Basic ${btoa(`${username}:${password}`)}` },
+    body: `s\n${data}\n${text}`,
+  })).text();
+  assert.match(answer, /^s\.[A-Za-z0-9]{6}$/);
+  const name = answer.slice(1);
+  return `${url}?${execFileSync(offerLink, [name, data], { encoding: 'utf8' }).trim()}`;
+}
+
+let browser;
+let context;
+before(async () => {
+  browser = await playwright.chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  // A staff member's browser: it answers the login's challenge itself.
+  context = await browser.newContext({ httpCredentials: { username, password } });
+});
+after(async () => {
+  await browser?.close();
+  for (const name of ['offer-script', 'offer-control']) rmSync(join(data, name), { force: true });
+});
+
+// open(LINK): the page, and every request to the program besides the link
+// itself that got an answer. (Chromium reports a request that the page's
+// policy then blocks, too, as one that failed.)
+async function open(link, route) {
+  const page = await context.newPage();
+  const sent = [];
+  page.on('requestfinished', (request) => {
+    if (new URL(request.url()).pathname === new URL(url).pathname && request.url() !== link) {
+      sent.push(`${request.method()} ${request.url()}`);
+    }
+  });
+  if (route) await page.route(link, route);
+  await page.goto(link);
+  return { page, sent };
+}
+
+test('a script in an offer runs nothing', async () => {
+  const link = await stage(offer('offer-script'));
+  const { page, sent } = await open(link);
+  await page.screenshot({ path: join(state, 'offer-page.png') });
+  assert.equal(await page.locator('td').first().innerText(), 'Oak chair');
+  assert.equal(await page.locator('#intro').innerText(), 'Dear customer,');
+  assert.equal(existsSync(join(data, 'offer-script')), false, 'the script created a database');
+  assert.deepEqual(sent, []);
+  await page.close();
+});
+
+test('without the headers, the same script runs', async () => {
+  // The page as the program answers it, with the server's headers left out.
+  const link = await stage(offer('offer-control'));
+  const { page, sent } = await open(link, async (route) => {
+    const response = await route.fetch();
+    await route.fulfill({ status: 200, contentType: 'text/html', body: await response.text() });
+  });
+  assert.equal(await page.locator('#intro').innerText(), 'a script ran');
+  assert.equal(existsSync(join(data, 'offer-control')), true);
+  assert.deepEqual(sent.map((request) => request.split(' ')[0]).sort(), ['GET', 'POST']);
+  await page.close();
+});

@@ -1,0 +1,172 @@
+// Versions of databases: what put and remove keep when TALVEN_VERSIONS asks
+// for them, and how clients read them with the commands they already have.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace talvenplan::testing {
+namespace {
+
+using namespace std::string_literals;
+
+struct Shop {
+  TempDir dir;
+  std::vector<std::string> env = {"TALVEN_VERSIONS=3"};
+
+  std::string Run(const std::string& body, const std::string& cwd = "") {
+    CgiResult result = RunCommand(body, cwd.empty() ? dir.path : cwd, env);
+    EXPECT_EQ(result.err, "");
+    return result.out.substr(kHeader.size());
+  }
+  std::string Put(const std::string& key, const std::string& text) {
+    return Run("p\n.\n" + key + " db\n" + text);
+  }
+  Names Versions() {
+    return Exists(dir.Path(".versions/db"))
+               ? ListNames(dir.Path(".versions/db"))
+               : Names{};
+  }
+  // A listing's names, sorted.
+  Names Listed(const std::string& directory) {
+    std::string out = Run("l\n" + directory + "\n");
+    Names names;
+    for (std::size_t at = 1, end; (end = out.find('\n', at)) != out.npos;
+         at = end + 1) {
+      if (end > at) names.push_back(out.substr(at, end - at));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+std::string Text(const std::string& key, int n) {
+  return key + "\n0\nA\nB\n1\nChair " + std::to_string(n) + "\n";
+}
+
+TEST(VersionsTest, PutKeepsWhatItReplacedPrunedToTheNewestN) {
+  Shop shop;
+  ASSERT_EQ(shop.Run("c\n.\nk1 db\n"), "s");
+  EXPECT_EQ(shop.Versions(), Names{});  // create replaces nothing
+  ASSERT_EQ(shop.Put("k1", Text("k1", 1)), "s");
+  ASSERT_EQ(shop.Put("k1", Text("k2", 2)), "s");  // a new key
+  for (int n = 3; n <= 5; ++n) ASSERT_EQ(shop.Put("k2", Text("k2", n)), "s");
+
+  // The three newest of the five replaced, oldest first by name, each with
+  // the key it had.
+  Names versions = shop.Versions();
+  ASSERT_EQ(versions.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(ReadFile(shop.dir.Path(".versions/db/" + versions[i])),
+              Text("k2", i + 2));
+  }
+  EXPECT_EQ(shop.Listed(".versions/db"), versions);
+  EXPECT_EQ(shop.Listed(".versions"), Names{"db"});
+  EXPECT_EQ(shop.Listed("."), Names{"db"});  // the versions stay hidden
+  const std::string oldest = "\n.versions/db\n";
+  EXPECT_EQ(shop.Run("g" + oldest + "k2 " + versions[0] + "\n"),
+            "sk2\n" + Text("k2", 2).substr(3));
+  EXPECT_EQ(shop.Run("g" + oldest + "k1 " + versions[0] + "\n"), "s!");
+  EXPECT_EQ(shop.Run("q" + oldest + "A " + versions[0] + "\n"), "s!");
+
+  // A version is the replaced file itself: after the next put the two
+  // share nothing.
+  EXPECT_EQ(ReadFile(shop.dir.Path("db")), Text("k2", 5));
+  // DEMO_ lists are never written, so nothing is kept of them either.
+  WriteFile(shop.dir.Path("DEMO_db"), Text("k", 0));
+  EXPECT_EQ(shop.Run("p\n.\nk DEMO_db\nk\n"), "s");
+  EXPECT_EQ(shop.Listed(".versions"), Names{"db"});
+}
+
+TEST(VersionsTest, RemovedListComesBackFromItsNewestVersion) {
+  Shop shop;
+  ASSERT_EQ(shop.Run("c\n.\nk db\n"), "s");
+  ASSERT_EQ(shop.Put("k", Text("k", 1)), "s");
+  ASSERT_EQ(shop.Run("r\n.\nk db\n"), "s");
+  EXPECT_FALSE(Exists(shop.dir.Path("db")));
+  Names versions = shop.Versions();
+  ASSERT_EQ(versions.size(), 2u);
+  EXPECT_EQ(ReadFile(shop.dir.Path(".versions/db/" + versions[1])),
+            Text("k", 1));
+  EXPECT_EQ(shop.Listed(".versions"), Names{"db"});
+
+  // Restore: create the name again and put the newest version's bytes.
+  ASSERT_EQ(shop.Run("c\n.\nk db\n"), "s");
+  ASSERT_EQ(shop.Put("k", Text("k", 1)), "s");
+  EXPECT_EQ(shop.Run("g\n.\nk db\n"), "sk\n" + Text("k", 1).substr(2));
+}
+
+TEST(VersionsTest, NewestSortsLastEvenWhenTheClockStandsBehind) {
+  // A version from the future, as after the clock was set back: the next
+  // one is named just after it, never before it nor over it.
+  Shop shop;
+  WriteFile(shop.dir.Path("db"), Text("k", 1));
+  ASSERT_EQ(::mkdir(shop.dir.Path(".versions").c_str(), 0777), 0);
+  ASSERT_EQ(::mkdir(shop.dir.Path(".versions/db").c_str(), 0777), 0);
+  WriteFile(shop.dir.Path(".versions/db/20991231T235959.999999Z"), "k\n");
+  ASSERT_EQ(shop.Put("k", Text("k", 2)), "s");
+  ASSERT_EQ(shop.Run("r\n.\nk db\n"), "s");
+  EXPECT_EQ(shop.Versions(),
+            (Names{"20991231T235959.999999Z", "21000101T000000.000000Z",
+                   "21000101T000000.000001Z"}));
+  EXPECT_EQ(ReadFile(shop.dir.Path(".versions/db/21000101T000000.000001Z")),
+            Text("k", 2));
+}
+
+TEST(VersionsTest, NothingExtraWithoutThem) {
+  for (std::string setting : {""s, "TALVEN_VERSIONS=0"s, "TALVEN_VERSIONS=x"s,
+                              "TALVEN_VERSIONS=-2"s}) {
+    SCOPED_TRACE(setting);
+    Shop shop;
+    shop.env = {setting};
+    ASSERT_EQ(shop.Run("c\n.\nk db\n"), "s");
+    ASSERT_EQ(shop.Put("k", Text("k", 1)), "s");
+    ASSERT_EQ(shop.Run("r\n.\nk db\n"), "s");
+    EXPECT_EQ(ListNames(shop.dir.path), Names{});
+  }
+  Shop shop;
+  EXPECT_EQ(shop.Run("c\n.\nk .versions\n"), "s!");
+  EXPECT_EQ(ListNames(shop.dir.path), Names{});
+}
+
+TEST(VersionsTest, KeptBesideTheFileALinkLeadsToAndInsideTheRoot) {
+  Shop shop;
+  const std::string root = shop.dir.Path("data");
+  for (const char* made : {"data", "data/lists", "data/shop", "outside"}) {
+    ASSERT_EQ(::mkdir(shop.dir.Path(made).c_str(), 0777), 0);
+  }
+  WriteFile(root + "/lists/prices", Text("k", 1));
+  WriteFile(root + "/shop/x", "");
+  ASSERT_EQ(::symlink("../lists/prices", (root + "/shop/db").c_str()), 0);
+  shop.env.push_back("TALVEN_ROOT=" + root);
+  ASSERT_EQ(shop.Run("p\n.\nk db\n" + Text("k", 2), root + "/shop"), "s");
+  Names versions = ListNames(root + "/lists/.versions/prices");
+  ASSERT_EQ(versions.size(), 1u);
+  EXPECT_EQ(ListNames(root + "/shop"), (Names{"db", "x"}));
+  EXPECT_EQ(shop.Run("g\n" + root + "/lists/.versions/prices\nk " +
+                         versions[0] + "\n",
+                     root + "/shop"),
+            "sk\n" + Text("k", 1).substr(2));
+
+  // A .versions that is a link is not followed, out of the root or
+  // anywhere: the put fails and changes nothing.
+  WriteFile(shop.dir.Path("outside/x"), "");
+  ASSERT_EQ(::symlink(shop.dir.Path("outside").c_str(),
+                      (root + "/shop/.versions").c_str()),
+            0);
+  WriteFile(root + "/shop/x", "k\n");
+  EXPECT_EQ(shop.Run("p\n.\nk x\nk\nnew\n", root + "/shop"),
+            "fscan't write database on server");
+  EXPECT_EQ(shop.Run("r\n.\nk x\n", root + "/shop"),
+            "fscan't remove the database");
+  EXPECT_EQ(ReadFile(root + "/shop/x"), "k\n");
+  EXPECT_EQ(ListNames(shop.dir.Path("outside")), Names{"x"});
+}
+
+}  // namespace
+}  // namespace talvenplan::testing

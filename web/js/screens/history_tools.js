@@ -1,0 +1,115 @@
+// The history screen's work (screens/history.js loads it when the screen is
+// first shown): the versions the server keeps of the open list, what
+// changed since each, and opening one read-only or making it the list again.
+
+import { latin1Bytes } from '../bytes.js';
+import { readDatabase } from '../format.js';
+import { commandBody, listBody } from '../protocol.js';
+import { send } from '../api.js';
+import { changes } from '../merge.js';
+import { HISTORY_OFF, stampsOf, stampTime, versionsDir } from '../versions.js';
+import { dirty, setOpen, show, state } from '../state.js';
+import { fileFromGet, openList, saveBytes } from '../list.js';
+import { $, h, num, say, showScreen } from '../ui.js';
+import { saved, showList } from './editor.js';
+
+
+// The list the history is of: the open list, or the list of an open version.
+const listOf = () => state.open.list ?? state.open;
+const when = (stamp) => stampTime(stamp).toLocaleString('en-GB', { dateStyle: 'medium', timeStyle: 'medium' });
+
+// A version's file, read with the list's key: { file }, or { problem }.
+async function readVersion(stamp) {
+  const { name, key } = listOf();
+  const got = await send(state.program, commandBody('g', versionsDir(state.directory, name), key, latin1Bytes(stamp)));
+  if (got.kind === 'done') return { file: fileFromGet(got.payload).file };
+  return { problem: got.kind === 'refused' ? 'It is guarded by another key: the key line was changed since.' : 'It could not be read.' };
+}
+
+export async function renderHistory() {
+  const { name } = listOf();
+  $('history-changes').replaceChildren();
+  const back = state.open.list
+    ? h('p', {}, h('button', { type: 'button', onclick: () => backToList() }, 'Back to the current list'))
+    : null;
+  const listing = await send(state.program, listBody(versionsDir(state.directory, name)));
+  if (listing.kind !== 'done') {
+    // No versions directory: versions are off, or this list was never
+    // replaced or removed since they were turned on.
+    const any = state.history === 'off' ? null : await send(state.program, listBody(versionsDir(state.directory)));
+    const off = state.history === 'off' || any?.kind !== 'done';
+    $('history-note').textContent = off ? HISTORY_OFF : 'No versions of this list yet: each save keeps the list it replaces.';
+    $('history-list').replaceChildren(...(back ? [back] : []));
+    return;
+  }
+  state.history = 'on';
+  const stamps = stampsOf(listing.payload).reverse();
+  $('history-note').textContent = `${num(stamps.length)} version${stamps.length === 1 ? '' : 's'} of “${show(name)}”, newest first. ` +
+    'Each is the list as it was until a save replaced it or it was removed.';
+  $('history-list').replaceChildren(...(back ? [back] : []), h('table', { class: 'history' },
+    h('thead', {}, h('tr', {}, h('th', { text: 'Replaced' }), h('th', {}, h('span', { class: 'muted', text: 'Actions' })))),
+    h('tbody', {}, stamps.map((stamp) => h('tr', {},
+      h('td', {}, when(stamp), h('div', { class: 'muted small', text: stamp })),
+      h('td', { class: 'list-actions' },
+        h('button', { type: 'button', 'aria-label': 'Changes since ' + stamp, onclick: () => showChanges(stamp) }, 'Changes'), ' ',
+        h('button', { type: 'button', 'aria-label': 'Open ' + stamp, onclick: () => openVersion(stamp) }, 'Open read-only'), ' ',
+        h('button', { type: 'button', 'aria-label': 'Restore ' + stamp, onclick: () => restore(stamp) }, 'Restore')))))));
+}
+
+// What changed from a version to the list as this page last read it.
+async function showChanges(stamp) {
+  const got = await readVersion(stamp);
+  const out = $('history-changes');
+  if (got.problem) return out.replaceChildren(h('p', { class: 'problem', text: got.problem }));
+  const diff = changes(got.file, listOf().file);
+  const line = (cls, sign, bytes) => h('div', { class: cls }, h('span', { class: 'sign', text: sign }), show(bytes));
+  out.replaceChildren(h('h2', { text: `From the version of ${when(stamp)} to the list now` }),
+    diff.length
+      ? h('div', { class: 'diff' }, diff.flatMap((c) => [
+        h('div', { class: 'at muted', text: `Line ${num(c.at)} of the file` }),
+        ...c.removed.map((b) => line('del', '−', b)),
+        ...c.added.map((b) => line('add', '+', b))]))
+      : h('p', { class: 'muted', text: 'The same as the list now.' }));
+}
+
+async function openVersion(stamp) {
+  if (!state.open.list && dirty() && !confirm('Discard the unsaved changes to the open database?')) return;
+  const got = await readVersion(stamp);
+  if (got.problem) return say('refused', got.problem);
+  const list = listOf();
+  setOpen({
+    name: latin1Bytes(stamp), key: list.key, file: got.file, db: readDatabase(got.file), saved: null,
+    reasons: [`it is the version of ${when(stamp)}: restore it from the History to make it the list again`],
+    where: versionsDir(state.directory, list.name), list: { name: list.name, key: list.key, file: list.file },
+  });
+  showList();
+  $('open-name').textContent = `Open: ${show(list.name)}, the version of ${when(stamp)}`;
+  showScreen('editor');
+  say('note', 'A version, read-only. Preview shows its prices as the server computes them.');
+}
+
+async function backToList() {
+  const { name, key } = state.open.list;
+  const problem = await openList(name, key);
+  if (problem) return say('refused', typeof problem === 'string' ? problem : 'The list could not be opened again.');
+  showList();
+  showScreen('history');
+}
+
+// A restore is a save of the version's bytes: the list as it is becomes a
+// version in turn, and "Undo this save" takes the restore back.
+async function restore(stamp) {
+  if (!confirm(`Make the version of ${when(stamp)} the list again? The list as it is now is kept in the history.`)) return;
+  if (!state.open.list && dirty() && !confirm('Drop the unsaved changes in the editor?')) return;
+  const got = await readVersion(stamp);
+  if (got.problem) return say('refused', got.problem);
+  if (state.open.list) {
+    const { name, key } = state.open.list;
+    if (await openList(name, key)) return say('refused', 'The list could not be opened again.');
+  }
+  if (await saved(await saveBytes(got.file, state.open.file))) {
+    showList();
+    showScreen('editor');
+    say('ok', `Restored the version of ${when(stamp)}. The list as it was is kept in the history; “Undo this save” takes the restore back.`);
+  }
+}

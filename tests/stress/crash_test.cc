@@ -48,6 +48,7 @@ struct Setting {
 
 const Setting kSettings[] = {
     {"plain", {}, {}},
+    {"versions", {"TALVEN_VERSIONS=3"}, {".versions"}},
 };
 
 const std::string kOld = "k1\n1\nretail 1.0\nOld\n\"\"\n1\nChair 10\n";

@@ -195,11 +195,13 @@ TEST(DatabaseTest, GetPutGetIsByteExact) {
   EXPECT_EQ(Command(dir, Body('g', "k1", "db")), first);
 }
 
-// Only a regular file is a database: a directory, a FIFO or a device under
-// a database's name is one that cannot be opened, and opening it never
-// waits. Nothing is read from it, written to it or removed.
+// Only a regular file is a database. A FIFO or a device under a database's
+// name is one that cannot be opened, and opening it never waits; a directory
+// is one that cannot be read. Nothing is read from it, written to it or
+// removed.
 TEST(DatabaseTest, OnlyARegularFileIsADatabase) {
   const std::string cant_open = "fscan't open database on server";
+  const std::string cant_read = "fscan't read database on server";
   for (std::string kind : {"directory", "FIFO", "device"}) {
     SCOPED_TRACE(kind);
     TempDir dir;
@@ -208,12 +210,13 @@ TEST(DatabaseTest, OnlyARegularFileIsADatabase) {
                : kind == "FIFO"    ? ::mkfifo(db.c_str(), 0666)
                                    : ::symlink("/dev/null", db.c_str());
     ASSERT_EQ(made, 0);
+    const std::string& unusable = kind == "directory" ? cant_read : cant_open;
     const auto before = Snapshot(dir.path);
     for (auto [letter, answer] : {std::pair{'c', "s!"s},
-                                  {'g', "s!"s},
+                                  {'g', kind == "directory" ? cant_read : "s!"},
                                   {'q', "s!"s},
-                                  {'p', cant_open},
-                                  {'r', cant_open}}) {
+                                  {'p', unusable},
+                                  {'r', unusable}}) {
       // A program that waited for a writer to open the FIFO gets one here,
       // and then finds it empty: a wrong answer, not a hang.
       std::thread writer;
@@ -257,26 +260,34 @@ TEST(PutTest, WritesThroughALink) {
   EXPECT_EQ(ListNames(dir.Path("store")), Names{"db"});
 }
 
-// A demonstration database stays as it is, whatever name leads to it.
+// A demonstration database stays as it is, whatever name leads to it, and
+// a link to one that does not exist is answered as a put to its name is.
 TEST(PutTest, DemoRuleHoldsForTheFileALinkLeadsTo) {
   TempDir dir;
   WriteFile(dir.Path("DEMO_list"), kOld);
   ASSERT_EQ(::symlink("DEMO_list", dir.Path("list").c_str()), 0);
-  EXPECT_EQ(Command(dir, Body('p', "k1", "list", "k1\nnew\n")), kHeader + "s");
+  ASSERT_EQ(::symlink("sub/DEMO_none", dir.Path("dangling").c_str()), 0);
+  for (const char* name : {"list", "dangling"}) {
+    EXPECT_EQ(Command(dir, Body('p', "k1", name, "k1\nnew\n")), kHeader + "s")
+        << name;
+  }
   EXPECT_EQ(ReadFile(dir.Path("DEMO_list")), kOld);
-  EXPECT_EQ(ListNames(dir.path), (Names{"DEMO_list", "list"}));
+  EXPECT_EQ(ListNames(dir.path), (Names{"DEMO_list", "dangling", "list"}));
 }
 
-// Remove goes where put writes: to the file the link leads to, whose key
-// was checked. The link stays.
-TEST(RemoveTest, RemovesTheFileALinkLeadsTo) {
+// Remove of a link removes the link once the key of the file it leads to
+// matched. The file stays: other names may lead to it.
+TEST(RemoveTest, RemovesTheLinkAndLeavesTheFile) {
   TempDir dir;
-  ASSERT_EQ(::mkdir(dir.Path("store").c_str(), 0777), 0);
-  WriteFile(dir.Path("store/db"), kOld);
-  ASSERT_EQ(::symlink("store/db", dir.Path("db").c_str()), 0);
-  EXPECT_EQ(Command(dir, Body('r', "k1", "db")), kHeader + "s");
-  EXPECT_EQ(ListNames(dir.Path("store")), Names{});
-  EXPECT_EQ(ListNames(dir.path), (Names{"db", "store"}));
+  ASSERT_EQ(::mkdir(dir.Path("lists").c_str(), 0777), 0);
+  WriteFile(dir.Path("lists/shared"), kOld);
+  for (const char* name : {"a", "b"}) {
+    ASSERT_EQ(::symlink("lists/shared", dir.Path(name).c_str()), 0);
+  }
+  EXPECT_EQ(Command(dir, Body('r', "k2", "a")), kHeader + "s!");
+  EXPECT_EQ(Command(dir, Body('r', "k1", "a")), kHeader + "s");
+  EXPECT_EQ(ListNames(dir.path), (Names{"b", "lists"}));
+  EXPECT_EQ(Command(dir, Body('g', "k1", "b")), kHeader + "s" + kOld);
 }
 
 TEST(PutTest, DatabaseInASubdirectory) {

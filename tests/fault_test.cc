@@ -35,6 +35,7 @@ class FaultTest : public ::testing::Test {
 // sent stay, and the exit status tells the web server.
 TEST_F(FaultTest, ReadErrorAfterTheAnswerBeganEndsWithStatusOne) {
   TempDir dir;
+  SKIP_WITHOUT_OFFER_MARKS(dir.path);
   const std::string db = "k1\n1\nf 2\nA\nB\n1\nx 10\n";
   WriteFile(dir.Path("db"), db);
   WriteOffer(dir.Path(".aB3dE9"), "<p>offer</p>");
@@ -90,6 +91,24 @@ TEST_F(FaultTest, WritesThatCannotBeSyncedLeaveNothingHalfDone) {
   EXPECT_EQ(
       RunWithFault(dir, "p\n.\nk1 db\nk1\nnew\n", directory_sync_fails).out,
       kHeader + "fscan't write on database");
+}
+
+// On a shared file system, an open that meets a file another host has just
+// renamed a new version over answers ESTALE once or twice; the name is
+// fine, and the open is tried again. A handle that stays stale is an error.
+TEST_F(FaultTest, StaleOpenOnSharedStorageIsTriedAgain) {
+  TempDir dir;
+  const std::string db = "k1\n1\nf 2\nA\nB\n1\nx 10\n";
+  WriteFile(dir.Path("db"), db);
+  // Without a root, the database is the first file the program opens.
+  const SyscallFault stale_once{SYS_openat, -1, 1, false, ESTALE};
+  EXPECT_EQ(RunWithFault(dir, "g\n.\nk1 db\n", stale_once).out,
+            kHeader + "sk1\n" + db.substr(3));
+  EXPECT_EQ(RunWithFault(dir, "q\n.\nf db\n", stale_once).out,
+            kHeader + "sA\nB\n1\nx 20.000000\n");
+  const SyscallFault stale_always{SYS_openat, -1, 1, true, ESTALE};
+  EXPECT_EQ(RunWithFault(dir, "g\n.\nk1 db\n", stale_always).out,
+            kHeader + "s!");
 }
 
 TEST_F(FaultTest, StoreOutOfUniqueNames) {

@@ -392,9 +392,20 @@ void WriteFile(const std::string& path, const std::string& content) {
 void WriteOffer(const std::string& path, const std::string& content) {
   WriteFile(path, content);
   if (::setxattr(path.c_str(), kOfferMarkName, kOfferMarkValue.data(),
-                 kOfferMarkValue.size(), 0) != 0) {
+                 kOfferMarkValue.size(), 0) != 0 &&
+      errno != EOPNOTSUPP) {
     Throw("setxattr " + path);
   }
+}
+
+bool CanMarkOffers(const std::string& directory) {
+  const std::string probe = directory + "/.mark-probe";
+  WriteFile(probe, "");
+  bool marked =
+      ::setxattr(probe.c_str(), kOfferMarkName, kOfferMarkValue.data(),
+                 kOfferMarkValue.size(), 0) == 0;
+  ::unlink(probe.c_str());
+  return marked;
 }
 
 std::string ReadFile(const std::string& path) {

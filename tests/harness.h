@@ -125,8 +125,17 @@ int MemoryFile(const std::string& content);
 std::string ReadAll(int fd);
 
 void WriteFile(const std::string& path, const std::string& content);
-// Writes an offer file as store makes it: with store's mark.
+// Writes an offer file as store makes it: with store's mark, where the file
+// system has user extended attributes (unmarked where it has none).
 void WriteOffer(const std::string& path, const std::string& content);
+// Whether files in `directory` can carry store's mark: tmpfs before Linux
+// 6.6 and some other file systems have no user extended attributes.
+bool CanMarkOffers(const std::string& directory);
+// For a test whose offers must carry the mark to be shown.
+#define SKIP_WITHOUT_OFFER_MARKS(directory)                        \
+  if (!::talvenplan::testing::CanMarkOffers(directory))            \
+  GTEST_SKIP() << "no user extended attributes in " << (directory) \
+               << ": offers there cannot carry store's mark"
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 // The names in a directory, "." and ".." left out, sorted.

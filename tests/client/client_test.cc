@@ -118,7 +118,10 @@ TEST_P(ClientTest, DatabaseRoundTrip) {
 // had, and put back; a removed database comes back the same way.
 TEST_P(ClientTest, VersionsAreListedReadAndRestored) {
   ExpectDone(Client({"create", dir_, "shop", "k1"}), "");
-  ExpectFailure(Client({"versions", dir_, "shop"}), 1, "no versions of");
+  ExpectFailure(Client({"versions", dir_, "shop"}), 1,
+                "the server failed: can't change directory on server (no "
+                "versions of \"shop\": the server keeps none "
+                "(TALVEN_VERSIONS), or it was never replaced or removed)");
   ExpectDone(Client({"put", dir_, "shop", "k1", "-"}, kPrices), "");
   ExpectDone(Client({"remove", dir_, "shop", "k1"}), "");
   ExpectDone(Client({"versions", dir_}), "shop\n");
@@ -131,9 +134,11 @@ TEST_P(ClientTest, VersionsAreListedReadAndRestored) {
   ExpectDone(Client({"get", dir_, "shop", "k1", "--version", first}),
              "k1\n0\n0\n\"\"\n0\n0\n0\n");
   ExpectFailure(Client({"get", dir_, "shop", "k2", "--version", first}), 3,
-                "is not the key it had");
+                "refused: there is no version " + Quote(first) +
+                    " of \"shop\", or \"k2\" is not the key it had");
   ExpectFailure(Client({"restore", dir_, "shop", "k1", "2026-12-09"}), 2,
-                "is not a version's name");
+                "\"2026-12-09\" is not a version's name (such as "
+                "20261209T045512.123456Z)");
 
   ExpectDone(Client({"restore", dir_, "shop", "k1", last}), "");
   ExpectDone(Client({"get", dir_, "shop", "k1"}), kPrices);

@@ -2,7 +2,7 @@
 // directory is the test's first argument), and Debian's Chromium driven by
 // playwright-core (npm ci) with the flags these machines need, started
 // before the file's tests and closed after them, when the data files the
-// tests made (`made`) are removed too.
+// tests made (`made`) are removed too, with the versions the server kept.
 import { readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before } from 'node:test';
@@ -35,5 +35,8 @@ before(async () => {
 });
 after(async () => {
   await browser?.close();
-  for (const name of made) rmSync(join(data, name), { force: true });
+  for (const name of made) {
+    rmSync(join(data, name), { force: true });
+    rmSync(join(data, '.versions', name), { recursive: true, force: true });
+  }
 });

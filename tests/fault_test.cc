@@ -22,11 +22,18 @@ CgiResult RunWithFault(const TempDir& dir, const std::string& body,
   return RunCommand(body, run);
 }
 
+class FaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!CanInjectFaults()) {
+      GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
+    }
+  }
+};
+
 // Once an answer has begun, a read error can only cut it short: the bytes
 // sent stay, and the exit status tells the web server.
-TEST(FaultTest, ReadErrorAfterTheAnswerBeganEndsWithStatusOne) {
-  if (!CanInjectFaults())
-    GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
+TEST_F(FaultTest, ReadErrorAfterTheAnswerBeganEndsWithStatusOne) {
   TempDir dir;
   SKIP_WITHOUT_OFFER_MARKS(dir.path);
   const std::string db = "k1\n1\nf 2\nA\nB\n1\nx 10\n";
@@ -60,9 +67,7 @@ TEST(FaultTest, ReadErrorAfterTheAnswerBeganEndsWithStatusOne) {
 
 // A write that cannot be made durable leaves the old state and no stray
 // file, and never answers "s".
-TEST(FaultTest, WritesThatCannotBeSyncedLeaveNothingHalfDone) {
-  if (!CanInjectFaults())
-    GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
+TEST_F(FaultTest, WritesThatCannotBeSyncedLeaveNothingHalfDone) {
   TempDir dir;
   const std::string old = "k1\n0\n0\n\"\"\n0\n0\n0\n";
   WriteFile(dir.Path("db"), old);
@@ -91,9 +96,7 @@ TEST(FaultTest, WritesThatCannotBeSyncedLeaveNothingHalfDone) {
 // On a shared file system, an open that meets a file another host has just
 // renamed a new version over answers ESTALE once or twice; the name is
 // fine, and the open is tried again. A handle that stays stale is an error.
-TEST(FaultTest, StaleOpenOnSharedStorageIsTriedAgain) {
-  if (!CanInjectFaults())
-    GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
+TEST_F(FaultTest, StaleOpenOnSharedStorageIsTriedAgain) {
   TempDir dir;
   const std::string db = "k1\n1\nf 2\nA\nB\n1\nx 10\n";
   WriteFile(dir.Path("db"), db);
@@ -108,9 +111,7 @@ TEST(FaultTest, StaleOpenOnSharedStorageIsTriedAgain) {
             kHeader + "s!");
 }
 
-TEST(FaultTest, StoreOutOfUniqueNames) {
-  if (!CanInjectFaults())
-    GTEST_SKIP() << "faults are injected on x86-64, without sanitizers";
+TEST_F(FaultTest, StoreOutOfUniqueNames) {
   TempDir dir;
   // The first open is the directory's; every name tried after it is taken.
   CgiResult result = RunWithFault(

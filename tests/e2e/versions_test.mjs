@@ -6,31 +6,10 @@
 // Usage: node tests/e2e/versions_test.mjs DIR   (DIR as given to server.sh start)
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-
-const dir = process.argv[2];
-const data = join(dir, 'data');
-const base = `http://127.0.0.1:${readFileSync(join(dir, 'port'), 'utf8').trim()}/`;
-const made = new Set();
-
-const playwright = await import('playwright-core');
-let browser;
-before(async () => {
-  browser = await playwright.chromium.launch({
-    executablePath: '/usr/bin/chromium',
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
-});
-after(async () => {
-  await browser?.close();
-  for (const name of made) {
-    rmSync(join(data, name), { force: true });
-    rmSync(join(data, '.versions', name), { recursive: true, force: true });
-  }
-});
+import { test } from 'node:test';
+import { base, browser, data, dir, made } from './browser.mjs';
 
 const LIST = 'k1\n1\nretail 1.0\nWinter\n""\n3\nChair 50.00\nLamp 20.00\nTable 99.00\nend\n';
 const file = (name) => readFileSync(join(data, name), 'latin1');

@@ -140,6 +140,8 @@ test('history, undo, and a removed list brought back', async () => {
   assert.match(await page.locator('#history-note').innerText(), /^3 versions of “v-hist”, newest first/);
   // The oldest: the list as it was before any save.
   await page.locator('#history-list button', { hasText: 'Changes' }).last().click();
+  // The changes come from a read of the version: wait for them to be shown.
+  await page.locator('#history-changes .diff').waitFor();
   assert.match(await page.locator('#history-changes').innerText(), /Line 7 of the file\s+−\s*Chair 50\.00\s+\+\s*Chair 51\.00/);
   await shot(page, 'history');
 
@@ -173,7 +175,7 @@ test('history, undo, and a removed list brought back', async () => {
   await page.getByRole('button', { name: 'Restore v-hist', exact: true }).click();
   await page.locator('#open-key').fill('k1');
   await page.locator('#open-dialog').getByRole('button', { name: 'Restore', exact: true }).click();
-  await page.waitForSelector('#editor:not([hidden])');
+  await page.waitForFunction(() => /Restored “v-hist”/.test(document.querySelector('#message').innerText));
   assert.match(await message(page), /Restored “v-hist” as it was when it was removed/);
   assert.equal(file('v-hist'), LIST);
   assert.deepEqual(page.errors, []);

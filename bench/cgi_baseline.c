@@ -9,11 +9,10 @@
  *
  * It writes the way talvenplan.cgi did before it synced directories: a new
  * file beside the target, written, fsynced, closed (checked), then given its
- * name (create: renameat2 RENAME_NOREPLACE, put: rename over the old file,
+ * name (create: renameat2 RENAME_NOREPLACE, or a link where the file system
+ * has no such rename; put: rename over the old file,
  * store: made under its name). The bytes are on disk before the answer, the
- * name is not. Built with PLAIN_STDIO (as cgi_stdio_baseline) it writes
- * without any fsync: fopen, fwrite, fclose, a put straight over the old
- * file. */
+ * name is not. */
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <errno.h>
@@ -176,17 +175,15 @@ static FILE* create_unique(char* name) {
   return NULL;
 }
 
-/* Writes `size` bytes of `text` and then `tail` to `file` and closes it;
- * unless PLAIN_STDIO, fsyncs it first. On failure the new file `name` is
- * removed (NULL: an old file written over, which stays). */
+/* Writes `size` bytes of `text` and then `tail` to `file`, fsyncs it and
+ * closes it. On failure the new file `name` is removed. */
 static int write_whole(FILE* file, const char* name, const char* text,
                        size_t size, const char* tail) {
-  int written = fwrite(text, 1, size, file) == size && fputs(tail, file) >= 0;
-#ifndef PLAIN_STDIO
-  written = written && fflush(file) == 0 && fsync(fileno(file)) == 0;
-#endif
+  int written = fwrite(text, 1, size, file) == size &&
+                fputs(tail, file) >= 0 && fflush(file) == 0 &&
+                fsync(fileno(file)) == 0;
   if (fclose(file) != 0 || !written) {
-    if (name != NULL) unlink(name);
+    unlink(name);
     return 0;
   }
   return 1;
@@ -199,20 +196,20 @@ static int create(const char* key, const char* name) {
     fputs("s!", stdout);
     return 0;
   }
-#ifdef PLAIN_STDIO
-  file = fopen(name, "wxe");
-  if (file == NULL) return fail("can't open database on server");
-  if (!write_whole(file, name, key, strlen(key), kNewDatabaseTail)) {
-    return fail("can't write on database");
-  }
-#else
   char temp[] = ".put-XXXXXX";
   file = create_unique(temp);
   if (file == NULL) return fail("can't open database on server");
   if (!write_whole(file, temp, key, strlen(key), kNewDatabaseTail)) {
     return fail("can't write on database");
   }
-  if (renameat2(AT_FDCWD, temp, AT_FDCWD, name, RENAME_NOREPLACE) != 0) {
+  /* Where the file system has no no-replace rename (GlusterFS, NFS), a
+     link, as talvenplan.cgi makes there. */
+  int named = renameat2(AT_FDCWD, temp, AT_FDCWD, name, RENAME_NOREPLACE);
+  if (named != 0 && errno == EINVAL) {
+    named = link(temp, name);
+    if (named == 0) unlink(temp);
+  }
+  if (named != 0) {
     int taken = errno == EEXIST;
     unlink(temp);
     if (taken) {
@@ -221,7 +218,6 @@ static int create(const char* key, const char* name) {
     }
     return fail("can't write on database");
   }
-#endif
   fputs("s", stdout);
   return 0;
 }
@@ -249,13 +245,6 @@ static int put(const char* key, const char* name, const char* text,
     fputs("s!", stdout);
     return 0;
   }
-#ifdef PLAIN_STDIO
-  file = fopen(name, "we");
-  if (file == NULL) return fail("can't write database on server");
-  if (!write_whole(file, NULL, text, size, "")) {
-    return fail("can't write on database");
-  }
-#else
   char temp[] = ".put-XXXXXX";
   file = create_unique(temp);
   if (file != NULL && fchmod(fileno(file), info.st_mode & 0777) != 0) {
@@ -271,7 +260,6 @@ static int put(const char* key, const char* name, const char* text,
     unlink(temp);
     return fail("can't write on database");
   }
-#endif
   fputs("s", stdout);
   return 0;
 }

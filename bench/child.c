@@ -129,6 +129,66 @@ void write_file(const char* path, const char* data, size_t size) {
   if (close(fd) != 0) die("close");
 }
 
+long long make_price_list(const char* path, long long lines) {
+  static const char* const kWords[] = {"Chair", "Table",  "Lamp",  "Shelf",
+                                       "Desk",  "Drawer", "Stool", "Bench"};
+  unsigned long long state = 0x2545f4914f6cdd1dULL;
+  long long size;
+  FILE* file = fopen(path, "w");
+  if (file == NULL) die(path);
+  fputs("k3y\n3\nretail 1.0\nwholesale\t0.8\nexport 1.19\n", file);
+  fprintf(file, "Prices\n\"Winter 2026\"\n%lld\n", lines);
+  for (long long i = 0; i < lines; ++i) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    unsigned cents = (unsigned)(state % 1000000);
+    const char* word = kWords[(state >> 32) % 8];
+    switch ((state >> 40) % 4) {
+      case 0: /* a whole price */
+        fprintf(file, "%s %lld %u\n", word, i, cents / 100);
+        break;
+      case 1: /* one decimal, a longer name */
+        fprintf(file, "%s %lld oak, large %u.%u\n", word, i, cents / 100,
+                cents % 10);
+        break;
+      default:
+        fprintf(file, "%s %lld %u.%02u\n", word, i, cents / 100, cents % 100);
+    }
+  }
+  fputs("Prices without tax\nEnd\n", file);
+  size = ftell(file);
+  if (fclose(file) != 0) die("fclose");
+  return size;
+}
+
+int holds(int file, const char* prefix, int content) {
+  static char a[1 << 16], b[1 << 16];
+  size_t prefix_size = strlen(prefix);
+  off_t file_size = lseek(file, 0, SEEK_END);
+  off_t content_size = lseek(content, 0, SEEK_END);
+  if (file_size != (off_t)prefix_size + content_size) return 0;
+  if (pread(file, a, prefix_size, 0) != (ssize_t)prefix_size ||
+      memcmp(a, prefix, prefix_size) != 0) {
+    return 0;
+  }
+  for (off_t at = 0; at < content_size; at += (off_t)sizeof a) {
+    ssize_t n = pread(content, a, sizeof a, at);
+    if (n <= 0 || pread(file, b, (size_t)n, at + (off_t)prefix_size) != n ||
+        memcmp(a, b, (size_t)n) != 0) {
+      return 0;
+    }
+  }
+  return 1;
+}
+
+void keep_best(struct best* best, const struct child_run* run) {
+  if (best->nanoseconds < 0 || run->nanoseconds < best->nanoseconds) {
+    best->nanoseconds = run->nanoseconds;
+  }
+  if (run->peak_kib > best->peak_kib) best->peak_kib = run->peak_kib;
+}
+
 void print_row(const char* figure, const char* program, const char* baseline,
                double ratio, const char* goal, long program_kib,
                long baseline_kib, const char* verdict) {

@@ -50,6 +50,22 @@ void copy_program(const char* path, const char* directory, char* copy,
 /* Writes all of `data` to a new file at `path`. */
 void write_file(const char* path, const char* data, size_t size);
 
+/* Writes a price list of `lines` price lines to a new file at `path` and
+ * returns its size: the key line "k3y", three factors ("export 1.19" last),
+ * a short header, price lines of three shapes, and two trailing lines. */
+long long make_price_list(const char* path, long long lines);
+
+/* Whether `file` holds `prefix` and then exactly what `content` holds. */
+int holds(int file, const char* prefix, int content);
+
+/* The best (shortest) time and the largest peak memory of a program's runs
+ * so far; start from {-1, 0}. */
+struct best {
+  long long nanoseconds;
+  long peak_kib;
+};
+void keep_best(struct best* best, const struct child_run* run);
+
 _Noreturn void die(const char* what);
 
 /* Prints one row of the results table (tab-separated, "row" first):

@@ -1,14 +1,11 @@
 /* The cost of write requests: a create of a new database, a put of a small
  * database and a store of a small offer, each run by talvenplan.cgi and by
- * two plain C programs, started as a web server starts a CGI program (see
- * request_bench.c), taking turns in the same run:
- *
- * - cgi_baseline writes the way talvenplan.cgi did before it synced
- *   directories: a new file beside the target, written, fsynced, closed,
- *   then given its name. talvenplan.cgi does the same and then fsyncs the
- *   directory, so the ratio is the cost of that one directory fsync.
- * - cgi_stdio_baseline writes with plain stdio and no fsync at all, to show
- *   what durability as a whole costs.
+ * cgi_baseline, started as a web server starts a CGI program (see
+ * request_bench.c), taking turns in the same run. cgi_baseline writes the
+ * way talvenplan.cgi did before it synced directories: a new file beside
+ * the target, written, fsynced, closed, then given its name. talvenplan.cgi
+ * does the same and then fsyncs the directory, so the ratio is the cost of
+ * that one directory fsync.
  *
  * A last figure is the cost of versions: a put by talvenplan.cgi with
  * TALVEN_VERSIONS=50 against the same put without, taking turns in one
@@ -41,7 +38,7 @@
 #include "cgi_env.h"
 #include "child.h"
 
-enum { kAnswerRoom = 4096, kPrograms = 3, kWarmUp = 5, kVersions = 50 };
+enum { kAnswerRoom = 4096, kPrograms = 2, kWarmUp = 5, kVersions = 50 };
 
 /* The answer of a create or a put; a store's goes on with the offer name. */
 static const char kDone[] = "Content-type: text/html\n\ns";
@@ -105,7 +102,7 @@ static void set_body(struct state* s, const char* body) {
 }
 
 /* The file `name` in the case's directory holds exactly `expected`. */
-static int holds(const struct state* s, const char* name,
+static int file_holds(const struct state* s, const char* name,
                  const char* expected) {
   char got[1024];
   ssize_t size;
@@ -187,7 +184,7 @@ static struct child_run run_checked(struct state* s, int which) {
     const char* content = s->request->letter == 'c'   ? kNewDatabase
                           : s->request->letter == 'p' ? kDatabase
                                                       : kOffer;
-    if (!holds(s, name, content)) {
+    if (!file_holds(s, name, content)) {
       wrong = "the file does not hold the request's bytes";
     } else if (entries(s) != (s->versions ? 2 : 1)) {
       wrong = "the directory holds another file";
@@ -221,7 +218,7 @@ static void time_case(const struct write_case* request, int runs,
   static struct state s;
   long long* times[kPrograms];
   long long medians[kPrograms];
-  long peaks[kPrograms] = {0, 0, 0};
+  long peaks[kPrograms] = {0, 0};
   char body[2048], name[16], figure[256], text[kPrograms][64];
   double ratio;
 
@@ -272,9 +269,6 @@ static void time_case(const struct write_case* request, int runs,
   snprintf(figure, sizeof figure, "%s, time", request->label);
   print_row(figure, text[0], text[1], ratio, "<= 1.10", peaks[0], peaks[1],
             ratio <= 1.10 ? "met" : "by design (durability)");
-  snprintf(figure, sizeof figure, "%s, vs no fsync (stdio)", request->label);
-  print_row(figure, text[0], text[2], (double)medians[0] / (double)medians[2],
-            "-", peaks[0], peaks[2], "-");
 
   if (request->letter == 'p' && unlinkat(s.directory_fd, "prices", 0) != 0) {
     die("unlink");
@@ -379,7 +373,7 @@ int main(int argc, char** argv) {
   int runs = argc > 1 ? atoi(argv[1]) : 300;
   const char* base = argc > 2 ? argv[2] : getenv("TMPDIR");
   const char* const built[kPrograms] = {argc > 3 ? argv[3] : TALVENPLAN_CGI,
-                                        CGI_BASELINE, CGI_STDIO_BASELINE};
+                                        CGI_BASELINE};
   char root[1024], bin[1100];
   struct statfs disk;
 
@@ -416,11 +410,9 @@ int main(int argc, char** argv) {
       "note\twrite requests: median time of %d runs of each program, taking "
       "turns, on %s; baseline\n"
       "note\t  bench/cgi_baseline.c: file written, fsynced, closed, named, "
-      "directory not synced;\n"
-      "note\t  \"no fsync\": the same built as cgi_stdio_baseline (fopen, "
-      "fwrite, fclose). Over 1.10 by design:\n"
-      "note\t  the directory fsync makes \"s\" survive a power cut, name "
-      "included (see bench/README.md)\n",
+      "directory not synced. Over 1.10\n"
+      "note\t  by design: the directory fsync makes \"s\" survive a power "
+      "cut, name included (see bench/README.md)\n",
       runs, file_system((long)disk.f_type));
 
   for (int i = 0; i < kPrograms; ++i) unlink(g_paths[i]);

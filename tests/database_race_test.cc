@@ -97,7 +97,7 @@ TEST(DatabaseRaceTest, ASwappedLinkNeverLeadsAWriteToAnotherDatabase) {
         i % 4 == 3 ? "r\nshop\nk2 in\n" : "p\nshop\nk2 in\nk2\nput\n";
     CgiResult result = RunCommand(body, dir.path, env);
     if (ReadFile(dir.Path("other/victim")) != victim) {
-      changed_by = Printable(body) + " answered " + Printable(result.out);
+      changed_by = Quote(body) + " answered " + Quote(result.out);
     }
     if (!Exists(dir.Path("other/mine"))) {
       WriteFile(dir.Path("other/mine"), mine);

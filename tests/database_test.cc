@@ -19,10 +19,6 @@ namespace {
 
 using namespace std::string_literals;
 
-std::string Answer(const std::string& after_header) {
-  return kHeader + after_header;
-}
-
 // A command body for the directory ".".
 std::string Body(char letter, const std::string& key, const std::string& name,
                  const std::string& text = "") {
@@ -55,9 +51,7 @@ TEST_P(CommandTest, AnswersAndLeavesTheFileExactly) {
   TempDir dir;
   if (c.before) WriteFile(dir.Path(c.name), *c.before);
   CgiResult result = RunCommand(c.body, dir.path);
-  EXPECT_EQ(result.out, Answer(c.answer));
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, c.status);
+  ExpectAnswer(result, c.answer, c.status);
   if (c.after) {
     EXPECT_EQ(ListNames(dir.path), Names{c.name});
     EXPECT_EQ(ReadFile(dir.Path(c.name)), *c.after);
@@ -69,7 +63,7 @@ TEST_P(CommandTest, AnswersAndLeavesTheFileExactly) {
 const std::string kOld = "k1\n2\nA 1.5\nB 2\nhead\n\"\"\n1\nitem 10\n";
 
 INSTANTIATE_TEST_SUITE_P(
-    Create, CommandTest,
+    Commands, CommandTest,
     ::testing::Values(
         CommandCase{"create_new", "db", std::nullopt, Body('c', "k1", "db"),
                     "s", 0, NewDatabase("k1")},
@@ -99,12 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Made before that rule: still the database it was.
         CommandCase{"put_offer_form_name", ".dbAB12", kOld,
                     Body('p', "k1", ".dbAB12", "k1\nnew\n"), "s", 0,
-                    "k1\nnew\n"}),
-    kLabelName);
-
-INSTANTIATE_TEST_SUITE_P(
-    Get, CommandTest,
-    ::testing::Values(
+                    "k1\nnew\n"},
         CommandCase{"get_new", "db", NewDatabase("k1"), Body('g', "k1", "db"),
                     "sk1\n0\n0\n\"\"\n0\n0\n0\n", 0, NewDatabase("k1")},
         CommandCase{"get_trims_key_line", "db", "abc  \t\nrest\n",
@@ -123,12 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"get_empty_file", "db", "", Body('g', "", "db"),
                     "fscan't read database on server", 1, ""},
         CommandCase{"get_missing", "db", std::nullopt, Body('g', "k1", "db"),
-                    "s!", 0, std::nullopt}),
-    kLabelName);
-
-INSTANTIATE_TEST_SUITE_P(
-    Put, CommandTest,
-    ::testing::Values(
+                    "s!", 0, std::nullopt},
         CommandCase{"put", "db", kOld, Body('p', "k1", "db", "k1\nnew\n"), "s",
                     0, "k1\nnew\n"},
         CommandCase{"put_changes_key", "db", kOld,
@@ -154,12 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
                     std::nullopt},
         CommandCase{"put_demo_lower_case", "demo_prices", kOld,
                     Body('p', "k1", "demo_prices", "k1\nnew\n"), "s", 0,
-                    "k1\nnew\n"}),
-    kLabelName);
-
-INSTANTIATE_TEST_SUITE_P(
-    Remove, CommandTest,
-    ::testing::Values(
+                    "k1\nnew\n"},
         CommandCase{"remove", "db", kOld, Body('r', "k1", "db"), "s", 0,
                     std::nullopt},
         CommandCase{"remove_demo", "DEMO_prices", kOld,
@@ -183,21 +162,21 @@ std::string Command(const TempDir& dir, const std::string& body) {
 
 TEST(DatabaseTest, LifeOfADatabase) {
   TempDir dir;
-  EXPECT_EQ(Command(dir, Body('c', "k1", "db")), Answer("s"));
-  EXPECT_EQ(Command(dir, Body('c', "k2", "db")), Answer("s!"));
+  EXPECT_EQ(Command(dir, Body('c', "k1", "db")), kHeader + "s");
+  EXPECT_EQ(Command(dir, Body('c', "k2", "db")), kHeader + "s!");
   EXPECT_EQ(Command(dir, Body('g', "k1", "db")),
-            Answer("sk1\n0\n0\n\"\"\n0\n0\n0\n"));
-  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k2\n1\nF 2\n")), Answer("s"));
-  EXPECT_EQ(Command(dir, Body('g', "k1", "db")), Answer("s!"));
-  EXPECT_EQ(Command(dir, Body('g', "k2", "db")), Answer("sk2\n1\nF 2\n"));
-  EXPECT_EQ(Command(dir, Body('p', "k2", "db")), Answer("s"));
+            kHeader + "sk1\n0\n0\n\"\"\n0\n0\n0\n");
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k2\n1\nF 2\n")), kHeader + "s");
+  EXPECT_EQ(Command(dir, Body('g', "k1", "db")), kHeader + "s!");
+  EXPECT_EQ(Command(dir, Body('g', "k2", "db")), kHeader + "sk2\n1\nF 2\n");
+  EXPECT_EQ(Command(dir, Body('p', "k2", "db")), kHeader + "s");
   EXPECT_EQ(Command(dir, Body('g', "k2", "db")),
-            Answer("fscan't read database on server"));
+            kHeader + "fscan't read database on server");
   EXPECT_EQ(Command(dir, Body('r', "", "db")),
-            Answer("fscan't read database on server"));
+            kHeader + "fscan't read database on server");
   WriteFile(dir.Path("db"), "k3\n");
-  EXPECT_EQ(Command(dir, Body('r', "k3", "db")), Answer("s"));
-  EXPECT_EQ(Command(dir, Body('g', "k3", "db")), Answer("s!"));
+  EXPECT_EQ(Command(dir, Body('r', "k3", "db")), kHeader + "s");
+  EXPECT_EQ(Command(dir, Body('g', "k3", "db")), kHeader + "s!");
   EXPECT_EQ(ListNames(dir.path), Names{});
 }
 
@@ -209,18 +188,20 @@ TEST(DatabaseTest, GetPutGetIsByteExact) {
   WriteFile(dir.Path("db"), content);
 
   std::string first = Command(dir, Body('g', "k1", "db"));
-  ASSERT_EQ(first, Answer("s" + content));
+  ASSERT_EQ(first, kHeader + "s" + content);
   std::string payload = first.substr(kHeader.size() + 1);  // after "s"
-  EXPECT_EQ(Command(dir, Body('p', "k1", "db", payload)), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", payload)), kHeader + "s");
   EXPECT_EQ(ReadFile(dir.Path("db")), content);
   EXPECT_EQ(Command(dir, Body('g', "k1", "db")), first);
 }
 
-// Only a regular file is a database: a directory, a FIFO or a device under
-// a database's name is one that cannot be opened, and opening it never
-// waits. Nothing is read from it, written to it or removed.
+// Only a regular file is a database. A FIFO or a device under a database's
+// name is one that cannot be opened, and opening it never waits; a directory
+// is one that cannot be read. Nothing is read from it, written to it or
+// removed.
 TEST(DatabaseTest, OnlyARegularFileIsADatabase) {
   const std::string cant_open = "fscan't open database on server";
+  const std::string cant_read = "fscan't read database on server";
   for (std::string kind : {"directory", "FIFO", "device"}) {
     SCOPED_TRACE(kind);
     TempDir dir;
@@ -229,19 +210,20 @@ TEST(DatabaseTest, OnlyARegularFileIsADatabase) {
                : kind == "FIFO"    ? ::mkfifo(db.c_str(), 0666)
                                    : ::symlink("/dev/null", db.c_str());
     ASSERT_EQ(made, 0);
+    const std::string& unusable = kind == "directory" ? cant_read : cant_open;
     const auto before = Snapshot(dir.path);
     for (auto [letter, answer] : {std::pair{'c', "s!"s},
-                                  {'g', "s!"s},
+                                  {'g', kind == "directory" ? cant_read : "s!"},
                                   {'q', "s!"s},
-                                  {'p', cant_open},
-                                  {'r', cant_open}}) {
+                                  {'p', unusable},
+                                  {'r', unusable}}) {
       // A program that waited for a writer to open the FIFO gets one here,
       // and then finds it empty: a wrong answer, not a hang.
       std::thread writer;
       if (kind == "FIFO") {
         writer = std::thread([&db] { ::close(::open(db.c_str(), O_WRONLY)); });
       }
-      EXPECT_EQ(Command(dir, Body(letter, "", "db", "\n")), Answer(answer))
+      EXPECT_EQ(Command(dir, Body(letter, "", "db", "\n")), kHeader + answer)
           << letter;
       if (writer.joinable()) {
         int release = ::open(db.c_str(), O_RDONLY | O_NONBLOCK);
@@ -257,7 +239,7 @@ TEST(PutTest, KeepsPermissionBits) {
   TempDir dir;
   WriteFile(dir.Path("db"), kOld);
   ASSERT_EQ(::chmod(dir.Path("db").c_str(), 0604), 0);
-  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")), kHeader + "s");
   struct stat st {};
   ASSERT_EQ(::stat(dir.Path("db").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0604u);
@@ -269,7 +251,7 @@ TEST(PutTest, WritesThroughALink) {
   ASSERT_EQ(::mkdir(dir.Path("store").c_str(), 0777), 0);
   WriteFile(dir.Path("store/db"), kOld);
   ASSERT_EQ(::symlink("store/db", dir.Path("db").c_str()), 0);
-  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")), kHeader + "s");
   struct stat st {};
   ASSERT_EQ(::lstat(dir.Path("db").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -278,33 +260,42 @@ TEST(PutTest, WritesThroughALink) {
   EXPECT_EQ(ListNames(dir.Path("store")), Names{"db"});
 }
 
-// A demonstration database stays as it is, whatever name leads to it.
+// A demonstration database stays as it is, whatever name leads to it, and
+// a link to one that does not exist is answered as a put to its name is.
 TEST(PutTest, DemoRuleHoldsForTheFileALinkLeadsTo) {
   TempDir dir;
   WriteFile(dir.Path("DEMO_list"), kOld);
   ASSERT_EQ(::symlink("DEMO_list", dir.Path("list").c_str()), 0);
-  EXPECT_EQ(Command(dir, Body('p', "k1", "list", "k1\nnew\n")), Answer("s"));
+  ASSERT_EQ(::symlink("sub/DEMO_none", dir.Path("dangling").c_str()), 0);
+  for (const char* name : {"list", "dangling"}) {
+    EXPECT_EQ(Command(dir, Body('p', "k1", name, "k1\nnew\n")), kHeader + "s")
+        << name;
+  }
   EXPECT_EQ(ReadFile(dir.Path("DEMO_list")), kOld);
-  EXPECT_EQ(ListNames(dir.path), (Names{"DEMO_list", "list"}));
+  EXPECT_EQ(ListNames(dir.path), (Names{"DEMO_list", "dangling", "list"}));
 }
 
-// Remove goes where put writes: to the file the link leads to, whose key
-// was checked. The link stays.
-TEST(RemoveTest, RemovesTheFileALinkLeadsTo) {
+// Remove of a link removes the link once the key of the file it leads to
+// matched. The file stays: other names may lead to it.
+TEST(RemoveTest, RemovesTheLinkAndLeavesTheFile) {
   TempDir dir;
-  ASSERT_EQ(::mkdir(dir.Path("store").c_str(), 0777), 0);
-  WriteFile(dir.Path("store/db"), kOld);
-  ASSERT_EQ(::symlink("store/db", dir.Path("db").c_str()), 0);
-  EXPECT_EQ(Command(dir, Body('r', "k1", "db")), Answer("s"));
-  EXPECT_EQ(ListNames(dir.Path("store")), Names{});
-  EXPECT_EQ(ListNames(dir.path), (Names{"db", "store"}));
+  ASSERT_EQ(::mkdir(dir.Path("lists").c_str(), 0777), 0);
+  WriteFile(dir.Path("lists/shared"), kOld);
+  for (const char* name : {"a", "b"}) {
+    ASSERT_EQ(::symlink("lists/shared", dir.Path(name).c_str()), 0);
+  }
+  EXPECT_EQ(Command(dir, Body('r', "k2", "a")), kHeader + "s!");
+  EXPECT_EQ(Command(dir, Body('r', "k1", "a")), kHeader + "s");
+  EXPECT_EQ(ListNames(dir.path), (Names{"b", "lists"}));
+  EXPECT_EQ(Command(dir, Body('g', "k1", "b")), kHeader + "s" + kOld);
 }
 
 TEST(PutTest, DatabaseInASubdirectory) {
   TempDir dir;
   ASSERT_EQ(::mkdir(dir.Path("sub").c_str(), 0777), 0);
   WriteFile(dir.Path("sub/db"), kOld);
-  EXPECT_EQ(Command(dir, Body('p', "k1", "sub/db", "k1\nnew\n")), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('p', "k1", "sub/db", "k1\nnew\n")),
+            kHeader + "s");
   EXPECT_EQ(ReadFile(dir.Path("sub/db")), "k1\nnew\n");
   EXPECT_EQ(ListNames(dir.path), Names{"sub"});
   EXPECT_EQ(ListNames(dir.Path("sub")), Names{"db"});
@@ -316,7 +307,7 @@ TEST(PutTest, NameNearThePathLimit) {
   std::string name;
   for (int i = 0; i < 2045; ++i) name += "./";
   name += "db";  // the temporary file goes beside it, by a short name
-  EXPECT_EQ(Command(dir, Body('p', "k1", name, "k1\nnew\n")), Answer("s"));
+  EXPECT_EQ(Command(dir, Body('p', "k1", name, "k1\nnew\n")), kHeader + "s");
   EXPECT_EQ(ReadFile(dir.Path("db")), "k1\nnew\n");
   EXPECT_EQ(ListNames(dir.path), Names{"db"});
 }
@@ -327,7 +318,7 @@ TEST(PutTest, ReadOnlyDatabaseStaysAsItIs) {
   WriteFile(dir.Path("db"), kOld);
   ASSERT_EQ(::chmod(dir.Path("db").c_str(), 0444), 0);
   EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")),
-            Answer("fscan't write database on server"));
+            kHeader + "fscan't write database on server");
   EXPECT_EQ(ReadFile(dir.Path("db")), kOld);
   EXPECT_EQ(ListNames(dir.path), Names{"db"});
 }
@@ -341,13 +332,13 @@ TEST(WriteTest, DirectoryThatCannotBeSyncedChangesNothing) {
   WriteFile(dir.Path("db"), kOld);
   ASSERT_EQ(::chmod(dir.path.c_str(), 0300), 0);
   EXPECT_EQ(Command(dir, Body('c', "k1", "new")),
-            Answer("fscan't open database on server"));
+            kHeader + "fscan't open database on server");
   EXPECT_EQ(Command(dir, Body('p', "k1", "db", "k1\nnew\n")),
-            Answer("fscan't write database on server"));
+            kHeader + "fscan't write database on server");
   EXPECT_EQ(Command(dir, Body('r', "k1", "db")),
-            Answer("fscan't remove the database"));
+            kHeader + "fscan't remove the database");
   EXPECT_EQ(RunCommand("s\n.\noffer", dir.path).out,
-            Answer("fscan't open temporary file"));
+            kHeader + "fscan't open temporary file");
   ASSERT_EQ(::chmod(dir.path.c_str(), 0700), 0);
   EXPECT_EQ(ReadFile(dir.Path("db")), kOld);
   EXPECT_EQ(ListNames(dir.path), Names{"db"});
@@ -369,16 +360,14 @@ TEST(FailingWriteTest, PutKeepsTheOldDatabase) {
   WriteFile(dir.Path("db"), kOld);
   std::string text = "k1\n" + std::string(5000, 'x');
   CgiResult result = RunLimited(dir, Body('p', "k1", "db", text));
-  EXPECT_EQ(result.out, Answer("fscan't write on database"));
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, 1);
+  ExpectAnswer(result, "fscan't write on database", 1);
   EXPECT_EQ(ReadFile(dir.Path("db")), kOld);
   EXPECT_EQ(ListNames(dir.path), Names{"db"});
 
   // Below the limit the same put goes through.
   text.resize(kSizeLimit);
   result = RunLimited(dir, Body('p', "k1", "db", text));
-  EXPECT_EQ(result.out, Answer("s"));
+  EXPECT_EQ(result.out, kHeader + "s");
   EXPECT_EQ(ReadFile(dir.Path("db")), text);
   EXPECT_EQ(ListNames(dir.path), Names{"db"});
 }
@@ -388,16 +377,14 @@ TEST(FailingWriteTest, CreateLeavesNoFileBehind) {
   WriteFile(dir.Path("other"), kOld);
   std::string key(2 * kSizeLimit, 'K');
   CgiResult result = RunLimited(dir, Body('c', key, "db"));
-  EXPECT_EQ(result.out, Answer("fscan't write on database"));
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, 1);
+  ExpectAnswer(result, "fscan't write on database", 1);
   EXPECT_EQ(ListNames(dir.path), Names{"other"});
   EXPECT_EQ(ReadFile(dir.Path("other")), kOld);
 
   // A template that ends exactly at the limit still fits.
   key.resize(kSizeLimit - NewDatabase("").size());
   result = RunLimited(dir, Body('c', key, "db"));
-  EXPECT_EQ(result.out, Answer("s"));
+  EXPECT_EQ(result.out, kHeader + "s");
   EXPECT_EQ(ReadFile(dir.Path("db")), NewDatabase(key));
 }
 

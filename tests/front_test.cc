@@ -11,10 +11,6 @@ namespace {
 
 using namespace std::string_literals;
 
-std::string Answer(const std::string& after_header) {
-  return kHeader + after_header;
-}
-
 struct IntakeCase {
   const char* label;
   std::vector<std::string> env;
@@ -34,9 +30,7 @@ TEST_P(IntakeTest, AnswersExactly) {
   run.input = c.input;
   run.cwd = dir.path;
   CgiResult result = RunCgi(run);
-  EXPECT_EQ(result.out, Answer(c.answer));
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, c.status);
+  ExpectAnswer(result, c.answer, c.status);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -159,9 +153,7 @@ TEST_P(DirectoryTest, AnswersExactly) {
     body.replace(at, 1, dir.Path("d"));
   }
   CgiResult result = RunCommand(body, dir.path);
-  EXPECT_EQ(result.out, Answer(c.answer));
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, c.status);
+  ExpectAnswer(result, c.answer, c.status);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -10,9 +10,11 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "protocol/letter_pair.h"
+#include "protocol/quote.h"
 #include "protocol/wire.h"
 
 namespace talvenplan::testing {
@@ -44,19 +46,47 @@ struct CgiRun {
   // with EFBIG instead of killing it).
   rlim_t file_size_limit = RLIM_INFINITY;
   SyscallFault fault;
+  // With `trace`, the result lists the program's file-system calls (below).
+  bool trace = false;
+  // When n > 0, the program is killed (SIGKILL) as it enters its n-th
+  // file-system call, before that call runs. Traced, as for `trace`.
+  int kill_at = 0;
 };
 
-// Whether a SyscallFault can be injected here: on x86-64, into a program
-// built without sanitizers.
+// A file-system call the program made: any call on a path or a descriptor
+// (opens, reads and writes, standard input and output included, syncs,
+// renames, links, removals, status, directory reads, changes of directory).
+struct FileSystemCall {
+  const char* name = "";   // "renameat"
+  const char* kinds = "";  // per argument: d a descriptor, p a path, - other
+  unsigned long long args[6] = {};
+  // The path arguments, read from the program, each with the directory
+  // descriptor it is relative to (AT_FDCWD where the call takes none).
+  std::vector<std::pair<int, std::string>> paths;
+  unsigned long long open_flags = 0;  // the flags of an open call
+  long result = 0;
+  bool returned = false;  // false for the call the program was killed at
+  // As in "renameat(3, ".put-aB3dE9", 3, "db") = 0".
+  std::string Describe() const;
+};
+
+// Whether a SyscallFault can be injected, and calls traced, here: on x86-64,
+// into a program built without sanitizers.
 bool CanInjectFaults();
 
 struct CgiResult {
   std::string out;
   std::string err;
-  int status = -1;  // exit status, or 128 + signal number
+  int status = -1;                    // exit status, or 128 + signal number
+  std::vector<FileSystemCall> calls;  // with CgiRun::trace or kill_at
 };
 
 CgiResult RunCgi(const CgiRun& run);
+
+// `answer` whole after the header, nothing on standard error, and the exit
+// status `status`.
+void ExpectAnswer(const CgiResult& result, const std::string& answer,
+                  int status = 0);
 
 // A command request: CONTENT_LENGTH set to the body's size, plus `extra_env`.
 CgiResult RunCommand(const std::string& body, const std::string& cwd = ".",
@@ -71,9 +101,12 @@ using talvenplan::OfferLinkQuery;
 // The header every answer starts with, as a string to build expected answers.
 inline const std::string kHeader{talvenplan::kHeader};
 
-// `bytes` with every byte outside printable ASCII written as \xNN, for
-// test messages.
-std::string Printable(std::string_view bytes);
+// Whether `name` has the form of an offer's name: "." and six letters or
+// digits.
+bool HasOfferForm(std::string_view name);
+
+// Bytes in test messages, quoted as the client quotes them.
+using talvenplan::Quote;
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes away.
@@ -86,9 +119,23 @@ struct TempDir {
   std::string path;
 };
 
+// A file in memory holding `content`, open at its start; and what an open
+// file holds from its start.
+int MemoryFile(const std::string& content);
+std::string ReadAll(int fd);
+
 void WriteFile(const std::string& path, const std::string& content);
-// Writes an offer file as store makes it: with store's mark.
+// Writes an offer file as store makes it: with store's mark, where the file
+// system has user extended attributes (unmarked where it has none).
 void WriteOffer(const std::string& path, const std::string& content);
+// Whether files in `directory` can carry store's mark: tmpfs before Linux
+// 6.6 and some other file systems have no user extended attributes.
+bool CanMarkOffers(const std::string& directory);
+// For a test whose offers must carry the mark to be shown.
+#define SKIP_WITHOUT_OFFER_MARKS(directory)                        \
+  if (!::talvenplan::testing::CanMarkOffers(directory))            \
+  GTEST_SKIP() << "no user extended attributes in " << (directory) \
+               << ": offers there cannot carry store's mark"
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 // The names in a directory, "." and ".." left out, sorted.

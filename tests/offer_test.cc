@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <latch>
 #include <string>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "vectors.h"
 
 namespace talvenplan::testing {
 namespace {
@@ -57,18 +57,8 @@ CgiResult OpenLink(const std::string& after_key, const std::string& cwd = "/",
 }
 
 std::string Page(const std::string& content) {
-  return kHeader +
-         "<html><head><title>Offer</title></head><body>\n"
-         "<h1 align=\"center\">Offer</h1>\n"s +
-         content + "</body></html>\n";
-}
-
-bool IsOfferName(const std::string& name) {
-  if (name.size() != 7 || name[0] != '.') return false;
-  for (char c : name.substr(1)) {
-    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
+  static const OfferPage kPage = ReadOfferPage();
+  return kHeader + kPage.Around(content);
 }
 
 // Stores `text` in `directory` and returns the offer's name.
@@ -78,7 +68,7 @@ std::string StoreOffer(const std::string& directory, const std::string& text) {
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
   std::string name = result.out.substr(kHeader.size() + 1);
-  EXPECT_TRUE(IsOfferName(name)) << name;
+  EXPECT_TRUE(HasOfferForm(name)) << name;
   return name;
 }
 
@@ -108,9 +98,7 @@ TEST(StoreTest, EmptyTextLeavesNoFile) {
   for (std::string tail : {"\n", "\n \t\n\r", "", "\n\xe4\x01 "}) {
     TempDir dir;
     CgiResult result = RunCommand("s\n" + dir.path + tail, "/");
-    EXPECT_EQ(result.out, kHeader + "fscan't write temporary file"s);
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 0);
+    ExpectAnswer(result, "fscan't write temporary file");
     EXPECT_EQ(ListNames(dir.path), std::vector<std::string>{});
   }
 }
@@ -124,9 +112,7 @@ TEST(StoreTest, FailedWriteLeavesNoFile) {
   run.cwd = dir.path;
   run.file_size_limit = 4096;
   CgiResult result = RunCgi(run);
-  EXPECT_EQ(result.out, kHeader + "fscan't write temporary file"s);
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, 0);
+  ExpectAnswer(result, "fscan't write temporary file");
   EXPECT_EQ(ListNames(dir.path), std::vector<std::string>{});
 }
 
@@ -159,13 +145,12 @@ TEST(OfferLinkTest, ShowsTheOfferOnceThenRefuses) {
   EXPECT_EQ(ListNames(dir.path), std::vector<std::string>{});
 
   CgiResult second = OpenLink(Link(name, dir.path));
-  EXPECT_EQ(second.out, kHeader + std::string(kCantOpen));
-  EXPECT_EQ(second.err, "");
-  EXPECT_EQ(second.status, 0);
+  ExpectAnswer(second, kCantOpen);
 }
 
 TEST(OfferLinkTest, DirectoryIsRelativeToTheStartAndTheTailIsIgnored) {
   TempDir dir;
+  SKIP_WITHOUT_OFFER_MARKS(dir.path);
   ::mkdir(dir.Path("sub").c_str(), 0777);
   WriteOffer(dir.Path("sub/.Ab3xY9"), "here");
   CgiResult result =
@@ -235,6 +220,7 @@ TEST(OfferLinkTest, EveryByteOfADirectoryNameDecodes) {
   // Every byte value that can stand in a file name, in one directory name,
   // reached through both ways of writing the letters.
   TempDir dir;
+  SKIP_WITHOUT_OFFER_MARKS(dir.path);
   std::string odd_name;
   for (int b = 1; b < 256; ++b) {
     if (b != '/') odd_name += static_cast<char>(b);
@@ -294,9 +280,7 @@ TEST(OfferLinkTest, RefusesNamesThatAreNotOffers) {
     }
     const auto before = Snapshot(dir.path);
     CgiResult result = OpenLink(Link(c.linked, dir.path));
-    EXPECT_EQ(result.out, kHeader + std::string(kCantOpen));
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 0);
+    ExpectAnswer(result, kCantOpen);
     EXPECT_EQ(Snapshot(dir.path), before);
   }
 }
@@ -336,9 +320,7 @@ TEST(OfferLinkTest, MalformedLinksReadAndDeleteNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     CgiResult result = OpenLink(c.after_key);
-    EXPECT_EQ(result.out, kHeader + std::string(c.answer));
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 0);
+    ExpectAnswer(result, c.answer);
     EXPECT_EQ(ReadFile(dir.Path(name)), "offer");
   }
 }

@@ -86,4 +86,9 @@ std::vector<std::vector<std::string>> ReadVectors(const std::string& file) {
   return vectors;
 }
 
+OfferPage ReadOfferPage() {
+  std::vector<std::string> page = ReadVectors("offer_page.tsv").at(0);
+  return {page.at(0), page.at(1)};
+}
+
 }  // namespace talvenplan::testing

@@ -14,6 +14,15 @@ namespace talvenplan::testing {
 // escape, so a test built on it fails instead of passing on no vectors.
 std::vector<std::vector<std::string>> ReadVectors(const std::string& file);
 
+// The page an offer link shows around the offer's text (offer_page.tsv).
+struct OfferPage {
+  std::string before, after;
+  std::string Around(const std::string& text) const {
+    return before + text + after;
+  }
+};
+OfferPage ReadOfferPage();
+
 }  // namespace talvenplan::testing
 
 #endif  // TALVENPLAN_TESTS_VECTORS_H_

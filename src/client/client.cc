@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "protocol/bytes.h"
+#include "protocol/quote.h"
 #include "protocol/wire.h"
 
 namespace talvenplan::client {
@@ -136,28 +137,6 @@ Answer ReadAnswer(std::string_view answer) {
 Answer ReadProgramOutput(std::string_view output) {
   if (!output.starts_with(kHeader)) return {Status::kUnexpected, output};
   return ReadAnswer(output.substr(kHeader.size()));
-}
-
-std::string Quote(std::string_view bytes) {
-  constexpr std::size_t kLongest = 60;
-  std::string text = "\"";
-  for (char c : bytes.substr(0, kLongest)) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (c == '\n') {
-      text += "\\n";
-    } else if (c == '"' || c == '\\') {
-      text += '\\';
-      text += c;
-    } else if (byte >= 0x20 && byte < 0x7f) {
-      text += c;
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-      text += hex;
-    }
-  }
-  text += bytes.size() > kLongest ? "\"..." : "\"";
-  return text;
 }
 
 std::optional<std::string> DatabaseFromGet(std::string_view payload) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/quote.h"
+
 namespace talvenplan::client {
 
 // The client's exit statuses.
@@ -47,9 +49,6 @@ struct Answer {
 Answer ReadAnswer(std::string_view answer);
 // Reads the program's standard output, header first, as --local gets it.
 Answer ReadProgramOutput(std::string_view output);
-
-// A short, printable quotation of `bytes` for messages.
-std::string Quote(std::string_view bytes);
 
 // get's payload as a database file that put can send back unchanged. get
 // answers the stored key and a newline, and the key check reads at most

@@ -1,5 +1,6 @@
 #include "client/client.h"
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -89,7 +90,7 @@ TEST(OfferLinkTest, PutsTheOfferQueryFirst) {
       OfferLink("https://h:8/t.cgi?site=2#top", "TALVENPLAN_FILE=ab", error),
       "https://h:8/t.cgi?TALVENPLAN_FILE=ab&site=2#top");
   EXPECT_EQ(OfferLink("http://", "TALVENPLAN_FILE=ab", error), "");
-  EXPECT_NE(error, "");
+  EXPECT_EQ(error, curl_url_strerror(CURLUE_NO_HOST));
 }
 
 Invocation Parse(std::vector<std::string> words, const char* env_url) {
@@ -131,31 +132,41 @@ TEST(ArgumentsTest, TakesOptionsAnywhere) {
 }
 
 TEST(ArgumentsTest, RefusesWhatItCannotRun) {
-  std::vector<std::string> bad[] = {
-      {},
-      {"fetch", "d"},
-      {"list"},
-      {"list", "d", "e"},
-      {"put", "d", "n", "k", "f", "g"},
-      {"list", "d", "-o", "f"},
-      {"list", "d", "--url"},
-      {"list", "d", "-x"},
-      {"list", "d", "--colour"},
-      {"list", "d", "--url", "u", "--local", "p"},
-      {"list", "d", "--local", "p", "--user", "ann"},
-      {"list", "d", "--netrc-file", "/nonexistent/netrc"},
+  struct Case {
+    std::vector<std::string> args;
+    const char* error;
+  } cases[] = {
+      {{}, "no command given"},
+      {{"fetch", "d"}, "unknown command fetch"},
+      {{"list"}, "wrong number of arguments for list"},
+      {{"list", "d", "e"}, "wrong number of arguments for list"},
+      {{"put", "d", "n", "k", "f", "g"}, "wrong number of arguments for put"},
+      {{"list", "d", "-o", "f"}, "-o is for get only"},
+      {{"list", "d", "--url"}, "--url needs a value"},
+      {{"list", "d", "-x"}, "unknown option -x"},
+      {{"list", "d", "--colour"}, "unknown option --colour"},
+      {{"list", "d", "--url", "u", "--local", "p"},
+       "give either --url or --local, not both"},
+      {{"list", "d", "--local", "p", "--user", "ann"},
+       "--user and --netrc-file log in to a web server, not --local"},
+      {{"list", "d", "--netrc-file", "/nonexistent/netrc"},
+       "can't read /nonexistent/netrc: No such file or directory"},
       // An empty value must not fall back to something else.
-      {"get", "d", "n", "k", "-o", ""},
-      {"list", "d", "--local", ""},
-      {"list", "d", "--url="},
+      {{"get", "d", "n", "k", "-o", ""}, "-o needs a value, not an empty one"},
+      {{"list", "d", "--local", ""}, "--local needs a value, not an empty one"},
+      {{"list", "d", "--url="}, "--url needs a value, not an empty one"},
       // Help beside a command runs neither: a key "-h" is no success.
-      {"remove", "d", "n", "-h"},
+      {{"remove", "d", "n", "-h"},
+       "--help stands alone (put -- before arguments that begin with -)"},
   };
-  for (const auto& args : bad) {
-    EXPECT_NE(Parse(args, "u").error, "") << (args.empty() ? "" : args[0]);
+  for (const Case& c : cases) {
+    EXPECT_EQ(Parse(c.args, "u").error, c.error)
+        << (c.args.empty() ? "" : c.args[0]);
   }
-  EXPECT_NE(Parse({"list", "d"}, nullptr).error, "");
-  EXPECT_NE(Parse({"list", "d"}, "").error, "");
+  const char kNoServer[] =
+      "no server: give --url URL, set TALVENPLAN_URL, or use --local PATH";
+  EXPECT_EQ(Parse({"list", "d"}, nullptr).error, kNoServer);
+  EXPECT_EQ(Parse({"list", "d"}, "").error, kNoServer);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "client/commands.h"
 
+#include <err.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <getopt.h>
@@ -22,37 +23,25 @@
 namespace talvenplan::client {
 namespace {
 
-// Messages in the manner of warnx(3) and warn(3).
-void Warnx(std::string_view message) {
-  std::string line = "talvenplan-client: ";
-  line += message;
-  line += '\n';
-  static_cast<void>(WriteAll(2, line));
-}
-
-void Warn(std::string_view message) {
-  Warnx(std::string(message) + ": " + ::strerror(errno));
-}
-
-int Reject(std::string_view problem) {
-  Warnx(problem);
+int Reject(const std::string& problem) {
+  ::warnx("%s", problem.c_str());
   return kExitUsage;
 }
 
 int Print(std::string_view bytes) {
   if (WriteAll(1, bytes)) return kExitDone;
-  Warn("can't write standard output");
+  ::warn("can't write standard output");
   return kExitUsage;
 }
 
 // Reads the file `name` whole, or standard input for "-" or no name.
-bool ReadInput(std::string_view name, std::string& text) {
+bool ReadInput(const std::string& name, std::string& text) {
   Fd file;
   int fd = 0;
   if (!name.empty() && name != "-") {
-    file = Fd(::open(std::string(name).c_str(), O_RDONLY | O_CLOEXEC));
+    file = Fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file) {
-      Warn("can't open " + std::string(name));
+      ::warn("can't open %s", name.c_str());
       return false;
     }
     fd = file.get();
@@ -62,17 +51,28 @@ bool ReadInput(std::string_view name, std::string& text) {
     long got = ReadSome(fd, block, sizeof block);
     if (got == 0) return true;
     if (got < 0) {
-      Warn("can't read " + std::string(fd == 0 ? "standard input" : name));
+      ::warn("can't read %s", fd == 0 ? "standard input" : name.c_str());
       return false;
     }
     text.append(block, static_cast<std::size_t>(got));
   }
 }
 
+// Reads the text a command sends, from the file its argument `index` names
+// (standard input for "-" or none), and checks it with `problem`.
+int ReadText(const Invocation& invocation, std::size_t index,
+             std::string (*problem)(std::string_view), std::string& text) {
+  const std::string& name =
+      invocation.args.size() > index ? invocation.args[index] : "";
+  if (!ReadInput(name, text)) return kExitUsage;
+  if (std::string found = problem(text); !found.empty()) return Reject(found);
+  return kExitDone;
+}
+
 int WriteFile(const std::string& path, std::string_view content) {
   Fd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!file || !WriteAll(file.get(), content) || !file.Close()) {
-    Warn("can't write " + path);
+    ::warn("can't write %s", path.c_str());
     return kExitUsage;
   }
   return kExitDone;
@@ -101,45 +101,50 @@ Transfer Post(const Invocation& invocation, const std::string& body) {
 // returns kExitDone when the answer arrived whole.
 int TransferStatus(const Invocation& invocation, const Transfer& transfer,
                    const Answer& answer) {
-  const std::string& program = invocation.local;
+  const char* program = invocation.local.c_str();
+  const char* url = invocation.url.c_str();
   const std::string code = std::to_string(transfer.code);
   switch (transfer.fault) {
     case Fault::kNone: return kExitDone;
     case Fault::kNotReached:
-      if (!program.empty() || transfer.code == 0) {
+      if (!invocation.local.empty() || transfer.code == 0) {
         return Reject(transfer.detail);
       }
       return Reject("can't reach " + invocation.url + ": " + transfer.detail +
                     " (curl error " + code + ")");
     case Fault::kHttpStatus:
-      if (transfer.code == 401) {
-        Warnx(invocation.login.user
-                  ? "the server did not accept the login of " +
-                        Quote(*invocation.login.user) + " (HTTP status 401)"
-                  : "the server asks for a login: use --user or ~/.netrc");
+      if (transfer.code == 401 && invocation.login.user) {
+        ::warnx("the server did not accept the login of %s (HTTP status 401)",
+                Quote(*invocation.login.user).c_str());
         return kExitLogin;
       }
-      Warnx(invocation.url + " answered with HTTP status " + code +
-            ", not with the program's answer");
+      if (transfer.code == 401) {
+        ::warnx("the server asks for a login: use --user or ~/.netrc");
+        return kExitLogin;
+      }
+      ::warnx("%s answered with HTTP status %s, not with the program's answer",
+              url, code.c_str());
       return kExitServerFailed;
     case Fault::kCutShort:
-      Warnx("the answer was cut short: " + transfer.detail +
-            (program.empty() ? " (curl error " + code + ")" : "") +
-            "; the command may have been carried out or not");
+      ::warnx(
+          "the answer was cut short: %s%s; the command may have been carried "
+          "out or not",
+          transfer.detail.c_str(),
+          *program ? "" : (" (curl error " + code + ")").c_str());
       return kExitServerFailed;
     case Fault::kKilled:
-      Warnx(program + " was killed by signal " + code + " (" +
-            ::strsignal(static_cast<int>(transfer.code)) + ")" +
-            (transfer.answer.empty() ? " before it answered"
-                                     : ": its answer may be cut short"));
+      ::warnx("%s was killed by signal %s (%s)%s", program, code.c_str(),
+              ::strsignal(static_cast<int>(transfer.code)),
+              transfer.answer.empty() ? " before it answered"
+                                      : ": its answer may be cut short");
       return kExitServerFailed;
     case Fault::kExited:
       // A failure ("fs") ends the program with status 1: that is its
       // answer, read as any other.
       if (answer.status == Status::kFailed) return kExitDone;
-      Warnx(program + " exited with status " + code +
-            (transfer.answer.empty() ? " without an answer"
-                                     : ": its answer may be cut short"));
+      ::warnx("%s exited with status %s%s", program, code.c_str(),
+              transfer.answer.empty() ? " without an answer"
+                                      : ": its answer may be cut short");
       return kExitServerFailed;
   }
   return kExitServerFailed;
@@ -168,23 +173,24 @@ int Exchange(const Invocation& invocation, const std::string& body,
   switch (answer.status) {
     case Status::kDone: payload.assign(answer.text); return kExitDone;
     case Status::kRefused:
-      if (!refusal.empty()) Warnx("refused: " + refusal);
+      if (!refusal.empty()) ::warnx("refused: %s", refusal.c_str());
       return kExitRefused;
     case Status::kFailed:
-      Warnx("the server failed: " + std::string(answer.text) +
-            std::string(failure_hint));
+      ::warnx("the server failed: %.*s%s", static_cast<int>(answer.text.size()),
+              answer.text.data(), std::string(failure_hint).c_str());
       return kExitServerFailed;
     case Status::kUnexpected: break;
   }
   if (local && !transfer.answer.starts_with(kHeader)) {
-    Warnx(invocation.local + " does not answer as talvenplan.cgi: its output " +
-          (transfer.answer.empty() ? "is empty"
-                                   : "begins " + Quote(answer.text)));
+    ::warnx("%s does not answer as talvenplan.cgi: its output %s",
+            invocation.local.c_str(),
+            transfer.answer.empty() ? "is empty"
+                                    : ("begins " + Quote(answer.text)).c_str());
   } else if (answer.text.empty()) {
-    Warnx("the server sent an empty answer");
+    ::warnx("the server sent an empty answer");
   } else {
-    Warnx("the server's answer is not one of talvenplan.cgi's: " +
-          Quote(answer.text));
+    ::warnx("the server's answer is not one of talvenplan.cgi's: %s",
+            Quote(answer.text).c_str());
   }
   return kExitServerFailed;
 }
@@ -287,21 +293,19 @@ int RunPut(const Invocation& invocation) {
   const std::string& name = invocation.args[1];
   const std::string& key = invocation.args[2];
   std::string text;
-  if (!ReadInput(invocation.args.size() > 3 ? invocation.args[3] : "", text)) {
-    return kExitUsage;
-  }
-  if (std::string problem = PutTextProblem(text); !problem.empty()) {
-    return Reject(problem);
+  if (int status = ReadText(invocation, 3, PutTextProblem, text);
+      status != kExitDone) {
+    return status;
   }
   std::string payload;
   int status =
       Exchange(invocation, BuildBody('p', invocation.args[0], key, name, text),
                Quote(key) + " is not the key of " + Quote(name), payload);
   if (status == kExitDone && name.starts_with("DEMO_")) {
-    Warnx(
+    ::warnx(
         "note: the server never changes databases whose names begin with "
-        "DEMO_, so " +
-        Quote(name) + " is as it was");
+        "DEMO_, so %s is as it was",
+        Quote(name).c_str());
   }
   return status;
 }
@@ -405,18 +409,17 @@ int RunOffer(const Invocation& invocation) {
     return Reject("can't make links on " + invocation.url + ": " + error);
   }
   std::string text;
-  if (!ReadInput(invocation.args.size() > 1 ? invocation.args[1] : "", text)) {
-    return kExitUsage;
-  }
-  if (std::string problem = OfferTextProblem(text); !problem.empty()) {
-    return Reject(problem);
+  if (int status = ReadText(invocation, 1, OfferTextProblem, text);
+      status != kExitDone) {
+    return status;
   }
   std::string name;
   int status = Exchange(invocation, BuildBody('s', directory, {}, {}, text),
                         "the server would not store the offer", name);
   if (status != kExitDone) return status;
   if (!IsOfferName(name)) {
-    Warnx("the server's answer is not an offer file name: " + Quote(name));
+    ::warnx("the server's answer is not an offer file name: %s",
+            Quote(name).c_str());
     return kExitServerFailed;
   }
   std::string query = OfferLinkQuery(name, directory);
@@ -546,8 +549,9 @@ Invocation ParseArguments(int argc, char** argv, const char* env_url) {
   bool help = false;
   ::opterr = 0;  // messages of our own, with the hint to --help
   ::optind = 0;  // start afresh, as every call reads a new command line
-  for (int c;
-       (c = ::getopt_long(argc, argv, ":hu:o:", kOptions, nullptr)) != -1;) {
+  for (int c, index = -1;
+       (c = ::getopt_long(argc, argv, ":hu:o:", kOptions, &index)) != -1;
+       index = -1) {
     std::string name = ::optopt > 0 && ::optopt < 256
                            ? std::string("-") + static_cast<char>(::optopt)
                            : std::string(argv[::optind - 1]);
@@ -565,8 +569,10 @@ Invocation ParseArguments(int argc, char** argv, const char* env_url) {
     }
     std::string value = ::optarg;
     if (value.empty()) {
-      result.error =
-          std::string(argv[::optind - 1]) + " needs a value, not an empty one";
+      // As given: "-o" and its value may be one word or two.
+      result.error = (index >= 0 ? "--" + std::string(kOptions[index].name)
+                                 : "-" + std::string(1, static_cast<char>(c))) +
+                     " needs a value, not an empty one";
       return result;
     }
     switch (c) {

@@ -1,10 +1,13 @@
 // Create, get, put, remove and list: which answer for which outcome. How
 // files are made, replaced and removed is io/place.h's.
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -47,6 +50,78 @@ Answered JudgeAgain(const Request& request, const Context& context,
     return answered;
   }
   db.file.fd.Close();
+  return std::nullopt;
+}
+
+// Whether the name at `place` is a symbolic link that leads, by one step, to
+// a name that does not exist and is a demonstration database's: a put there
+// is answered as a put to that name is.
+bool DanglesToDemo(const Place& place) {
+  char target[PATH_MAX];
+  ssize_t size = ::readlinkat(place.dir(), place.name, target, sizeof target);
+  if (size <= 0 || static_cast<std::size_t>(size) >= sizeof target) {
+    return false;
+  }
+  target[size] = '\0';
+  const char* slash = std::strrchr(target, '/');
+  return IsDemoName(slash == nullptr ? target : slash + 1);
+}
+
+// One try at a remove: its answer, or none when the name was swapped for
+// another link or file meanwhile and the remove starts again.
+Answered RemoveOnce(const Request& request, const Context& context, int tries,
+                    Output& out) {
+  if (NameLeavesDirectory(request, context.root)) {
+    return Fail(out, Message::kCantOpenDatabase);
+  }
+  // A name that is a symbolic link is removed itself, after the key of the
+  // file it leads to was checked; that file stays, as other names may lead
+  // to it too. The link is known by its own device and inode, taken before
+  // the file was opened: a link is never changed in place, so one swapped
+  // in meanwhile is another inode, and is left alone.
+  Place own;
+  if (FindParent(context.root, request.name.data(), own) != 0) {
+    return Fail(out, Message::kCantOpenDatabase);
+  }
+  struct stat seen {};
+  bool link = ::fstatat(own.dir(), own.name, &seen, AT_SYMLINK_NOFOLLOW) == 0 &&
+              S_ISLNK(seen.st_mode);
+
+  Place place;
+  KeyedDatabase db;
+  db.file = OpenDatabaseAt(request, context, place);
+  if (!db.file.fd) return Fail(out, Message::kCantOpenDatabase);
+  if (Answered answered = CheckRequestKey(request, context, db, out)) {
+    return answered;
+  }
+  db.file.fd.Close();
+  bool followed = place.resolved[0] != '\0';
+  FileError error;
+  if (link) {
+    // No data goes with a link, so no version of it is kept.
+    error = Remove(own, {seen.st_dev, seen.st_ino});
+  } else if (followed) {
+    error = FileError::kChanged;  // a link came in after the name was seen
+  } else {
+    // The removal, too, must survive a power cut before "s". With versions
+    // kept, the database moves in among its versions instead, as the newest:
+    // a removed list can be brought back.
+    while ((error = context.versions > 0
+                        ? MoveToVersions(place, db.file.id, context.versions)
+                        : Remove(place, db.file.id)) == FileError::kChanged) {
+      if (Answered answered =
+              JudgeAgain(request, context, place, tries++, db, out)) {
+        return answered;
+      }
+    }
+  }
+  if (error != FileError::kChanged) {
+    return error == FileError::kNone ? Done(out)
+                                     : Fail(out, Message::kCantRemoveDatabase);
+  }
+  // As a put that keeps meeting another file: the database whose key was
+  // checked is gone.
+  if (tries + 1 >= kTries) return Refuse(out);
   return std::nullopt;
 }
 
@@ -118,7 +193,10 @@ int RunPut(const Request& request, const Context& context, Output& out) {
   Place place;
   KeyedDatabase db;
   db.file = OpenDatabaseAt(request, context, place);
-  if (!db.file.fd) return Fail(out, Message::kCantOpenDatabase);
+  if (!db.file.fd) {
+    if (db.file.error == ENOENT && DanglesToDemo(place)) return Done(out);
+    return Fail(out, Message::kCantOpenDatabase);
+  }
   if (IsDemoName(place.name)) return Done(out);
   if (Answered answered = CheckRequestKey(request, context, db, out)) {
     return *answered;
@@ -168,32 +246,11 @@ int RunPut(const Request& request, const Context& context, Output& out) {
 }
 
 int RunRemove(const Request& request, const Context& context, Output& out) {
-  // A link is followed: the file it leads to goes, if that is the file whose
-  // key matched, and the link stays behind.
-  Place place;
-  KeyedDatabase db;
-  db.file = OpenDatabaseAt(request, context, place);
-  if (!db.file.fd) return Fail(out, Message::kCantOpenDatabase);
-  if (Answered answered = CheckRequestKey(request, context, db, out)) {
-    return *answered;
-  }
-  db.file.fd.Close();
-  // The removal, too, must survive a power cut before "s". With versions
-  // kept, the database moves in among its versions instead, as the newest:
-  // a removed list can be brought back.
-  FileError error;
-  for (int tries = 0;
-       (error = context.versions > 0
-                    ? MoveToVersions(place, db.file.id, context.versions)
-                    : Remove(place, db.file.id)) == FileError::kChanged;
-       ++tries) {
-    if (Answered answered =
-            JudgeAgain(request, context, place, tries, db, out)) {
+  for (int tries = 0;; ++tries) {
+    if (Answered answered = RemoveOnce(request, context, tries, out)) {
       return *answered;
     }
   }
-  return error == FileError::kNone ? Done(out)
-                                   : Fail(out, Message::kCantRemoveDatabase);
 }
 
 int RunList(const Request&, const Context&, Output& out) {

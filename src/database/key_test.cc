@@ -32,7 +32,7 @@ TEST(KeyCheckTest, AgreesWithTheVectorsAndReadsOnePiece) {
   std::vector<char> storage(kLineBufferSize);
   for (const auto& v : vectors) {
     const std::string& file = v[0];
-    SCOPED_TRACE(testing::Printable(file) + " / " + testing::Printable(v[1]));
+    SCOPED_TRACE(Quote(file) + " / " + Quote(v[1]));
     int fd = ::memfd_create("database", 0);
     ASSERT_EQ(::write(fd, file.data(), file.size()),
               static_cast<ssize_t>(file.size()));

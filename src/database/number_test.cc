@@ -31,28 +31,11 @@ struct Mismatches {
   }
 };
 
-// The text in quotes, with bytes outside printable ASCII as \xNN.
-std::string Printable(const std::string& text) {
-  std::string shown = "'";
-  for (unsigned char c : text.substr(0, 120)) {
-    if (c >= 0x20 && c < 0x7f) {
-      shown += static_cast<char>(c);
-    } else {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\x%02x", c);
-      shown += code;
-    }
-  }
-  if (text.size() > 120) shown += "...(" + std::to_string(text.size()) + ")";
-  shown += "'";
-  return shown;
-}
-
 void CheckInt(const std::string& text, Mismatches& bad) {
   int expected = std::atoi(text.c_str());
   int got = ParseInt(text);
   if (got != expected) {
-    bad.Add(Printable(text) + ": " + std::to_string(got) + " want " +
+    bad.Add(Quote(text, 120) + ": " + std::to_string(got) + " want " +
             std::to_string(expected));
   }
 }
@@ -65,7 +48,7 @@ void CheckDouble(const std::string& text, Mismatches& bad) {
       std::bit_cast<std::uint64_t>(expected)) {
     char values[128];
     std::snprintf(values, sizeof values, ": %a want %a", got, expected);
-    bad.Add(Printable(text) + values);
+    bad.Add(Quote(text, 120) + values);
   }
 }
 
@@ -104,7 +87,7 @@ TEST(NumberTest, ReadsTheVectorsAsTheyAreWritten) {
   auto vectors = testing::ReadVectors("numbers.tsv");
   ASSERT_FALSE(vectors.empty());
   for (const auto& v : vectors) {
-    SCOPED_TRACE(testing::Printable(v[0]));
+    SCOPED_TRACE(Quote(v[0]));
     EXPECT_EQ(ParseInt(v[0]), std::stoi(v[1]));
     double value = ParseDouble(v[0]);
     if (v[2] == "nan") {

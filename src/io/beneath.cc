@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <utility>
 
 namespace talvenplan {
 namespace {
@@ -77,7 +78,12 @@ Fd OpenBeneath(const Root& root, const char* name, int flags) {
 }
 
 OpenFile OpenRegularBeneath(const Root& root, const char* name) {
-  return KeepRegular(OpenBeneath(root, name, O_RDONLY | O_NONBLOCK));
+  Fd fd;
+  for (int tries = 0; tries < kStaleTries; ++tries) {
+    fd = OpenBeneath(root, name, O_RDONLY | O_NONBLOCK);
+    if (fd || errno != ESTALE) break;
+  }
+  return KeepRegular(std::move(fd));
 }
 
 }  // namespace talvenplan

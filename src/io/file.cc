@@ -77,9 +77,10 @@ OpenFile KeepRegular(Fd fd) {
     file.error = errno;
   } else if (::fstat(fd.get(), &info) != 0) {
     file.error = errno;
-  } else if (!S_ISREG(info.st_mode)) {
+  } else if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
     file.error = ENXIO;
   } else {
+    file.directory = S_ISDIR(info.st_mode);
     file.fd = std::move(fd);
     file.id = {info.st_dev, info.st_ino};
     file.mode = info.st_mode & 0777;
@@ -88,8 +89,12 @@ OpenFile KeepRegular(Fd fd) {
 }
 
 OpenFile OpenRegular(int dir, const char* name, int flags) {
-  return KeepRegular(
-      Fd(::openat(dir, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags)));
+  int fd = -1;
+  for (int tries = 0; tries < kStaleTries; ++tries) {
+    fd = ::openat(dir, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
+    if (fd >= 0 || errno != ESTALE) break;
+  }
+  return KeepRegular(Fd(fd));
 }
 
 bool SetMark(int fd, const char* name, std::string_view value) {

@@ -56,16 +56,26 @@ struct FileId {
 struct OpenFile {
   Fd fd;
   FileId id;
-  mode_t mode = 0;  // the permission bits
+  mode_t mode = 0;         // the permission bits
+  bool directory = false;  // a directory, let through (see OpenRegular)
   int error = 0;
 };
 
 // The one way a file the program reads is opened: `name` in the directory
 // `dir` (a descriptor, or AT_FDCWD), read-only with `flags` added (such as
 // O_NOFOLLOW). A FIFO or a device cannot hold the open up (O_NONBLOCK, which
-// reads of a regular file ignore), and anything but a regular file fails with
-// ENXIO, as a file that cannot be opened.
+// reads of a regular file ignore), and anything but a regular file or a
+// directory fails with ENXIO, as a file that cannot be opened. A directory
+// never blocks: it opens, marked as one, and a read of it fails (EISDIR), so
+// a database's name that holds one is a file that cannot be read.
 OpenFile OpenRegular(int dir, const char* name, int flags = 0);
+
+// On a shared file system (NFS, GlusterFS), a file that another host renames
+// a new version over between the lookup of its name and the open answers
+// ESTALE, though the name is fine: it now leads to the new file. The kernel
+// tries once more; a further put can beat that try, so the opens above try
+// up to this many times before they report the error.
+inline constexpr int kStaleTries = 4;
 
 // The same for a descriptor `fd` already opened that way (by another route):
 // kept when it is a regular file.

@@ -80,7 +80,11 @@ OpenFile OpenAtPlace(const Root& root, const char* path, Place& place) {
 NewNameWay NewNameWayFor(int dir) {
   struct statfs info {};
   if (::fstatfs(dir, &info) != 0) return NewNameWay::kLink;
-  switch (static_cast<unsigned long>(info.f_type)) {
+  return NewNameWayForType(static_cast<unsigned long>(info.f_type));
+}
+
+NewNameWay NewNameWayForType(unsigned long type) {
+  switch (type) {
     case EXT4_SUPER_MAGIC:  // ext2 and ext3 too
     case XFS_SUPER_MAGIC:
     case BTRFS_SUPER_MAGIC:
@@ -104,6 +108,13 @@ int LinkNew(int dir, const char* temp_name, const char* name, NewNameWay way) {
     }
   }
   error = ::linkat(dir, temp_name, dir, name, 0) == 0 ? 0 : errno;
+  // EOPNOTSUPP is ENOTSUP on Linux.
+  if (way == NewNameWay::kLink && (error == EPERM || error == EOPNOTSUPP)) {
+    if (::renameat2(dir, temp_name, dir, name, RENAME_NOREPLACE) == 0) {
+      return 0;
+    }
+    error = errno;
+  }
   ::unlinkat(dir, temp_name, 0);
   return error;
 }

@@ -118,12 +118,17 @@ FileError Remove(const Place& place, FileId expected);
 enum class NewNameWay { kRenameNoReplace, kLink };
 
 // The no-replace rename only on file systems known to honour it: ext2/3/4,
-// XFS, Btrfs and tmpfs.
+// XFS, Btrfs and tmpfs, told by the statfs type `type`; for the file system
+// of `dir`.
+NewNameWay NewNameWayForType(unsigned long type);
 NewNameWay NewNameWayFor(int dir);
 
 // Gives the file `temp_name` in `dir` the name `name`, unless that is taken,
-// the way `way` says. Returns 0, EEXIST when the name is taken, or another
-// errno value; `temp_name` is gone afterwards in every case.
+// the way `way` says. Where a file system has no hard links (vfat, exFAT,
+// some FUSE and SMB mounts refuse them with EPERM or EOPNOTSUPP), the
+// no-replace rename is tried after all: there it is the only way. Returns 0,
+// EEXIST when the name is taken, or another errno value; `temp_name` is gone
+// afterwards in every case.
 int LinkNew(int dir, const char* temp_name, const char* name, NewNameWay way);
 
 }  // namespace talvenplan

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -18,8 +20,10 @@ using Names = std::set<std::string>;
 
 struct Dir {
   Dir() {
-    char name[] = "/tmp/place.XXXXXX";
-    path = ::mkdtemp(name);
+    const char* tmp = std::getenv("TMPDIR");
+    std::string name = (tmp != nullptr && *tmp != '\0' ? tmp : "/tmp");
+    name += "/place.XXXXXX";
+    path = ::mkdtemp(name.data());
   }
   ~Dir() { std::filesystem::remove_all(path); }
   std::string operator/(const std::string& name) const {
@@ -62,11 +66,40 @@ TEST(NewNameTest, EachWayMakesTheNameOnceAndLeavesNoTemporaryFile) {
   }
 }
 
+// Where hard links are refused (here: of a directory, with EPERM, as vfat
+// refuses every one), the no-replace rename gives the name after all.
+TEST(NewNameTest, ARefusedLinkFallsBackToTheRename) {
+  Dir dir;
+  Fd fd(::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY));
+  ASSERT_EQ(::mkdir((dir / ".new1").c_str(), 0777), 0);
+  EXPECT_EQ(LinkNew(fd.get(), ".new1", "db", NewNameWay::kLink), 0);
+  ASSERT_EQ(::mkdir((dir / ".new2").c_str(), 0777), 0);
+  EXPECT_EQ(LinkNew(fd.get(), ".new2", "db", NewNameWay::kLink), EEXIST);
+  EXPECT_EQ(dir.Names(), (Names{".new", "db"}));  // a directory stays
+}
+
 TEST(NewNameTest, NoReplaceRenameOnlyWhereItIsKnownToHold) {
-  Fd tmp(::open("/tmp", O_RDONLY | O_DIRECTORY));
-  EXPECT_EQ(NewNameWayFor(tmp.get()), NewNameWay::kRenameNoReplace);
-  Fd proc(::open("/proc", O_RDONLY | O_DIRECTORY));
-  EXPECT_EQ(NewNameWayFor(proc.get()), NewNameWay::kLink);
+  for (auto [type, way] : {
+           std::pair{0xEF53ul, NewNameWay::kRenameNoReplace},  // ext2/3/4
+           {0x58465342ul, NewNameWay::kRenameNoReplace},       // XFS
+           {0x9123683Eul, NewNameWay::kRenameNoReplace},       // Btrfs
+           {0x01021994ul, NewNameWay::kRenameNoReplace},       // tmpfs
+           {0x794C7630ul, NewNameWay::kLink},                  // overlayfs
+           {0x2FC12FC1ul, NewNameWay::kLink},                  // ZFS
+           {0x6969ul, NewNameWay::kLink},                      // NFS
+           {0x65735546ul, NewNameWay::kLink},                  // FUSE
+           {0x4D44ul, NewNameWay::kLink},                      // vfat
+       }) {
+    EXPECT_EQ(NewNameWayForType(type), way) << std::hex << type;
+  }
+  // The file system a directory is on decides, as its own statfs says.
+  Dir dir;
+  Fd fd(::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY));
+  struct statfs info {};
+  ASSERT_EQ(::fstatfs(fd.get(), &info), 0);
+  EXPECT_EQ(NewNameWayFor(fd.get()),
+            NewNameWayForType(static_cast<unsigned long>(info.f_type)));
+  EXPECT_EQ(NewNameWayFor(-1), NewNameWay::kLink);
 }
 
 TEST(PlaceTest, ALinkIsResolvedOnce) {
@@ -117,11 +150,12 @@ TEST(PlaceTest, NothingChangesWhenTheNameHoldsAnotherFile) {
   EXPECT_EQ(dir.Names(), Names{});
 }
 
+// A device never opens; a directory does, marked, for its reads to fail.
 TEST(PlaceTest, OnlyRegularFilesOpen) {
   Dir dir;
-  for (const std::string& name : {dir.path, "/dev/null"s}) {
-    EXPECT_EQ(OpenRegular(AT_FDCWD, name.c_str()).error, ENXIO) << name;
-  }
+  EXPECT_EQ(OpenRegular(AT_FDCWD, "/dev/null").error, ENXIO);
+  OpenFile directory = OpenRegular(AT_FDCWD, dir.path.c_str());
+  EXPECT_TRUE(directory.directory);
 }
 
 TEST(PlaceTest, CreateNeverReplaces) {

@@ -1,6 +1,7 @@
 #include "offer/offer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -19,6 +20,12 @@ constexpr std::string_view kPageStart =
     "<html><head><title>Offer</title></head>"
     "<body>\n<h1 align=\"center\">Offer</h1>\n";
 constexpr std::string_view kPageEnd = "</body></html>\n";
+
+bool StillNamed(const char* name, FileId id) {
+  struct stat info {};
+  return ::fstatat(AT_FDCWD, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+         FileId{info.st_dev, info.st_ino} == id;
+}
 
 }  // namespace
 
@@ -69,8 +76,9 @@ int ShowOffer(const char* name, bool head, const Context& context,
   // before the mark existed included); without one, anything the server's
   // user can write would be, so there the file must be one store made.
   OpenFile file = OpenRegular(AT_FDCWD, name, O_NOFOLLOW);
-  if (!file.fd || (!context.root.confined &&
-                   !HasMark(file.fd.get(), kOfferMarkName, kOfferMarkValue))) {
+  if (!file.fd || file.directory ||
+      (!context.root.confined &&
+       !HasMark(file.fd.get(), kOfferMarkName, kOfferMarkValue))) {
     return Fail(out, Message::kLinkCantOpen);
   }
 
@@ -81,7 +89,11 @@ int ShowOffer(const char* name, bool head, const Context& context,
   // preview) shows it but leaves it.
   // The claim is not synced: the page is no answer a client builds on, and
   // a sync would cost every offer page a fifth of its time.
-  if (!head && ::unlink(name) != 0) return Fail(out, Message::kLinkCantOpen);
+  // The name is removed only while it still holds the file that was opened
+  // and checked, not another one put there since.
+  if (!head && (!StillNamed(name, file.id) || ::unlink(name) != 0)) {
+    return Fail(out, Message::kLinkCantOpen);
+  }
 
   out.Write(kPageStart);
   LineReader content(file.fd.get(), context.lines);

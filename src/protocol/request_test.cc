@@ -22,7 +22,7 @@ TEST(RequestVectorsTest, CutAndBuildAgreeWithTheVectors) {
     const std::string& body = v[0];
     std::string copy = body + '\0';  // the NUL intake stores after the body
     Request request = CutRequest(copy.data(), body.size());
-    SCOPED_TRACE(testing::Printable(body));
+    SCOPED_TRACE(Quote(body));
     EXPECT_EQ(std::string(1, request.letter), v[1].empty() ? "\0"s : v[1]);
     EXPECT_EQ(request.directory, v[2]);
     EXPECT_EQ(request.key, v[3]);

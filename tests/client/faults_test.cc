@@ -96,14 +96,18 @@ TEST(TransferFaultTest, HttpFailuresAreNamed) {
   {
     Responder server(Http("404 Not Found", "<h1>Not Found</h1>", 18));
     ExpectFailure(RunClient({"--url", server.url(), "list", "/d"}), 1,
-                  "answered with HTTP status 404");
+                  server.url() +
+                      " answered with HTTP status 404, not with the program's "
+                      "answer");
   }
   {
     // Content-Length promises more than arrives: the answer is cut short,
     // and the part that came ("sshop\n") is no listing.
     Responder server(Http("200 OK", "sshop\n", 40));
     ExpectFailure(RunClient({"--url", server.url(), "list", "/d"}), 1,
-                  "the answer was cut short");
+                  "the answer was cut short: transfer closed with 34 bytes "
+                  "remaining to read (curl error 18); the command may have "
+                  "been carried out or not");
   }
   {
     Responder server(Http("401 Unauthorized", "", 0));
@@ -114,7 +118,7 @@ TEST(TransferFaultTest, HttpFailuresAreNamed) {
     Responder server(Http("401 Unauthorized", "", 0));
     ExpectFailure(
         RunClient({"--url", server.url(), "-u", "ann:x", "list", "/d"}), 4,
-        "did not accept the login of \"ann\"");
+        "the server did not accept the login of \"ann\" (HTTP status 401)");
   }
 }
 
@@ -131,9 +135,11 @@ TEST(TransferFaultTest, ProgramFailuresAreNamed) {
   ::chmod(killed.c_str(), 0755);
   ::chmod(exited.c_str(), 0755);
   ExpectFailure(RunClient({"--local", killed, "list", "/d"}), 1,
-                "was killed by signal 9");
+                killed +
+                    " was killed by signal 9 (Killed): its answer may be cut "
+                    "short");
   ExpectFailure(RunClient({"--local", exited, "list", "/d"}), 1,
-                "exited with status 3: its answer may be cut short");
+                exited + " exited with status 3: its answer may be cut short");
 }
 
 TEST(LoginTest, SendsTheLoginFromUserOrNetrc) {

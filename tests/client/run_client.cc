@@ -78,8 +78,7 @@ void ExpectDone(const Outcome& run, const std::string& out) {
 void ExpectFailure(const Outcome& run, int status, const std::string& message) {
   EXPECT_EQ(run.status, status) << run.err;
   EXPECT_EQ(run.out, "");
-  EXPECT_NE(run.err.find(message), std::string::npos)
-      << "\"" << message << "\" not in: " << run.err;
+  EXPECT_EQ(run.err, "talvenplan-client: " + message + "\n");
 }
 
 }  // namespace talvenplan::client

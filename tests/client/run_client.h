@@ -23,7 +23,8 @@ Outcome RunClient(std::vector<std::string> args, const std::string& input = "",
 
 // Exit status 0, `out` on standard output, nothing on standard error.
 void ExpectDone(const Outcome& run, const std::string& out);
-// `status`, nothing on standard output, `message` within standard error.
+// `status`, nothing on standard output, and `message` on standard error as
+// the client says it: after its name, on a line of its own.
 void ExpectFailure(const Outcome& run, int status, const std::string& message);
 
 }  // namespace talvenplan::client

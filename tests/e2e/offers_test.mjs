@@ -5,33 +5,13 @@
 // Usage: node tests/e2e/offers_test.mjs DIR   (DIR as given to server.sh start)
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, readFileSync } from 'node:fs';
+import { existsSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
+import { base, browser, data, dir } from './browser.mjs';
 import { buildOffer } from '../../web/js/offer.js';
 import { offerLinkQuery } from '../../web/js/protocol.js';
 
-const dir = process.argv[2];
-const data = join(dir, 'data');
-const base = `http://127.0.0.1:${readFileSync(join(dir, 'port'), 'utf8').trim()}/`;
-
-let playwright;
-try {
-  playwright = await import('playwright-core');
-} catch {
-  console.error('the browser tests need playwright-core: run npm ci in the repository');
-  process.exit(1);
-}
-
-let browser;
-before(async () => {
-  browser = await playwright.chromium.launch({
-    executablePath: '/usr/bin/chromium',
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
-});
-after(() => browser?.close());
 
 const shop = {
   name: 'Talvi & Kumppanit Oy', address: 'Rantakatu 12 B\n00100 Helsinki', contact: 'myynti@talvi.example\n+358 40 123 4567',

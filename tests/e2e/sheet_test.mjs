@@ -4,38 +4,13 @@
 // screenshots as DIR/sheet-*.png.
 // Usage: node tests/e2e/sheet_test.mjs DIR   (DIR as given to server.sh start)
 import assert from 'node:assert/strict';
-import { readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
+import { base, browser, data, dir, put } from './browser.mjs';
 
-const dir = process.argv[2];
-const data = join(dir, 'data');
-const base = `http://127.0.0.1:${readFileSync(join(dir, 'port'), 'utf8').trim()}/`;
 const fixture = (name) => new URL(`../fixtures/${name}`, import.meta.url).pathname;
-const made = new Set();
 
-const playwright = await import('playwright-core').catch(() => {
-  console.error('the browser tests need playwright-core: run npm ci in the repository');
-  process.exit(1);
-});
-
-let browser;
-before(async () => {
-  browser = await playwright.chromium.launch({
-    executablePath: '/usr/bin/chromium',
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
-});
-after(async () => {
-  await browser?.close();
-  for (const name of made) rmSync(join(data, name), { force: true });
-});
-
-function put(name, content) {
-  writeFileSync(join(data, name), content);
-  made.add(name);
-}
 const stored = (name) => readFileSync(join(data, name), 'utf8');
 const shot = (page, name) => page.screenshot({ path: join(dir, `sheet-${name}.png`), fullPage: true });
 

@@ -6,31 +6,10 @@
 // Usage: node tests/e2e/versions_test.mjs DIR   (DIR as given to server.sh start)
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-
-const dir = process.argv[2];
-const data = join(dir, 'data');
-const base = `http://127.0.0.1:${readFileSync(join(dir, 'port'), 'utf8').trim()}/`;
-const made = new Set();
-
-const playwright = await import('playwright-core');
-let browser;
-before(async () => {
-  browser = await playwright.chromium.launch({
-    executablePath: '/usr/bin/chromium',
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
-});
-after(async () => {
-  await browser?.close();
-  for (const name of made) {
-    rmSync(join(data, name), { force: true });
-    rmSync(join(data, '.versions', name), { recursive: true, force: true });
-  }
-});
+import { test } from 'node:test';
+import { base, browser, data, dir, made } from './browser.mjs';
 
 const LIST = 'k1\n1\nretail 1.0\nWinter\n""\n3\nChair 50.00\nLamp 20.00\nTable 99.00\nend\n';
 const file = (name) => readFileSync(join(data, name), 'latin1');
@@ -161,6 +140,8 @@ test('history, undo, and a removed list brought back', async () => {
   assert.match(await page.locator('#history-note').innerText(), /^3 versions of “v-hist”, newest first/);
   // The oldest: the list as it was before any save.
   await page.locator('#history-list button', { hasText: 'Changes' }).last().click();
+  // The changes come from a read of the version: wait for them to be shown.
+  await page.locator('#history-changes .diff').waitFor();
   assert.match(await page.locator('#history-changes').innerText(), /Line 7 of the file\s+−\s*Chair 50\.00\s+\+\s*Chair 51\.00/);
   await shot(page, 'history');
 
@@ -194,7 +175,7 @@ test('history, undo, and a removed list brought back', async () => {
   await page.getByRole('button', { name: 'Restore v-hist', exact: true }).click();
   await page.locator('#open-key').fill('k1');
   await page.locator('#open-dialog').getByRole('button', { name: 'Restore', exact: true }).click();
-  await page.waitForSelector('#editor:not([hidden])');
+  await page.waitForFunction(() => /Restored “v-hist”/.test(document.querySelector('#message').innerText));
   assert.match(await message(page), /Restored “v-hist” as it was when it was removed/);
   assert.equal(file('v-hist'), LIST);
   assert.deepEqual(page.errors, []);

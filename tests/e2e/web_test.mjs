@@ -4,36 +4,12 @@
 // the page is ready and how big its files are.
 // Usage: node tests/e2e/web_test.mjs DIR   (DIR as given to server.sh start)
 import assert from 'node:assert/strict';
-import { existsSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
+import { existsSync, readFileSync, rmSync, statSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
+import { base, browser, data, dir, made, put } from './browser.mjs';
 import { shopList } from '../../bench/web_list.mjs';
 
-const dir = process.argv[2];
-const data = join(dir, 'data');
-const base = `http://127.0.0.1:${readFileSync(join(dir, 'port'), 'utf8').trim()}/`;
-const made = new Set();  // files this test leaves in the data directory
-
-let playwright;
-try {
-  playwright = await import('playwright-core');
-} catch {
-  console.error('the browser tests need playwright-core: run npm ci in the repository');
-  process.exit(1);
-}
-
-let browser;
-before(async () => {
-  browser = await playwright.chromium.launch({
-    executablePath: '/usr/bin/chromium',
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
-});
-after(async () => {
-  await browser?.close();
-  for (const name of made) rmSync(join(data, name), { force: true });
-});
 
 async function open(width = 1200) {
   const page = await browser.newPage({ viewport: { width, height: 900 } });
@@ -45,10 +21,6 @@ async function open(width = 1200) {
   return page;
 }
 
-function put(name, content) {
-  writeFileSync(join(data, name), content);
-  made.add(name);
-}
 const file = (name) => readFileSync(join(data, name));
 const shot = (page, name) => page.screenshot({ path: join(dir, `web-${name}.png`) });
 const message = (page) => page.locator('#message').innerText();

@@ -18,6 +18,11 @@
 #
 # Every server starts in the background by itself and is stopped by the
 # PID it writes (fcgiwrap by the PID it was started with); no systemd.
+#
+# For tests/shared/run: TALVENPLAN_DATA names a data tree to serve instead
+# of a fresh one (left as it is on stop), and TALVENPLAN_MOUNT_NS a mount
+# namespace (a file nsenter takes) to start the server in, so that two
+# servers see two mounts of one volume under the same path, as two hosts do.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
@@ -30,7 +35,7 @@ https=  # the HTTPS port, for SERVER-https
 snippet() {
   local text
   text=$(sed -e "s#/usr/lib/talvenplan#$root/prog#g" \
-    -e "s#/srv/talvenplan#$root/data#g" \
+    -e "s#/srv/talvenplan#${data:-$root/data}#g" \
     -e "s#/etc/talvenplan/htpasswd#$root/htpasswd#g" \
     -e "s#/run/fcgiwrap.socket#$root/run/fcgiwrap.socket#g" \
     -e "s#/var/log/nginx/#$root/logs/#g" \
@@ -138,7 +143,7 @@ CONF
 # launch SERVER: starts it; fails when it does not come up.
 launch() {
   case $1 in
-  lighttpd) lighttpd -f "$root/lighttpd.conf" ;;
+  lighttpd) "${in_ns[@]}" lighttpd -f "$root/lighttpd.conf" ;;
   nginx)
     # Socket activation is systemd's; here fcgiwrap makes its own socket,
     # as the web server's user, with a clean environment.
@@ -207,13 +212,19 @@ start)
     fi
   done
   export PATH=$PATH:/usr/sbin
+  in_ns=()
+  if [ -n "${TALVENPLAN_MOUNT_NS:-}" ]; then
+    [ "$server" = lighttpd ] || { echo "server.sh: TALVENPLAN_MOUNT_NS is for lighttpd" >&2; exit 2; }
+    in_ns=(nsenter "--mount=$TALVENPLAN_MOUNT_NS")
+  fi
   stop_all
   rm -rf "$state"
   mkdir -p "$state"
   root=$(mktemp -d /tmp/talvenplan-$server.XXXXXX)
   echo "$root" >"$state/root"
   chmod 0755 "$root"
-  mkdir -p "$root/prog/web" "$root/data" "$root/htdocs" "$root/logs" "$root/run"
+  data=${TALVENPLAN_DATA:-$root/data}
+  mkdir -p "$root/prog/web" "$data" "$root/htdocs" "$root/logs" "$root/run"
   cp "$program" "$root/prog/talvenplan.cgi"
   [ -d "$web" ] && cp -r "$web/." "$root/prog/web/"
   # As the package lays it out: the page's settings are a link to the
@@ -239,7 +250,8 @@ start)
   echo "workbench" >"$root/prog/web/fixture.txt"
   htpasswd -c -b -B "$root/htpasswd" "$user" "$password" 2>/dev/null
   if as_root; then
-    chown www-data:www-data "$root/data" "$root/logs" "$root/run"
+    chown www-data:www-data "$root/logs" "$root/run"
+    [ -n "${TALVENPLAN_DATA:-}" ] || chown www-data:www-data "$data"
     chgrp www-data "$root/htpasswd" && chmod 0640 "$root/htpasswd"
   fi
   for attempt in $(seq 1 20); do
@@ -261,7 +273,7 @@ start)
             echo "https://127.0.0.1:$https/talvenplan/talvenplan.cgi" >"$state/url"
             echo "https://127.0.0.1:$https/talvenplan/" >"$state/workbench"
           fi
-          echo "$root/data" >"$state/datadir"
+          echo "$data" >"$state/datadir"
           echo "$user:$password" >"$state/login"
           echo "$server serves README's snippet on port $port ($root)"
           exit 0

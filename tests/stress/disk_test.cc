@@ -64,21 +64,16 @@ class SmallDisk {
 constexpr char kPrices[] =
     "k1\n1\nretail 1.0\nWinter\n\"Shop\"\n2\nChair 49.90\nTable 199.00\nEnd\n";
 
-struct Answer {
-  std::string out;
-  int status;
-};
-
 class DiskTest : public ::testing::Test {
  protected:
-  Answer Command(const std::string& letter_and_rest) {
+  // The answer after the header.
+  CgiResult Command(const std::string& letter_and_rest) {
     CgiResult result =
         RunCommand(std::string(1, letter_and_rest[0]) + "\n" + disk_->path() +
                    "\n" + letter_and_rest.substr(1));
-    std::string out = result.out;
-    EXPECT_EQ(out.substr(0, kHeader.size()), kHeader);
-    out.erase(0, kHeader.size());
-    return {out, result.status};
+    EXPECT_EQ(result.out.substr(0, kHeader.size()), kHeader);
+    result.out.erase(0, kHeader.size());
+    return result;
   }
 
   std::string OpenOffer(const std::string& name) {
@@ -93,7 +88,7 @@ class DiskTest : public ::testing::Test {
     disk_ = std::make_unique<SmallDisk>(options);
     if (!disk_->mounted()) return false;
     WriteFile(disk_->Path("prices"), kPrices);
-    Answer store = Command("s<p>Kept offer</p>");
+    CgiResult store = Command("s<p>Kept offer</p>");
     EXPECT_EQ(store.out.substr(0, 2), "s.");
     offer_ = store.out.substr(1);
     return true;
@@ -129,7 +124,7 @@ class DiskTest : public ::testing::Test {
                      const std::set<std::string>& messages, int status) {
     SCOPED_TRACE(request.substr(0, 40));
     std::vector<std::string> before = ListNames(disk_->path());
-    Answer answer = Command(request);
+    CgiResult answer = Command(request);
     EXPECT_TRUE(answer.out.starts_with("fs") &&
                 messages.contains(answer.out.substr(2)))
         << "answer: " << answer.out;

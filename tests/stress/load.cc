@@ -13,20 +13,20 @@
 // - afterwards the data directory holds the databases and nothing else.
 //
 // With --header-only the same requests go to a CGI program that writes only
-// the header; only status and an empty body are checked. With --big MB a put
-// and a store of MB megabytes follow the load, and come back whole.
+// the header; only status and an empty body are checked. Given several
+// ports (servers sharing one data directory), the clients take them in
+// turn; --login sends a basic-authentication login with every request. With
+// --big MB a put and a store of MB megabytes follow the load, and come back
+// whole.
 //
 // Prints requests a second and latency (p50, p99, max); exits 1 on any
 // wrong answer, 2 on a usage or setup error.
 //
-// Usage: talvenplan_load --port PORT --data DIR [--clients N] [--seconds T]
-//                        [--path /talvenplan.cgi] [--header-only] [--big MB]
-#include <arpa/inet.h>
+// Usage: talvenplan_load --port PORT [--port PORT...] --data DIR
+//                        [--clients N] [--seconds T] [--path /talvenplan.cgi]
+//                        [--login USER:PASSWORD] [--header-only] [--big MB]
+#include <curl/curl.h>
 #include <dirent.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,6 +49,7 @@
 
 #include "protocol/letter_pair.h"
 #include "protocol/wire.h"
+#include "vectors.h"
 
 namespace {
 
@@ -60,13 +61,10 @@ using Clock = std::chrono::steady_clock;
 constexpr int kDatabases = 4;
 constexpr int kMaxClients = 256;
 constexpr char kGone[] = "error on server: can't open temp file";
-constexpr char kPageStart[] =
-    "<html><head><title>Offer</title></head>"
-    "<body>\n<h1 align=\"center\">Offer</h1>\n";
-constexpr char kPageEnd[] = "</body></html>\n";
 
 struct Options {
-  int port = 0;
+  std::vector<int> ports;
+  std::string login;  // USER:PASSWORD, or empty
   std::string data;
   int clients = 8;
   double seconds = 10;
@@ -195,171 +193,69 @@ std::mutex g_offers_mutex;
 std::vector<std::unique_ptr<Offer>> g_offers;
 std::deque<Offer*> g_tickets;
 
-// One kept-open HTTP/1.1 connection to the server on the loopback address.
+// One client's connection to the server, kept open from one request to the
+// next by its libcurl handle.
 class Connection {
  public:
-  ~Connection() { Close(); }
+  explicit Connection(int port) : port_(port), curl_(::curl_easy_init()) {
+    ::curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &Append);
+    if (!g_options.login.empty()) {
+      ::curl_easy_setopt(curl_, CURLOPT_USERPWD, g_options.login.c_str());
+    }
+    ::curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 60L);  // stuck: a failure
+    headers_ =
+        ::curl_slist_append(headers_, "Content-Type: application/octet-stream");
+    headers_ = ::curl_slist_append(headers_, "Expect:");
+  }
+  ~Connection() {
+    ::curl_easy_cleanup(curl_);
+    ::curl_slist_free_all(headers_);
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
 
-  // Sends a request and reads the answer's status and body. False when the
-  // answer is not a well-formed HTTP response (reported as wrong).
-  bool Send(std::string_view method, const std::string& target,
-            std::string_view body, int& status, std::string& answer) {
-    std::string request =
-        std::string(method) + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-    if (method == "POST") {
-      request += "Content-Type: application/octet-stream\r\nContent-Length: " +
-                 std::to_string(body.size()) + "\r\n";
+  // Sends a GET (no body) or a POST of `body` to `target` on the server and
+  // reads the answer's status and body. False, with curl's reason in
+  // `answer`, when no whole response came.
+  bool Send(const std::string& target, const std::string* body, long& status,
+            std::string& answer) {
+    std::string url = "http://127.0.0.1:" + std::to_string(port_) + target;
+    answer.clear();
+    ::curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+    ::curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &answer);
+    if (body != nullptr) {
+      ::curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
+      ::curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body->data());
+      ::curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(body->size()));
+    } else {
+      ::curl_easy_setopt(curl_, CURLOPT_HTTPGET, 1L);
     }
-    request += "\r\n";
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      if (fd_ < 0 && !Connect()) return false;
-      bool fresh = !used_;
-      if (!WriteAll(request) || !WriteAll(body)) {
-        Close();
-        if (fresh) return false;
-        continue;  // the server closed a kept-open connection: once more
-      }
-      used_ = true;
-      if (!ReadResponse(status, answer)) {
-        Close();
-        if (fresh || received_) return Malformed("no whole response");
-        continue;
-      }
-      return true;
+    CURLcode code = ::curl_easy_perform(curl_);
+    if (code != CURLE_OK) {
+      answer = ::curl_easy_strerror(code);
+      return false;
     }
-    return false;
+    ::curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
+    const char* type = nullptr;
+    ::curl_easy_getinfo(curl_, CURLINFO_CONTENT_TYPE, &type);
+    if (status == 200 &&
+        (type == nullptr || !std::string_view(type).starts_with("text/html"))) {
+      Wrong("no Content-Type text/html", answer);
+    }
+    return true;
   }
 
  private:
-  bool Connect() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(g_options.port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int one = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    timeval timeout{60, 0};  // a stuck server is a failure, not a hang
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) !=
-        0) {
-      std::perror("connect");
-      Close();
-      return false;
-    }
-    used_ = false;
-    buffer_.clear();
-    return true;
+  static std::size_t Append(char* data, std::size_t, std::size_t size,
+                            void* answer) {
+    static_cast<std::string*>(answer)->append(data, size);
+    return size;
   }
 
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
-  bool WriteAll(std::string_view bytes) {
-    while (!bytes.empty()) {
-      ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-  }
-
-  // Makes sure at least `want` bytes are buffered.
-  bool Fill(std::size_t want) {
-    char chunk[65536];
-    while (buffer_.size() < want) {
-      ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-      if (n <= 0) return false;
-      received_ = true;
-      buffer_.append(chunk, static_cast<std::size_t>(n));
-    }
-    return true;
-  }
-
-  // Reads up to and including the next CRLF; the line without it.
-  bool ReadLine(std::string& line) {
-    std::size_t end;
-    while ((end = buffer_.find("\r\n")) == std::string::npos) {
-      if (!Fill(buffer_.size() + 1)) return false;
-    }
-    line = buffer_.substr(0, end);
-    buffer_.erase(0, end + 2);
-    return true;
-  }
-
-  bool Take(std::size_t size, std::string& out) {
-    if (!Fill(size)) return false;
-    out.append(buffer_, 0, size);
-    buffer_.erase(0, size);
-    return true;
-  }
-
-  bool Malformed(const char* what) {
-    Wrong(std::string("malformed HTTP response: ") + what);
-    return false;
-  }
-
-  bool ReadResponse(int& status, std::string& answer) {
-    received_ = !buffer_.empty();
-    std::string line;
-    if (!ReadLine(line)) return false;
-    if (line.size() < 12 || line.compare(0, 9, "HTTP/1.1 ") != 0) {
-      return Malformed("status line");
-    }
-    status = std::atoi(line.c_str() + 9);
-    long length = -1;
-    bool chunked = false, close = false, html = false;
-    for (;;) {
-      if (!ReadLine(line)) return false;
-      if (line.empty()) break;
-      std::string lower = line;
-      for (char& c : lower) c = static_cast<char>(std::tolower(c));
-      if (lower.starts_with("content-length:")) {
-        length = std::atol(lower.c_str() + 15);
-      } else if (lower.starts_with("transfer-encoding:") &&
-                 lower.find("chunked") != std::string::npos) {
-        chunked = true;
-      } else if (lower.starts_with("connection:") &&
-                 lower.find("close") != std::string::npos) {
-        close = true;
-      } else if (lower.starts_with("content-type:") &&
-                 lower.find("text/html") != std::string::npos) {
-        html = true;
-      }
-    }
-    answer.clear();
-    if (chunked) {
-      for (;;) {
-        if (!ReadLine(line)) return false;
-        long size = std::strtol(line.c_str(), nullptr, 16);
-        if (size < 0) return Malformed("chunk size");
-        if (size == 0) {
-          do {
-            if (!ReadLine(line)) return false;
-          } while (!line.empty());
-          break;
-        }
-        if (!Take(static_cast<std::size_t>(size), answer)) return false;
-        if (!ReadLine(line) || !line.empty()) return Malformed("chunk end");
-      }
-    } else if (length >= 0) {
-      if (!Take(static_cast<std::size_t>(length), answer)) return false;
-    } else {
-      return Malformed("neither Content-Length nor chunked");
-    }
-    if (!html && status == 200) Wrong("no Content-Type text/html", answer);
-    if (close) Close();
-    return true;
-  }
-
-  int fd_ = -1;
-  bool used_ = false;
-  bool received_ = false;
-  std::string buffer_;
+  int port_;
+  CURL* curl_;
+  curl_slist* headers_ = nullptr;
 };
 
 struct Counts {
@@ -371,20 +267,25 @@ struct Counts {
 class Client {
  public:
   Client(int id, Counts& counts)
-      : id_(id), counts_(counts), random_(Mix(id) ^ ::getpid()) {}
+      : id_(id),
+        counts_(counts),
+        random_(Mix(id) ^ ::getpid()),
+        connection_(g_options.ports[static_cast<std::size_t>(id) %
+                                    g_options.ports.size()]) {}
 
-  // One request, timed; false when its answer was not a well-formed 200.
-  bool Request(std::string_view method, const std::string& target,
-               std::string_view body, std::string& answer) {
+  // One request, timed (a GET without `body`); false when its answer was
+  // not a whole 200.
+  bool Request(const std::string& target, const std::string* body,
+               std::string& answer) {
     auto start = Clock::now();
-    int status = 0;
-    bool sent = connection_.Send(method, target, body, status, answer);
+    long status = 0;
+    bool sent = connection_.Send(target, body, status, answer);
     auto took = std::chrono::duration_cast<std::chrono::microseconds>(
         Clock::now() - start);
     counts_.requests++;
     counts_.micros.push_back(static_cast<std::uint32_t>(took.count()));
     if (!sent) {
-      Wrong("no answer to " + std::string(method) + " " + target);
+      Wrong(std::string(body ? "POST " : "GET ") + target + ": " + answer);
       return false;
     }
     if (status != 200) {
@@ -399,7 +300,7 @@ class Client {
   }
 
   bool Post(const std::string& body, std::string& answer) {
-    return Request("POST", g_options.path, body, answer);
+    return Request(g_options.path, &body, answer);
   }
 
   std::string Command(char letter, const std::string& rest) {
@@ -517,10 +418,12 @@ class Client {
     std::string target =
         g_options.path + "?" + OfferLinkQuery(name, g_options.data);
     std::string answer;
-    if (!Request("GET", target, {}, answer) || offer == nullptr) return;
+    if (!Request(target, nullptr, answer) || offer == nullptr) return;
+    static const talvenplan::testing::OfferPage kPage =
+        talvenplan::testing::ReadOfferPage();
     if (answer == kGone) {
       offer->gone++;
-    } else if (answer == kPageStart + offer->text + kPageEnd) {
+    } else if (answer == kPage.Around(offer->text)) {
       offer->shown++;
     } else {
       Wrong("offer " + name + ": neither the page nor gone", answer);
@@ -616,14 +519,16 @@ double Percentile(const std::vector<std::uint32_t>& sorted, double p) {
 
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
-               "usage: talvenplan_load --port PORT --data DIR [--clients N] "
-               "[--seconds T] [--path PATH] [--header-only] [--big MB]\n");
+               "usage: talvenplan_load --port PORT [--port PORT...] --data DIR "
+               "[--clients N] [--seconds T] [--path PATH] "
+               "[--login USER:PASSWORD] [--header-only] [--big MB]\n");
   std::exit(2);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  ::curl_global_init(CURL_GLOBAL_DEFAULT);
   Options& o = g_options;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
@@ -633,7 +538,9 @@ int main(int argc, char** argv) {
     } else if (!has_value) {
       Usage();
     } else if (arg == "--port") {
-      o.port = std::atoi(argv[++i]);
+      o.ports.push_back(std::atoi(argv[++i]));
+    } else if (arg == "--login") {
+      o.login = argv[++i];
     } else if (arg == "--data") {
       o.data = argv[++i];
     } else if (arg == "--clients") {
@@ -648,9 +555,12 @@ int main(int argc, char** argv) {
       Usage();
     }
   }
-  if (o.port <= 0 || o.port > 65535 || !o.data.starts_with("/") ||
-      o.clients < 1 || o.clients > kMaxClients || o.seconds <= 0 ||
-      o.seconds > 3600 || o.big_megabytes < 0) {
+  bool ports_valid = !o.ports.empty();
+  for (int port : o.ports)
+    ports_valid = ports_valid && port > 0 && port <= 65535;
+  if (!ports_valid || !o.data.starts_with("/") || o.clients < 1 ||
+      o.clients > kMaxClients || o.seconds <= 0 || o.seconds > 3600 ||
+      o.big_megabytes < 0) {
     Usage();
   }
 
@@ -719,9 +629,10 @@ int main(int argc, char** argv) {
   if (o.big_megabytes > 0 && !o.header_only)
     BigRequests(setup, o.big_megabytes);
 
-  // Nothing but the databases may be left: no offer, no put's temporary.
+  // Nothing but the databases and the versions their puts kept may be
+  // left: no offer, no put's temporary.
   if (!o.header_only) {
-    std::set<std::string> expected;
+    std::set<std::string> expected{".versions"};
     for (int db = 0; db < kDatabases; ++db) expected.insert(DatabaseName(db));
     std::set<std::string> found = DirectoryNames(o.data);
     for (const std::string& name : found) {

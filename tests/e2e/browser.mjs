@@ -1,0 +1,42 @@
+// What the browser tests share: the fixture server.sh started (its
+// directory is the test's first argument), and Debian's Chromium driven by
+// playwright-core (npm ci) with the flags these machines need, started
+// before the file's tests and closed after them, when the data files the
+// tests made (`made`) are removed too, with the versions the server kept.
+import { readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { after, before } from 'node:test';
+
+export const dir = process.argv[2];
+export const data = join(dir, 'data');
+export const base = `http://127.0.0.1:${readFileSync(join(dir, 'port'), 'utf8').trim()}/`;
+
+const playwright = await import('playwright-core').catch(() => {
+  console.error('the browser tests need playwright-core: run npm ci in the repository');
+  process.exit(1);
+});
+
+export const launch = () => playwright.chromium.launch({
+  executablePath: '/usr/bin/chromium',
+  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+});
+
+export const made = new Set();
+// Writes a data file, removed after the tests.
+export function put(name, content) {
+  writeFileSync(join(data, name), content);
+  made.add(name);
+}
+
+export let browser;
+before(async () => {
+  browser = await launch();
+});
+after(async () => {
+  await browser?.close();
+  for (const name of made) {
+    rmSync(join(data, name), { force: true });
+    rmSync(join(data, '.versions', name), { recursive: true, force: true });
+  }
+});

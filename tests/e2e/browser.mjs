@@ -11,16 +11,9 @@ export const dir = process.argv[2];
 export const data = join(dir, 'data');
 export const base = `http://127.0.0.1:${readFileSync(join(dir, 'port'), 'utf8').trim()}/`;
 
-const playwright = await import('playwright-core').catch(() => {
-  console.error('the browser tests need playwright-core: run npm ci in the repository');
-  process.exit(1);
-});
+import { launch } from '../chromium.mjs';
 
-export const launch = () => playwright.chromium.launch({
-  executablePath: '/usr/bin/chromium',
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
+export { launch, openList } from '../chromium.mjs';
 
 export const made = new Set();
 // Writes a data file, removed after the tests.

@@ -9,7 +9,7 @@ import { execFileSync } from 'node:child_process';
 import { existsSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { test } from 'node:test';
-import { base, browser, data, dir, made } from './browser.mjs';
+import { base, browser, data, dir, made, openList } from './browser.mjs';
 
 const LIST = 'k1\n1\nretail 1.0\nWinter\n""\n3\nChair 50.00\nLamp 20.00\nTable 99.00\nend\n';
 const file = (name) => readFileSync(join(data, name), 'latin1');
@@ -27,12 +27,7 @@ async function person(name) {
   page.errors = [];
   page.on('pageerror', (error) => page.errors.push(error.message));
   await page.goto(base);
-  await page.waitForSelector('body[data-ready="yes"]');
-  await page.getByRole('button', { name: `Open ${name}`, exact: true }).click();
-  await page.locator('#open-key').fill('k1');
-  await page.locator('#open-dialog').getByRole('button', { name: 'Open', exact: true }).click();
-  await page.waitForSelector('#editor:not([hidden])');
-  return page;
+  return openList(page, name);
 }
 function list(name, content = LIST) {
   writeFileSync(join(data, name), content);

@@ -15,20 +15,14 @@ import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { after, before, test } from 'node:test';
 
+import { launch } from '../chromium.mjs';
+
 const state = process.argv[2];
 const read = (name) => readFileSync(join(state, name), 'utf8').trim();
 const url = read('url');
 const data = read('datadir');
 const [username, password] = read('login').split(':');
 const offerLink = join(dirname(fileURLToPath(import.meta.url)), '../../scripts/offer-link');
-
-let playwright;
-try {
-  playwright = await import('playwright-core');
-} catch {
-  console.error('the browser tests need playwright-core: run npm ci in the repository');
-  process.exit(1);
-}
 
 // offer(NAME): an offer whose script marks the page and creates NAME, and
 // whose image is fetched from the program.
@@ -54,11 +48,7 @@ async function stage(text) {
 let browser;
 let context;
 before(async () => {
-  browser = await playwright.chromium.launch({
-    executablePath: '/usr/bin/chromium',
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+  browser = await launch();
   // A staff member's browser: it answers the login's challenge itself.
   context = await browser.newContext({ httpCredentials: { username, password } });
 });

@@ -6,18 +6,13 @@
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
 
+import { launch, openList } from '../chromium.mjs';
+
 const [workbench, programB, login, dir, out] = process.argv.slice(2);
 const [username, password] = [login.slice(0, login.indexOf(':')), login.slice(login.indexOf(':') + 1)];
 const name = 'across';
 const nl = '\n';
 
-let playwright;
-try {
-  playwright = await import('playwright-core');
-} catch {
-  console.error('the browser check needs playwright-core: run npm ci in the repository');
-  process.exit(1);
-}
 
 async function throughB(body) {
   const response = await fetch(programB, {
@@ -30,11 +25,7 @@ async function throughB(body) {
 }
 const list = (header) => `k1${nl}1${nl}retail 1.0${nl}${header}${nl}""${nl}1${nl}Chair 10${nl}`;
 
-const browser = await playwright.chromium.launch({
-  executablePath: '/usr/bin/chromium',
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
+const browser = await launch();
 try {
   const context = await browser.newContext({ httpCredentials: { username, password } });
   const errors = [];
@@ -43,12 +34,7 @@ try {
     const page = await context.newPage();
     page.on('pageerror', (error) => errors.push(error.message));
     await page.goto(`${workbench}?dir=${encodeURIComponent(dir)}`);
-    await page.waitForSelector('body[data-ready="yes"]');
-    await page.getByRole('button', { name: `Open ${name}`, exact: true }).click();
-    await page.locator('#open-key').fill('k1');
-    await page.locator('#open-dialog').getByRole('button', { name: 'Open', exact: true }).click();
-    await page.waitForSelector('#editor:not([hidden])');
-    return page;
+    return openList(page, name);
   };
 
   // Made and saved through B; listed and opened on A's workbench.

@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { test } from 'node:test';
-import { base, browser, data, dir, put } from './browser.mjs';
+import { base, browser, data, dir, openList as openListIn, put } from './browser.mjs';
 
 const fixture = (name) => new URL(`../fixtures/${name}`, import.meta.url).pathname;
 
@@ -19,12 +19,7 @@ async function openList(name, key) {
   page.errors = [];
   page.on('pageerror', (error) => page.errors.push(error.message));
   await page.goto(base);
-  await page.waitForSelector('body[data-ready="yes"]');
-  await page.getByRole('button', { name: `Open ${name}`, exact: true }).click();
-  await page.locator('#open-key').fill(key);
-  await page.locator('#open-dialog').getByRole('button', { name: 'Open', exact: true }).click();
-  await page.waitForSelector('#editor:not([hidden])');
-  return page;
+  return openListIn(page, name, key);
 }
 
 async function save(page) {

@@ -23,6 +23,7 @@ async function openList(name, key) {
 }
 
 async function save(page) {
+  await page.evaluate(() => document.querySelector('#message').replaceChildren());
   await page.getByRole('button', { name: 'Save' }).click();
   await page.waitForFunction(() => /^Saved/.test(document.querySelector('#message').innerText));
 }

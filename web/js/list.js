@@ -1,5 +1,5 @@
-// The open list and the server: reading it (get), writing it (put, then get
-// again to see what the server holds) and its repricing (query). These talk
+// The open list and the server: reading it (get), writing it (put, then a
+// look at what the put replaced and what the server holds) and its repricing (query). These talk
 // to the server and change `state`; the screens show the outcome.
 
 import { equalBytes, latin1Bytes, latin1Text } from './bytes.js';
@@ -11,7 +11,7 @@ import { HISTORY_OFF, stampsOf, versionsDir } from './versions.js';
 const mergeFiles = async (...files) => (await import('./merge.js')).mergeFiles(...files);
 import { send } from './api.js';
 import { rowProblems } from './checks.js';
-import { readOnly, savedList, setOpen, show, state, useDb } from './state.js';
+import { isDirty, readOnly, savedList, setOpen, show, state, useDb } from './state.js';
 import { num, say, sayOutcome } from './ui.js';
 
 export const isDemo = (name) => show(name).startsWith('DEMO_');
@@ -88,106 +88,142 @@ async function readNow(key) {
 
 // The newest version of list `name`, read with `key`: { stamp, file }, {}
 // when there is none or it cannot be read, or null when the server keeps no
-// versions here (history is off).
-export async function newestVersion(name, key) {
+// versions here (history is off). When the newest is `own` (this page's
+// put, replaced already by a save right after it), the one before it.
+export async function newestVersion(name, key, own = null) {
   const dir = versionsDir(state.directory, name);
   const listing = await send(state.program, listBody(dir));
   if (listing.kind !== 'done') return null;
   const stamps = stampsOf(listing.payload);
-  const stamp = stamps[stamps.length - 1];
-  if (!stamp) return {};
-  const got = await send(state.program, commandBody('g', dir, key, latin1Bytes(stamp)));
-  return got.kind === 'done' ? { stamp, file: fileFromGet(got.payload).file } : { stamp };
+  for (let i = stamps.length - 1; i >= 0 && i >= stamps.length - 2; i--) {
+    const stamp = stamps[i];
+    const got = await send(state.program, commandBody('g', dir, key, latin1Bytes(stamp)));
+    if (got.kind !== 'done') return { stamp };
+    const { file } = fileFromGet(got.payload);
+    if (!own || !equalBytes(file, own)) return { stamp, file };
+  }
+  return {};
 }
 
-// Saves `mine`, which this page made from `base`. The list is read first:
-// what someone else saved since `base` is merged in, line by line. After the
-// put, the newest version is what the put replaced: a save that came between
-// the read and the put is merged in the same way, and saved again.
-// `written`: the editor's rows `mine` was written from, to keep as the saved
-// rows when no merge changed them.
-export async function saveBytes(mine, base, written = null) {
-  const { name } = state.open;
-  let key = state.open.key;
-  let merged = 0;
-  let slipped = false;
-  let again = 0;
-  let replaced = null;
-  let learnedOff = false;
-  let undo = null;  // what this save replaced: the first put's version
-  for (let round = 0; ; round++) {
-    if (round === 4) {
-      say('failed', 'Not saved: the list kept changing under other saves. Open it again to see.');
-      return false;
-    }
-    const now = await readNow(key);
-    if (now.outcome) {
-      sayOutcome(now.outcome, 'wrong key (someone may have changed the key line since you opened the list, or removed the list)');
-      return false;
-    }
-    if (!equalBytes(now.file, base)) {
-      const merge = await mergeFiles(base, mine, now.file);
-      if (merge.conflicts) return { conflict: { merge, base: now.file } };
-      mine = merge.bytes;
-      if (slipped) again += merge.theirs;
-      else merged += merge.theirs;
-      base = now.file;
-    }
-    const outcome = await send(state.program, commandBody('p', state.directory, key, name, mine));
-    if (outcome.kind !== 'done') {
-      sayOutcome(outcome, 'wrong key (the key line may have been changed since the list was opened)');
-      return false;
-    }
-    const oldKey = key;
-    key = storedKey(mine);
-    state.open.key = key;
-    replaced = await newestVersion(name, oldKey);
-    if (!replaced && state.history !== 'off') learnedOff = true;
-    if (round === 0) undo = replaced?.file ?? null;
-    state.history = replaced ? 'on' : 'off';
-    // Another save came between this page's read and its put: it is the
-    // version the put replaced, and it is merged in.
-    if (replaced?.file && !equalBytes(replaced.file, base)) {
-      const merge = await mergeFiles(base, mine, replaced.file);
-      slipped = true;
-      Object.assign(state.open, { file: mine, saved: null });
-      if (merge.conflicts) return { conflict: { merge, base: mine, slipped: true } };
-      again += merge.theirs;
-      base = mine;
-      mine = merge.bytes;
-      continue;
-    }
-    break;
+// One read, merge and put of `mine`, made from `base`, for list `open`:
+// { mine, base, theirs } once the put answered "s" (theirs: the changes
+// merged in), else { result } for the save to return (false once the page
+// has said why, or { conflict }).
+async function readMergePut(open, mine, base) {
+  const now = await readNow(open.key);
+  if (now.outcome) {
+    sayOutcome(now.outcome, 'wrong key (someone may have changed the key line since you opened the list, or removed the list)');
+    return { result: false };
   }
-  Object.assign(state.open, { file: mine, saved: null, undo: undo ? { file: undo } : null });
-  // The rows on screen become the saved rows, unless a merge changed them.
+  let theirs = 0;
+  if (!equalBytes(now.file, base)) {
+    const merge = await mergeFiles(base, mine, now.file);
+    if (merge.conflicts) return { result: { conflict: { merge, base: now.file } } };
+    mine = merge.bytes;
+    theirs = merge.theirs;
+    base = now.file;
+  }
+  const outcome = await send(state.program, commandBody('p', state.directory, open.key, open.name, mine));
+  if (outcome.kind !== 'done') {
+    sayOutcome(outcome, 'wrong key (the key line may have been changed since the list was opened)');
+    return { result: false };
+  }
+  open.key = storedKey(mine);
+  return { mine, base, theirs };
+}
+
+// `mine` is what the server holds now: it becomes the list's file, and the
+// rows on screen the saved rows (the editor's own, unless a merge changed
+// them).
+function adopt(open, mine, written) {
+  Object.assign(open, { file: mine, saved: null });
   if (written && equalBytes(mine, written.bytes)) {
     adoptWritten(written.db, mine, written.spans);
-    useDb(state.open, written.db);
+    useDb(open, written.db);
   } else {
-    useDb(state.open, readDatabase(mine));
+    useDb(open, readDatabase(mine));
   }
   remember();
   state.prices.clear();
   state.offerStale = true;
-  const told = [];
-  if (merged) told.push(`Merged with ${plural(merged, 'change')} saved by someone else since you opened this list.`);
-  if (slipped) {
-    told.push(`Someone else saved this list while this page was saving: merged again with their ${plural(again, 'change')}; their save is kept in the history too.`);
-  }
-  say(told.length ? 'note' : 'ok', [...told, `Saved “${show(name)}” (${num(mine.length)} bytes).`].join(' ') +
-    (learnedOff ? ' ' + HISTORY_OFF : ''));
-  readBack(state.open, mine);
+}
+
+// Saves `mine`, which this page made from `base`. The list is read first:
+// what someone else saved since `base` is merged in, line by line. The page
+// says "Saved" as soon as the put answers; the check that follows
+// (`open.checked`, which resolves like this function) looks at the version
+// the put replaced, to catch a save that came between the read and the put.
+// `written`: the editor's rows `mine` was written from, to keep as the saved
+// rows when no merge changed them.
+export async function saveBytes(mine, base, written = null) {
+  const open = state.open;
+  const token = {};  // this save; a later one makes its check stale
+  open.saving = token;
+  const oldKey = open.key;
+  const put = await readMergePut(open, mine, base);
+  if ('result' in put) return put.result;
+  if (state.open !== open) return true;  // another list was opened meanwhile
+  open.undo = null;
+  adopt(open, put.mine, written);
+  const told = put.theirs ? [`Merged with ${plural(put.theirs, 'change')} saved by someone else since you opened this list.`] : [];
+  say(told.length ? 'note' : 'ok', [...told, `Saved “${show(open.name)}” (${num(put.mine.length)} bytes).`].join(' '));
+  open.checked = checkAfterPut(open, token, oldKey, put, told);
   return true;
 }
 
-// After "Saved": the list read back, to tell the person when the server
-// holds something else already (someone saved right after). The save does
-// not wait for it.
-async function readBack(open, bytes) {
+// After "Saved": the newest version is what the put replaced. When it is not
+// the list this page read before the put, a colleague's save slipped in
+// between: it is merged in, and saved again. It resolves with true, false or
+// { conflict } as a save does, or null when a later save or another list
+// made it stale (the versions keep everything either way).
+async function checkAfterPut(open, token, key, put, told) {
+  const stale = () => state.open !== open || open.saving !== token;
+  let { mine, base } = put;
+  let again = 0;
+  let learnedOff = false;
+  for (let round = 1; ; round++) {
+    const replaced = await newestVersion(open.name, key, mine);
+    if (stale()) return null;
+    if (!replaced && state.history !== 'off') learnedOff = true;
+    state.history = replaced ? 'on' : 'off';
+    if (round === 1) open.undo = replaced?.file ? { file: replaced.file } : null;
+    if (!replaced?.file || equalBytes(replaced.file, base)) break;
+    const merge = await mergeFiles(base, mine, replaced.file);
+    if (stale()) return null;
+    if (merge.conflicts) return { conflict: { merge, base: mine, slipped: true } };
+    again += merge.theirs;
+    if (round === 4) {
+      say('failed', 'Not saved: the list kept changing under other saves. Open it again to see.');
+      return false;
+    }
+    // Edits made since "Saved" stay on screen: their base stays the list
+    // they were made on, so that the next save merges this one in.
+    const edited = isDirty(open);
+    key = open.key;
+    const next = await readMergePut(open, merge.bytes, mine);
+    if ('result' in next) return stale() ? null : next.result;
+    again += next.theirs;
+    ({ mine, base } = next);
+    if (stale()) return null;
+    if (!edited) adopt(open, mine, null);
+  }
+  if (again) {
+    told.push(`Someone else saved this list while this page was saving: merged again with their ${plural(again, 'change')}; their save is kept in the history too.`);
+  }
+  if (again || learnedOff) {
+    say(told.length ? 'note' : 'ok', [...told, `Saved “${show(open.name)}” (${num(mine.length)} bytes).`].join(' ') +
+      (learnedOff ? ' ' + HISTORY_OFF : ''));
+  }
+  readBack(open, token, mine);
+  return true;
+}
+
+// After the check: the list read back, to tell the person when the server
+// holds something else already (someone saved right after).
+async function readBack(open, token, bytes) {
   const check = await send(state.program, commandBody('g', state.directory, open.key, open.name));
   const file = check.kind === 'done' ? fileFromGet(check.payload).file : null;
-  if (state.open !== open || open.file !== bytes) return;  // another list, or a later save
+  if (state.open !== open || open.saving !== token) return;  // another list, or a later save
   if (!file || !equalBytes(file, bytes)) {
     say('refused', 'Saved, but reading the list back gave something else: someone may have changed it at the same time. Open it again to see.');
   }

@@ -676,21 +676,45 @@ export async function saved(result) {
   return result;
 }
 
+// The check that runs after "Saved" (see saveBytes), followed until it is
+// done: a save that slipped in is merged, and where it changed the same lines,
+// chosen in the merge dialog. Resolves with the last save's result, or null
+// when a later save or another list took over.
+export async function settled(result) {
+  for (;;) {
+    const open = state.open;
+    const check = result === true ? open.checked : null;
+    if (!check) return result;
+    const after = await check;
+    if (after === null || state.open !== open) return null;
+    if (after === true) return true;
+    result = await saved(after);
+  }
+}
+
+// The editor once a save answered: the rows on screen are the saved ones,
+// unless a merge brought others.
+function shown(rows, place) {
+  savedFile = state.open.file;
+  if (state.open.db === rows) {
+    remark();
+    $('undo').hidden = !state.open.undo;
+  } else {
+    renderEditor();
+    restoreFocus(place);
+  }
+}
+
 async function save() {
   if (!state.open || readOnly()) return;
   const place = focusPlace();
   const rows = state.open.db;
   const result = await saved(await saveList());
   if (result) {
-    savedFile = state.open.file;
-    // The rows on screen are the saved ones, unless a merge brought others.
-    if (state.open.db === rows) {
-      remark();
-      $('undo').hidden = !state.open.undo;
-    } else {
-      renderEditor();
-      restoreFocus(place);
-    }
+    shown(rows, place);
+    const { db } = state.open;
+    const open = state.open;
+    if (await settled(result) && state.open === open) shown(db, focusPlace());
     return;
   }
   if (!badRows().length) return;
@@ -714,7 +738,7 @@ async function save() {
 async function undo() {
   const { undo: was } = state.open;
   if (!was || (dirty() && !confirm('Undo the save and drop the unsaved changes?'))) return;
-  if (await saved(await saveBytes(was.file, state.open.file))) {
+  if (await settled(await saved(await saveBytes(was.file, state.open.file)))) {
     state.open.undo = null;
     renderEditor();
     say('ok', `Undone: “${show(state.open.name)}” is as it was before that save, which is kept in the history.`);

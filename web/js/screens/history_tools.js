@@ -11,7 +11,7 @@ import { HISTORY_OFF, stampsOf, stampTime, versionsDir } from '../versions.js';
 import { dirty, setOpen, show, state } from '../state.js';
 import { fileFromGet, openList, saveBytes } from '../list.js';
 import { $, h, num, say, showScreen } from '../ui.js';
-import { saved, showList } from './editor.js';
+import { saved, settled, showList } from './editor.js';
 
 
 // The list the history is of: the open list, or the list of an open version.
@@ -107,7 +107,7 @@ async function restore(stamp) {
     const { name, key } = state.open.list;
     if (await openList(name, key)) return say('refused', 'The list could not be opened again.');
   }
-  if (await saved(await saveBytes(got.file, state.open.file))) {
+  if (await settled(await saved(await saveBytes(got.file, state.open.file)))) {
     showList();
     showScreen('editor');
     say('ok', `Restored the version of ${when(stamp)}. The list as it was is kept in the history; “Undo this save” takes the restore back.`);

@@ -30,7 +30,7 @@ try {
   const context = await browser.newContext({ httpCredentials: { username, password } });
   const errors = [];
   // A new tab each time (a tab reopens the list it had open on reload).
-  const openList = async () => {
+  const openOnA = async () => {
     const page = await context.newPage();
     page.on('pageerror', (error) => errors.push(error.message));
     await page.goto(`${workbench}?dir=${encodeURIComponent(dir)}`);
@@ -40,18 +40,18 @@ try {
   // Made and saved through B; listed and opened on A's workbench.
   assert.equal(await throughB(`c${nl}${dir}${nl}k1 ${name}${nl}`), 's');
   assert.equal(await throughB(`p${nl}${dir}${nl}k1 ${name}${nl}${list('saved through B')}`), 's');
-  let page = await openList();
+  let page = await openOnA();
   assert.equal(await page.getByLabel('Title line 1').inputValue(), 'saved through B');
 
   // Saved on A's workbench; B's get has it.
   await page.getByLabel('Title line 1').fill('saved on A');
-  await page.getByRole('button', { name: 'Save' }).click();
+  await page.getByRole('button', { name: 'Save', exact: true }).click();
   await page.waitForFunction(() => /Saved/.test(document.querySelector('#message').innerText));
   assert.equal(await throughB(`g${nl}${dir}${nl}k1 ${name}${nl}`), `s${list('saved on A')}`);
 
   // Replaced through B again; A's workbench opens the new one.
   assert.equal(await throughB(`p${nl}${dir}${nl}k1 ${name}${nl}${list('saved through B again')}`), 's');
-  page = await openList();
+  page = await openOnA();
   assert.equal(await page.getByLabel('Title line 1').inputValue(), 'saved through B again');
   await page.screenshot({ path: join(out, 'workbench-across.png') });
 

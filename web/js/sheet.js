@@ -162,6 +162,17 @@ export function planImport(prices, lines, mode, removeRest = false) {
     const rows = byKey.get(sameKey(line.description)) || [];
     return mode === 'replace' ? rows.find((row) => !used.has(row)) : rows;
   };
+  // A file line matched to a row: the row kept, with the file's price where
+  // it differs.
+  const keep = (row, line) => {
+    if (samePrice(row.price, line.price)) {
+      result.push({ row });
+      unchanged++;
+    } else {
+      result.push({ row, price: line.price });
+      changed.push({ description: row.description, old: row.price, price: line.price, line: line.row });
+    }
+  };
   if (mode === 'replace') {
     for (const line of lines) {
       const row = take(line);
@@ -171,13 +182,7 @@ export function planImport(prices, lines, mode, removeRest = false) {
         continue;
       }
       used.add(row);
-      if (samePrice(row.price, line.price)) {
-        result.push({ row });
-        unchanged++;
-      } else {
-        result.push({ row, price: line.price });
-        changed.push({ description: row.description, old: row.price, price: line.price, line: line.row });
-      }
+      keep(row, line);
     }
   } else {
     const lineOf = new Map();
@@ -206,13 +211,7 @@ export function planImport(prices, lines, mode, removeRest = false) {
         if (!removeRest) result.push({ row });
         continue;
       }
-      if (samePrice(row.price, line.price)) {
-        result.push({ row });
-        unchanged++;
-      } else {
-        result.push({ row, price: line.price });
-        changed.push({ description: row.description, old: row.price, price: line.price, line: line.row });
-      }
+      keep(row, line);
     }
     for (const line of added) result.push({ add: line });
   }

@@ -90,10 +90,9 @@ INSTANTIATE_TEST_SUITE_P(
         // An offer link would show and delete it without a key.
         CommandCase{"create_offer_form_name", ".dbAB12", std::nullopt,
                     Body('c', "k1", ".dbAB12"), "s!", 0, std::nullopt},
-        // Made before that rule: still the database it was.
+        // Nor rewritten, whatever its key line: it may be an offer.
         CommandCase{"put_offer_form_name", ".dbAB12", kOld,
-                    Body('p', "k1", ".dbAB12", "k1\nnew\n"), "s", 0,
-                    "k1\nnew\n"},
+                    Body('p', "k1", ".dbAB12", "k1\nnew\n"), "s!", 0, kOld},
         CommandCase{"get_new", "db", NewDatabase("k1"), Body('g', "k1", "db"),
                     "sk1\n0\n0\n\"\"\n0\n0\n0\n", 0, NewDatabase("k1")},
         CommandCase{"get_trims_key_line", "db", "abc  \t\nrest\n",

@@ -27,11 +27,18 @@ struct Shop {
   std::string Put(const std::string& key, const std::string& text) {
     return Run("p\n.\n" + key + " db\n" + text);
   }
+  // The versions of db, or, once it was removed, of its shelf.
   Names Versions() {
-    return Exists(dir.Path(".versions/db"))
-               ? ListNames(dir.Path(".versions/db"))
-               : Names{};
+    std::string history = ".versions/db";
+    if (!Exists(dir.Path(history)) && Exists(dir.Path(".versions"))) {
+      for (const std::string& name : ListNames(dir.Path(".versions"))) {
+        if (name.starts_with("db ")) history = ".versions/" + name;
+      }
+    }
+    shelf = history;
+    return Exists(dir.Path(history)) ? ListNames(dir.Path(history)) : Names{};
   }
+  std::string shelf;  // where Versions() last looked
   // A listing's names, sorted.
   Names Listed(const std::string& directory) {
     std::string out = Run("l\n" + directory + "\n");
@@ -91,9 +98,11 @@ TEST(VersionsTest, RemovedListComesBackFromItsNewestVersion) {
   EXPECT_FALSE(Exists(shop.dir.Path("db")));
   Names versions = shop.Versions();
   ASSERT_EQ(versions.size(), 2u);
-  EXPECT_EQ(ReadFile(shop.dir.Path(".versions/db/" + versions[1])),
+  EXPECT_EQ(ReadFile(shop.dir.Path(shop.shelf + "/" + versions[1])),
             Text("k", 1));
-  EXPECT_EQ(shop.Listed(".versions"), Names{"db"});
+  // Its history is shelved under its name and the time of the removal.
+  ASSERT_EQ(shop.Listed(".versions"), Names{shop.shelf.substr(10)});
+  EXPECT_EQ(shop.Listed(shop.shelf), versions);
 
   // Restore: create the name again and put the newest version's bytes.
   ASSERT_EQ(shop.Run("c\n.\nk db\n"), "s");
@@ -114,7 +123,7 @@ TEST(VersionsTest, NewestSortsLastEvenWhenTheClockStandsBehind) {
   EXPECT_EQ(shop.Versions(),
             (Names{"20991231T235959.999999Z", "21000101T000000.000000Z",
                    "21000101T000000.000001Z"}));
-  EXPECT_EQ(ReadFile(shop.dir.Path(".versions/db/21000101T000000.000001Z")),
+  EXPECT_EQ(ReadFile(shop.dir.Path(shop.shelf + "/21000101T000000.000001Z")),
             Text("k", 2));
 }
 

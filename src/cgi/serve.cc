@@ -32,6 +32,9 @@ std::size_t ReadBody(int fd, char* body, std::size_t length) {
 }
 
 int Dispatch(const Request& request, const Context& context, Output& out) {
+  // An offer is no database, whatever its first line holds: no key but its
+  // own reaches it, and nothing reads or rewrites it.
+  if (NamesOffer(request)) return RunOfferCommand(request, context, out);
   switch (request.letter) {
     case 'c': return RunCreate(request, context, out);
     case 'g': return RunGet(request, context, out);

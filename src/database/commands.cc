@@ -67,6 +67,21 @@ bool DanglesToDemo(const Place& place) {
   return IsDemoName(slash == nullptr ? target : slash + 1);
 }
 
+// Whether a put at `place` would change what only the program writes: a
+// version, or an offer, reached by the request's name or by a link on the
+// way.
+bool WritesProgramFiles(const Request& request, const Context& context,
+                        const Place& place) {
+  if (IsOfferName(place.name) || IsWithdrawnName(place.name) ||
+      InsideVersions(place.dir(), context.root)) {
+    return true;
+  }
+  if (place.resolved[0] == '\0') return false;
+  Place own;
+  return FindParent(context.root, request.name.data(), own) != 0 ||
+         InsideVersions(own.dir(), context.root);
+}
+
 // One try at a remove: its answer, or none when the name was swapped for
 // another link or file meanwhile and the remove starts again.
 Answered RemoveOnce(const Request& request, const Context& context, int tries,
@@ -83,6 +98,7 @@ Answered RemoveOnce(const Request& request, const Context& context, int tries,
   if (FindParent(context.root, request.name.data(), own) != 0) {
     return Fail(out, Message::kCantOpenDatabase);
   }
+  if (InsideVersions(own.dir(), context.root)) return Refuse(out);
   struct stat seen {};
   bool link = ::fstatat(own.dir(), own.name, &seen, AT_SYMLINK_NOFOLLOW) == 0 &&
               S_ISLNK(seen.st_mode);
@@ -133,7 +149,7 @@ int RunCreate(const Request& request, const Context& context, Output& out) {
   // database may be given either name.
   // Nor the name of the directory that keeps the versions.
   std::string_view last = request.name.substr(request.name.rfind('/') + 1);
-  if (IsOfferName(request.name) || IsPutTempName(request.name) ||
+  if (IsOfferName(last) || IsWithdrawnName(last) || IsPutTempName(last) ||
       last == kVersionsDir) {
     return Refuse(out);
   }
@@ -154,6 +170,12 @@ int RunCreate(const Request& request, const Context& context, Output& out) {
   // most its first bytes.
   Place place;
   if (FindParent(context.root, request.name.data(), place) != 0) {
+    return Fail(out, Message::kCantOpenDatabase);
+  }
+  if (InsideVersions(place.dir(), context.root)) return Refuse(out);
+  // A history left under the name belongs to the list that had it: the new
+  // list must not prune it, nor take it for its own.
+  if (ShelveHistory(place) != FileError::kNone) {
     return Fail(out, Message::kCantOpenDatabase);
   }
   switch (CreateNew(place, kPutTemplate, {request.key, kNewDatabaseTail})) {
@@ -198,6 +220,7 @@ int RunPut(const Request& request, const Context& context, Output& out) {
     return Fail(out, Message::kCantOpenDatabase);
   }
   if (IsDemoName(place.name)) return Done(out);
+  if (WritesProgramFiles(request, context, place)) return Refuse(out);
   if (Answered answered = CheckRequestKey(request, context, db, out)) {
     return *answered;
   }
@@ -213,30 +236,37 @@ int RunPut(const Request& request, const Context& context, Output& out) {
   // rides on that file's on a journaling file system.
   NewFile text;
   FileError error = MayWrite(place) ? FileError::kNone : FileError::kCantCreate;
-  bool kept = context.versions == 0;
-  Fd versions;
+  KeptVersion kept;
   for (int tries = 0; error == FileError::kNone; ++tries) {
-    if (!kept)
-      error = KeepVersion(place, db.file.id, context.versions, versions);
-    kept = error == FileError::kNone;
-    if (kept && text.name[0] == '\0') {
+    if (context.versions > 0) {
+      error = KeepVersion(place, db.file.id, kept);
+    }
+    if (error == FileError::kNone && text.name[0] == '\0') {
       error =
           WriteBeside(place, kPutTemplate, db.file.mode, {request.text}, text);
     }
-    if (error == FileError::kNone && versions &&
-        !SyncDirectory(versions.get())) {
+    if (error == FileError::kNone && kept.dir &&
+        !SyncDirectory(kept.dir.get())) {
       error = FileError::kCantWrite;
     }
     if (error == FileError::kNone) {
       error = RenameOver(text, place.name, db.file.id);
     }
+    // A put that did not replace the file keeps no version of it. Once
+    // renamed (kCantSync included) the version is the old content's only
+    // name, and stays.
+    if (error == FileError::kNone || error == FileError::kCantSync) break;
+    DropVersion(kept);
     if (error != FileError::kChanged) break;
     if (Answered answered =
             JudgeAgain(request, context, place, tries, db, out)) {
       return *answered;
     }
     error = FileError::kNone;
-    kept = context.versions == 0;
+  }
+  // Only now that the new content has the name may old versions go.
+  if (error == FileError::kNone && kept.dir) {
+    PruneVersions(kept, context.versions);
   }
   switch (error) {
     case FileError::kNone: return Done(out);

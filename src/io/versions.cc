@@ -39,13 +39,10 @@ Fd Readable(const Place& place) {
   return Fd(::openat(place.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-// The versions directory of the file at `place`, open for reading, made
-// when it is not there yet.
-Fd OpenVersions(const Place& place) {
-  Fd here = Readable(place);
-  if (!here) return Fd();
-  Fd top = OpenOrMake(here.get(), kVersionsDir);
-  return top ? OpenOrMake(top.get(), place.name) : Fd();
+// The versions directory `.versions` beside the file at `place`, made when
+// it is not there yet.
+Fd OpenTop(const Fd& here) {
+  return here ? OpenOrMake(here.get(), kVersionsDir) : Fd();
 }
 
 // The versions in `dir`, oldest first. Other names are passed over.
@@ -66,25 +63,63 @@ std::vector<std::int64_t> Stamps(int dir) {
   return stamps;
 }
 
-// Makes room for one more version among the newest `keep`, removing the
-// oldest, and returns the stamp for it: now, or just after the newest when
-// the clock stands behind it (stepped back, or two versions in one
-// microsecond), so that names keep the order versions were made in. The
-// removals are synced with the new version's name.
-std::int64_t MakeRoom(int dir, int keep) {
-  std::vector<std::int64_t> stamps = Stamps(dir);
-  for (std::size_t i = 0; i + static_cast<std::size_t>(keep) <= stamps.size();
+std::int64_t Now() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+// The stamp for one more version after `stamps`: now, or just after the
+// newest when the clock stands behind it (stepped back, or two versions in
+// one microsecond), so that names keep the order versions were made in.
+std::int64_t NextStamp(const std::vector<std::int64_t>& stamps) {
+  std::int64_t micros = Now();
+  if (!stamps.empty() && stamps.back() >= micros) micros = stamps.back() + 1;
+  return micros;
+}
+
+// Removes all but the newest `keep` of `stamps` from `dir`.
+void Prune(int dir, const std::vector<std::int64_t>& stamps, int keep) {
+  for (std::size_t i = 0; i + static_cast<std::size_t>(keep) < stamps.size();
        ++i) {
     char stamp[kStampSize + 1];
     FormatStamp(stamps[i], stamp);
     ::unlinkat(dir, stamp, 0);
   }
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  std::int64_t micros =
-      static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-  if (!stamps.empty() && stamps.back() >= micros) micros = stamps.back() + 1;
-  return micros;
+}
+
+// A shelf's name: the file's name, a space and the stamp of `micros`. A
+// name too long to take both keeps its beginning.
+void ShelfName(const char* name, std::int64_t micros,
+               char (&shelf)[NAME_MAX + 1]) {
+  std::size_t size = std::min(std::strlen(name), NAME_MAX - kStampSize - 1);
+  std::memcpy(shelf, name, size);
+  shelf[size] = ' ';
+  char stamp[kStampSize + 1];
+  FormatStamp(micros, stamp);
+  std::memcpy(shelf + size + 1, stamp, sizeof stamp);
+}
+
+// Renames the history `name` in `top` to a shelf of its own, named into
+// `shelf`. ENOENT when there is no history to shelve.
+int Shelve(int top, const char* name, char (&shelf)[NAME_MAX + 1]) {
+  for (std::int64_t micros = Now(), tries = 0; tries < kStampTries;
+       ++micros, ++tries) {
+    ShelfName(name, micros, shelf);
+    if (::renameat2(top, name, top, shelf, RENAME_NOREPLACE) == 0) return 0;
+    int error = errno;
+    // Where the flag is refused (FUSE, NFS), a directory renamed onto a
+    // name taken by a directory still fails unless that one is empty, and
+    // a shelf is never empty.
+    if (error == EINVAL || error == ENOSYS || error == EPERM) {
+      struct stat taken {};
+      if (::fstatat(top, shelf, &taken, AT_SYMLINK_NOFOLLOW) == 0) continue;
+      if (::renameat(top, name, top, shelf) == 0) return 0;
+      error = errno;
+    }
+    if (error != EEXIST && error != ENOTEMPTY) return error;
+  }
+  return EEXIST;
 }
 
 }  // namespace
@@ -147,35 +182,142 @@ std::int64_t ParseStamp(std::string_view stamp) {
   return stamp == again ? value : -1;
 }
 
-FileError KeepVersion(const Place& place, FileId expected, int keep,
-                      Fd& versions) {
-  versions = OpenVersions(place);
-  if (!versions) return FileError::kCantCreate;
-  int dir = versions.get();
-  std::int64_t micros = MakeRoom(dir, keep);
+bool InsideVersions(int dir, const Root& root) {
+  struct stat here {
+  }, top{};
+  if (::fstat(dir, &here) != 0) return true;
+  if (root.confined && (!root.fd || ::fstat(root.fd.get(), &top) != 0)) {
+    return true;
+  }
+  auto same = [](const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  };
+  Fd parent;
+  for (int at = dir;;) {
+    if (root.confined && same(here, top)) return false;
+    parent = Fd(::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat up {
+    }, named{};
+    if (!parent || ::fstat(parent.get(), &up) != 0) return true;
+    if (same(up, here)) return false;  // the file system's root
+    if (::fstatat(parent.get(), kVersionsDir, &named, AT_SYMLINK_NOFOLLOW) ==
+            0 &&
+        same(named, here)) {
+      return true;
+    }
+    here = up;
+    at = parent.get();
+  }
+}
+
+FileError KeepVersion(const Place& place, FileId expected, KeptVersion& kept) {
+  kept.stamp[0] = '\0';
+  Fd here = Readable(place);
+  Fd top = OpenTop(here);
+  kept.dir = top ? OpenOrMake(top.get(), place.name) : Fd();
+  if (!kept.dir && (errno == ENOTDIR || errno == ELOOP)) {
+    // Something not the program's has the history's name: it is set aside
+    // under a shelf's name, never removed, and the history starts anew.
+    char aside[NAME_MAX + 1];
+    if (Shelve(top.get(), place.name, aside) == 0) {
+      kept.dir = OpenOrMake(top.get(), place.name);
+    }
+  }
+  if (!kept.dir) return FileError::kCantCreate;
+  int dir = kept.dir.get();
+  kept.stamps = Stamps(dir);
+  std::int64_t micros = NextStamp(kept.stamps);
   char stamp[kStampSize + 1];
   for (int tries = 0;; ++tries, ++micros) {
-    if (tries == kStampTries) return FileError::kCantCreate;
+    if (tries == kStampTries || micros > kLastStamp) {
+      return FileError::kCantCreate;
+    }
     FormatStamp(micros, stamp);
     if (::linkat(place.dir(), place.name, dir, stamp, 0) == 0) break;
     if (errno == ENOENT) return FileError::kChanged;
     if (errno != EEXIST) return FileError::kCantCreate;
   }
+  std::memcpy(kept.stamp, stamp, sizeof stamp);
   // The name was the file the caller checked, or the version goes again:
   // the caller judges the file now there, and keeps that one.
-  if (!Holds(dir, stamp, expected)) {
-    ::unlinkat(dir, stamp, 0);
+  if (!Holds(dir, kept.stamp, expected)) {
+    DropVersion(kept);
     return FileError::kChanged;
   }
+  kept.stamps.push_back(micros);
   return FileError::kNone;
+}
+
+void DropVersion(KeptVersion& kept) {
+  if (kept.dir && kept.stamp[0] != '\0') {
+    ::unlinkat(kept.dir.get(), kept.stamp, 0);
+  }
+  kept.stamp[0] = '\0';
+}
+
+void PruneVersions(KeptVersion& kept, int keep) {
+  // The newest is this put's own, named after every other one.
+  Prune(kept.dir.get(), kept.stamps, keep);
+}
+
+FileError ShelveHistory(const Place& place) {
+  Fd here = Readable(place);
+  Fd top(here ? ::openat(here.get(), kVersionsDir, kDirectoryFlags) : -1);
+  if (!top) return FileError::kNone;  // no versions here, or none readable
+  struct stat history {};
+  if (::fstatat(top.get(), place.name, &history, AT_SYMLINK_NOFOLLOW) != 0) {
+    return FileError::kNone;
+  }
+  char shelf[NAME_MAX + 1];
+  if (Shelve(top.get(), place.name, shelf) != 0) return FileError::kCantName;
+  return SyncDirectory(top.get()) ? FileError::kNone : FileError::kCantSync;
 }
 
 FileError MoveToVersions(const Place& place, FileId expected, int keep) {
   Fd here = Readable(place);
-  Fd versions = OpenVersions(place);
-  if (!here || !versions) return FileError::kCantName;
-  int dir = versions.get();
+  Fd top = OpenTop(here);
+  if (!top) return FileError::kCantName;
   if (!Holds(place.dir(), place.name, expected)) return FileError::kChanged;
+
+  // The history goes onto its shelf first, then the file in after it: a
+  // crash between the two leaves the file in place, its history shelved,
+  // and nothing lost.
+  char shelf[NAME_MAX + 1];
+  struct stat history {};
+  int shelved = ENOENT;
+  if (::fstatat(top.get(), place.name, &history, AT_SYMLINK_NOFOLLOW) == 0) {
+    shelved = Shelve(top.get(), place.name, shelf);
+    // Something not the program's had the history's name: it stays aside,
+    // and the removed file gets a shelf of its own.
+    if (shelved == 0 && !S_ISDIR(history.st_mode)) shelved = ENOENT;
+  }
+  if (shelved == ENOENT) {
+    std::int64_t micros = Now();
+    for (int tries = 0;; ++tries, ++micros) {
+      ShelfName(place.name, micros, shelf);
+      if (::mkdirat(top.get(), shelf, 0777) == 0) break;
+      if (errno != EEXIST || tries == kStampTries) return FileError::kCantName;
+    }
+    if (!SyncDirectory(top.get())) {
+      ::unlinkat(top.get(), shelf, AT_REMOVEDIR);
+      return FileError::kCantName;
+    }
+  } else if (shelved != 0) {
+    return FileError::kCantName;
+  }
+  Fd versions(::openat(top.get(), shelf, kDirectoryFlags));
+  // Undoes the shelving when the file cannot follow: its history stays
+  // where its later puts will look for it.
+  auto put_back = [&](FileError error) {
+    if (shelved == 0) {
+      ::renameat2(top.get(), shelf, top.get(), place.name, RENAME_NOREPLACE);
+    } else {
+      ::unlinkat(top.get(), shelf, AT_REMOVEDIR);
+    }
+    return error;
+  };
+  if (!versions) return put_back(FileError::kCantName);
+  int dir = versions.get();
 
   // A rename that will not replace a version made in the same microsecond
   // moves whatever the name holds at that moment, so nothing another
@@ -183,10 +325,13 @@ FileError MoveToVersions(const Place& place, FileId expected, int keep) {
   // rename cannot be trusted, a link takes the version's name and the
   // database's name goes after it.
   bool renamed = NewNameWayFor(dir) == NewNameWay::kRenameNoReplace;
-  std::int64_t micros = MakeRoom(dir, keep);
+  std::vector<std::int64_t> stamps = Stamps(dir);
+  std::int64_t micros = NextStamp(stamps);
   char stamp[kStampSize + 1];
   for (int tries = 0;; ++tries, ++micros) {
-    if (tries == kStampTries) return FileError::kCantName;
+    if (tries == kStampTries || micros > kLastStamp) {
+      return put_back(FileError::kCantName);
+    }
     FormatStamp(micros, stamp);
     int done = renamed ? ::renameat2(place.dir(), place.name, dir, stamp,
                                      RENAME_NOREPLACE)
@@ -197,8 +342,8 @@ FileError MoveToVersions(const Place& place, FileId expected, int keep) {
       --micros;
       continue;
     }
-    if (errno == ENOENT) return FileError::kChanged;
-    if (errno != EEXIST) return FileError::kCantName;
+    if (errno == ENOENT) return put_back(FileError::kChanged);
+    if (errno != EEXIST) return put_back(FileError::kCantName);
   }
   if (!Holds(dir, stamp, expected)) {
     if (renamed) {
@@ -206,13 +351,18 @@ FileError MoveToVersions(const Place& place, FileId expected, int keep) {
     } else {
       ::unlinkat(dir, stamp, 0);
     }
-    return FileError::kChanged;
+    return put_back(FileError::kChanged);
   }
   if (!renamed && ::unlinkat(place.dir(), place.name, 0) != 0) {
-    return FileError::kCantName;
+    ::unlinkat(dir, stamp, 0);
+    return put_back(FileError::kCantName);
   }
-  return SyncDirectory(dir) && SyncDirectory(here.get()) ? FileError::kNone
-                                                         : FileError::kCantSync;
+  stamps.push_back(micros);
+  Prune(dir, stamps, keep);
+  return SyncDirectory(dir) && SyncDirectory(top.get()) &&
+                 SyncDirectory(here.get())
+             ? FileError::kNone
+             : FileError::kCantSync;
 }
 
 }  // namespace talvenplan

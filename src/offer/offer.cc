@@ -1,6 +1,8 @@
 #include "offer/offer.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>  // renameat2
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +12,9 @@
 #include "io/fd.h"
 #include "io/file.h"
 #include "io/line_reader.h"
+#include "io/place.h"
 #include "protocol/messages.h"
+#include "protocol/offer_line.h"
 #include "protocol/wire.h"
 
 namespace talvenplan {
@@ -27,7 +31,100 @@ bool StillNamed(const char* name, FileId id) {
          FileId{info.st_dev, info.st_ino} == id;
 }
 
+// The name a withdrawn offer `name` keeps its bytes under.
+void WithdrawnName(const char* name, char (&withdrawn)[NAME_MAX + 1]) {
+  std::size_t size = std::strlen(name);
+  std::memcpy(withdrawn, name, size);
+  std::memcpy(withdrawn + size, kWithdrawnSuffix.data(),
+              kWithdrawnSuffix.size());
+  withdrawn[size + kWithdrawnSuffix.size()] = '\0';
+}
+
+// The answer for a link whose offer cannot be shown: withdrawn, or gone.
+int LinkGone(const char* name, Output& out) {
+  char withdrawn[NAME_MAX + 1];
+  WithdrawnName(name, withdrawn);
+  struct stat info {};
+  bool was_withdrawn =
+      ::fstatat(AT_FDCWD, withdrawn, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(info.st_mode);
+  return Fail(out,
+              was_withdrawn ? Message::kLinkWithdrawn : Message::kLinkCantOpen);
+}
+
+// Whether the offer open in `fd` begins with an offer line holding `key`.
+bool HoldsOfferKey(int fd, std::string_view key, const Context& context) {
+  LineReader reader(fd, context.lines);
+  std::string_view own = OfferLineKey(reader.ReadPiece(kOfferLineMax + 1));
+  return !own.empty() && own == key;
+}
+
+// Renames the offer at `place`, still the file `id`, to its withdrawn name,
+// never over another file, and syncs the directory.
+FileError Withdraw(const Place& place, FileId id) {
+  Fd dir(::openat(place.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir) return FileError::kCantName;
+  if (!Holds(dir.get(), place.name, id)) return FileError::kChanged;
+  char withdrawn[NAME_MAX + 1];
+  WithdrawnName(place.name, withdrawn);
+  if (::renameat2(dir.get(), place.name, dir.get(), withdrawn,
+                  RENAME_NOREPLACE) != 0) {
+    if (errno == ENOENT) return FileError::kChanged;
+    if (errno != EINVAL && errno != ENOSYS && errno != EPERM) {
+      return FileError::kCantName;
+    }
+    if (::linkat(dir.get(), place.name, dir.get(), withdrawn, 0) != 0) {
+      return errno == ENOENT ? FileError::kChanged : FileError::kCantName;
+    }
+    // Whoever unlinks the offer's own name first has it: a link that
+    // claimed it meanwhile showed it, and it stays withdrawn only in name.
+    if (::unlinkat(dir.get(), place.name, 0) != 0) {
+      ::unlinkat(dir.get(), withdrawn, 0);
+      return FileError::kChanged;
+    }
+  }
+  return SyncDirectory(dir.get()) ? FileError::kNone : FileError::kCantSync;
+}
+
 }  // namespace
+
+bool NamesOffer(const Request& request) {
+  if (request.letter != 'g' && request.letter != 'p' && request.letter != 'q' &&
+      request.letter != 'r') {
+    return false;
+  }
+  std::string_view last = request.name.substr(request.name.rfind('/') + 1);
+  return IsOfferName(last) || IsWithdrawnName(last);
+}
+
+int RunOfferCommand(const Request& request, const Context& context,
+                    Output& out) {
+  const bool remove = request.letter == 'r';
+  std::string_view last = request.name.substr(request.name.rfind('/') + 1);
+  if ((!remove && request.letter != 'g') || IsWithdrawnName(last)) {
+    return Refuse(out);
+  }
+  // As for a database: under a root the name stays in the request's
+  // directory.
+  Place place;
+  OpenFile file;
+  if (!context.root.confined || last.size() == request.name.size()) {
+    if (FindParent(context.root, request.name.data(), place) == 0) {
+      file = OpenRegular(place.dir(), place.name, O_NOFOLLOW);
+    }
+  }
+  if (!file.fd || file.directory) {
+    return remove ? Fail(out, Message::kCantOpenDatabase) : Refuse(out);
+  }
+  if (!HoldsOfferKey(file.fd.get(), request.key, context)) return Refuse(out);
+  if (!remove) return Done(out);  // it waits; its content stays unread
+  switch (Withdraw(place, file.id)) {
+    case FileError::kNone: return Done(out);
+    // Opened by its link meanwhile: there is no offer left to withdraw.
+    case FileError::kChanged: return Fail(out, Message::kCantOpenDatabase);
+    default: return Fail(out, Message::kCantRemoveDatabase);
+  }
+}
 
 int RunStore(const Request& request, const Context& context, Output& out) {
   // Only a file that holds the whole text, NUL bytes included, on disk under
@@ -79,7 +176,7 @@ int ShowOffer(const char* name, bool head, const Context& context,
   if (!file.fd || file.directory ||
       (!context.root.confined &&
        !HasMark(file.fd.get(), kOfferMarkName, kOfferMarkValue))) {
-    return Fail(out, Message::kLinkCantOpen);
+    return LinkGone(name, out);
   }
 
   // Claim the offer before showing it: of several requests that opened it
@@ -92,14 +189,18 @@ int ShowOffer(const char* name, bool head, const Context& context,
   // The name is removed only while it still holds the file that was opened
   // and checked, not another one put there since.
   if (!head && (!StillNamed(name, file.id) || ::unlink(name) != 0)) {
-    return Fail(out, Message::kLinkCantOpen);
+    return LinkGone(name, out);
   }
 
   out.Write(kPageStart);
   LineReader content(file.fd.get(), context.lines);
+  // The offer line holds the key of whoever staged the offer: the customer
+  // never sees it, not even in the page's source.
+  std::string_view first = content.ReadPiece(kOfferLineMax + 1);
+  if (OfferLineKey(first).empty()) out.Write(first);
   // A read error cuts the page short after it has begun; the exit status
   // tells the server.
-  if (!content.CopyRestTo(out)) return 1;
+  if (content.error() || !content.CopyRestTo(out)) return 1;
   out.Write(kPageEnd);
   return 0;
 }

@@ -29,6 +29,7 @@ constexpr MessageEntry kMessages[] = {
     {kLinkCantChangeDirectory, kLink,
      "error on server:can't change directory on server"},
     {kLinkCantOpen, kLink, "error on server: can't open temp file"},
+    {kLinkWithdrawn, kLink, "error on server: offer withdrawn"},
 };
 
 // Fail looks a message up by its place in the enum.

@@ -33,6 +33,7 @@ enum class Message {
   kCantWriteTemporary,
   kLinkCantChangeDirectory,
   kLinkCantOpen,
+  kLinkWithdrawn,
 };
 
 enum class MessageKind {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "io/file.h"
+#include "protocol/offer_line.h"
 
 namespace talvenplan {
 
@@ -51,6 +52,12 @@ inline bool IsOfferName(std::string_view name) {
     if (!IsNameAlphabet(c)) return false;
   }
   return true;
+}
+
+// An offer its stager withdrew: an offer's name and kWithdrawnSuffix.
+inline bool IsWithdrawnName(std::string_view name) {
+  return name.ends_with(kWithdrawnSuffix) &&
+         IsOfferName(name.substr(0, name.size() - kWithdrawnSuffix.size()));
 }
 
 // A put's temporary file: kPutTemplate's form, its X's letters or digits.

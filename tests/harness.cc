@@ -136,13 +136,14 @@ FileSystemCall Record(pid_t pid, const CallKind& kind,
 // its exec first.
 int Trace(pid_t pid, const CgiRun& run, std::vector<FileSystemCall>& calls) {
   const SyscallFault& fault = run.fault;
-  const bool record = run.trace || run.kill_at > 0;
+  const bool record = run.trace || run.kill_at > 0 || run.fail_at > 0;
   int status = 0;
   if (::waitpid(pid, &status, 0) < 0 || !WIFSTOPPED(status)) return status;
   ::ptrace(PTRACE_SETOPTIONS, pid, 0,
            PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
   bool in_call = false;
   bool failing = false;
+  int error = 0;
   bool recorded = false;  // the call now running was recorded
   int seen = 0;
   int signal = 0;
@@ -173,10 +174,15 @@ int Trace(pid_t pid, const CgiRun& run, std::vector<FileSystemCall>& calls) {
         }
       }
       failing = false;
+      error = fault.error;
       if (number == fault.number &&
           (fault.fd < 0 || static_cast<int>(regs.rdi) == fault.fd)) {
         ++seen;
         failing = seen == fault.nth || (fault.every && seen > fault.nth);
+      }
+      if (recorded && static_cast<int>(calls.size()) == run.fail_at) {
+        failing = true;
+        error = run.fail_error;
       }
       if (failing) {  // skip the call itself
         regs.orig_rax = static_cast<unsigned long long>(-1);
@@ -184,7 +190,7 @@ int Trace(pid_t pid, const CgiRun& run, std::vector<FileSystemCall>& calls) {
       }
     } else {
       if (failing) {
-        regs.rax = static_cast<unsigned long long>(-fault.error);
+        regs.rax = static_cast<unsigned long long>(-error);
         ::ptrace(PTRACE_SETREGS, pid, 0, &regs);
       }
       if (recorded) {
@@ -231,7 +237,8 @@ CgiResult RunCgi(const CgiRun& run) {
   envp.push_back(nullptr);
   std::string program = Program();
   char* argv[] = {program.data(), nullptr};
-  const bool traced = run.fault.number >= 0 || run.trace || run.kill_at > 0;
+  const bool traced =
+      run.fault.number >= 0 || run.trace || run.kill_at > 0 || run.fail_at > 0;
 
   pid_t pid = ::fork();
   if (pid < 0) Throw("fork");

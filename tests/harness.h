@@ -51,6 +51,10 @@ struct CgiRun {
   // When n > 0, the program is killed (SIGKILL) as it enters its n-th
   // file-system call, before that call runs. Traced, as for `trace`.
   int kill_at = 0;
+  // When n > 0, the program's n-th file-system call fails with `fail_error`
+  // instead of running, as on a full or failing disk. Traced, as for `trace`.
+  int fail_at = 0;
+  int fail_error = 5;  // EIO
 };
 
 // A file-system call the program made: any call on a path or a descriptor

@@ -67,19 +67,33 @@ bool DanglesToDemo(const Place& place) {
   return IsDemoName(slash == nullptr ? target : slash + 1);
 }
 
-// Whether a put at `place` would change what only the program writes: a
-// version, or an offer, reached by the request's name or by a link on the
-// way.
-bool WritesProgramFiles(const Request& request, const Context& context,
-                        const Place& place) {
-  if (IsOfferName(place.name) || IsWithdrawnName(place.name) ||
-      InsideVersions(place.dir(), context.root)) {
-    return true;
+// Refuses a write in a versions directory, which only the program writes,
+// and fails with `cant` when where `dir` lies cannot be told.
+Answered GuardVersions(int dir, const Context& context, Message cant,
+                       Output& out) {
+  std::optional<bool> inside = InsideVersions(dir, context.root);
+  if (!inside) return Fail(out, cant);
+  if (*inside) return Refuse(out);
+  return std::nullopt;
+}
+
+// Refuses a put that would change what only the program writes: a version,
+// or an offer, reached by the request's name or by a link on the way.
+Answered GuardPut(const Request& request, const Context& context,
+                  const Place& place, Output& out) {
+  if (IsOfferName(place.name) || IsWithdrawnName(place.name)) {
+    return Refuse(out);
   }
-  if (place.resolved[0] == '\0') return false;
+  constexpr Message kCant = Message::kCantWriteDatabase;
+  if (Answered answered = GuardVersions(place.dir(), context, kCant, out)) {
+    return answered;
+  }
+  if (place.resolved[0] == '\0') return std::nullopt;
   Place own;
-  return FindParent(context.root, request.name.data(), own) != 0 ||
-         InsideVersions(own.dir(), context.root);
+  if (FindParent(context.root, request.name.data(), own) != 0) {
+    return Fail(out, kCant);
+  }
+  return GuardVersions(own.dir(), context, kCant, out);
 }
 
 // One try at a remove: its answer, or none when the name was swapped for
@@ -98,7 +112,10 @@ Answered RemoveOnce(const Request& request, const Context& context, int tries,
   if (FindParent(context.root, request.name.data(), own) != 0) {
     return Fail(out, Message::kCantOpenDatabase);
   }
-  if (InsideVersions(own.dir(), context.root)) return Refuse(out);
+  if (Answered answered = GuardVersions(own.dir(), context,
+                                        Message::kCantRemoveDatabase, out)) {
+    return answered;
+  }
   struct stat seen {};
   bool link = ::fstatat(own.dir(), own.name, &seen, AT_SYMLINK_NOFOLLOW) == 0 &&
               S_ISLNK(seen.st_mode);
@@ -172,7 +189,10 @@ int RunCreate(const Request& request, const Context& context, Output& out) {
   if (FindParent(context.root, request.name.data(), place) != 0) {
     return Fail(out, Message::kCantOpenDatabase);
   }
-  if (InsideVersions(place.dir(), context.root)) return Refuse(out);
+  if (Answered answered = GuardVersions(place.dir(), context,
+                                        Message::kCantOpenDatabase, out)) {
+    return *answered;
+  }
   // A history left under the name belongs to the list that had it: the new
   // list must not prune it, nor take it for its own.
   if (ShelveHistory(place) != FileError::kNone) {
@@ -220,7 +240,9 @@ int RunPut(const Request& request, const Context& context, Output& out) {
     return Fail(out, Message::kCantOpenDatabase);
   }
   if (IsDemoName(place.name)) return Done(out);
-  if (WritesProgramFiles(request, context, place)) return Refuse(out);
+  if (Answered answered = GuardPut(request, context, place, out)) {
+    return *answered;
+  }
   if (Answered answered = CheckRequestKey(request, context, db, out)) {
     return *answered;
   }

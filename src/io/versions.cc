@@ -45,10 +45,11 @@ Fd OpenTop(const Fd& here) {
   return here ? OpenOrMake(here.get(), kVersionsDir) : Fd();
 }
 
-// The versions in `dir`, oldest first. Other names are passed over.
-std::vector<std::int64_t> Stamps(int dir) {
-  std::vector<std::int64_t> stamps;
-  if (::lseek(dir, 0, SEEK_SET) != 0) return stamps;
+// The versions in `dir`, oldest first, into `stamps`. Other names are
+// passed over. False when the directory could not be read whole.
+bool Stamps(int dir, std::vector<std::int64_t>& stamps) {
+  stamps.clear();
+  if (::lseek(dir, 0, SEEK_SET) != 0) return false;
   alignas(dirent64) char records[8 * 1024];
   ssize_t size;
   while ((size = ::getdents64(dir, records, sizeof records)) > 0) {
@@ -60,7 +61,7 @@ std::vector<std::int64_t> Stamps(int dir) {
     }
   }
   std::sort(stamps.begin(), stamps.end());
-  return stamps;
+  return size == 0;
 }
 
 std::int64_t Now() {
@@ -182,12 +183,12 @@ std::int64_t ParseStamp(std::string_view stamp) {
   return stamp == again ? value : -1;
 }
 
-bool InsideVersions(int dir, const Root& root) {
+std::optional<bool> InsideVersions(int dir, const Root& root) {
   struct stat here {
   }, top{};
-  if (::fstat(dir, &here) != 0) return true;
+  if (::fstat(dir, &here) != 0) return std::nullopt;
   if (root.confined && (!root.fd || ::fstat(root.fd.get(), &top) != 0)) {
-    return true;
+    return std::nullopt;
   }
   auto same = [](const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -198,7 +199,7 @@ bool InsideVersions(int dir, const Root& root) {
     parent = Fd(::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat up {
     }, named{};
-    if (!parent || ::fstat(parent.get(), &up) != 0) return true;
+    if (!parent || ::fstat(parent.get(), &up) != 0) return std::nullopt;
     if (same(up, here)) return false;  // the file system's root
     if (::fstatat(parent.get(), kVersionsDir, &named, AT_SYMLINK_NOFOLLOW) ==
             0 &&
@@ -225,7 +226,7 @@ FileError KeepVersion(const Place& place, FileId expected, KeptVersion& kept) {
   }
   if (!kept.dir) return FileError::kCantCreate;
   int dir = kept.dir.get();
-  kept.stamps = Stamps(dir);
+  if (!Stamps(dir, kept.stamps)) return FileError::kCantCreate;
   std::int64_t micros = NextStamp(kept.stamps);
   char stamp[kStampSize + 1];
   for (int tries = 0;; ++tries, ++micros) {
@@ -262,11 +263,12 @@ void PruneVersions(KeptVersion& kept, int keep) {
 
 FileError ShelveHistory(const Place& place) {
   Fd here = Readable(place);
-  Fd top(here ? ::openat(here.get(), kVersionsDir, kDirectoryFlags) : -1);
-  if (!top) return FileError::kNone;  // no versions here, or none readable
+  if (!here) return FileError::kCantName;
+  Fd top(::openat(here.get(), kVersionsDir, kDirectoryFlags));
+  if (!top) return errno == ENOENT ? FileError::kNone : FileError::kCantName;
   struct stat history {};
   if (::fstatat(top.get(), place.name, &history, AT_SYMLINK_NOFOLLOW) != 0) {
-    return FileError::kNone;
+    return errno == ENOENT ? FileError::kNone : FileError::kCantName;
   }
   char shelf[NAME_MAX + 1];
   if (Shelve(top.get(), place.name, shelf) != 0) return FileError::kCantName;
@@ -285,7 +287,9 @@ FileError MoveToVersions(const Place& place, FileId expected, int keep) {
   char shelf[NAME_MAX + 1];
   struct stat history {};
   int shelved = ENOENT;
-  if (::fstatat(top.get(), place.name, &history, AT_SYMLINK_NOFOLLOW) == 0) {
+  if (::fstatat(top.get(), place.name, &history, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) return FileError::kCantName;
+  } else {
     shelved = Shelve(top.get(), place.name, shelf);
     // Something not the program's had the history's name: it stays aside,
     // and the removed file gets a shelf of its own.
@@ -325,7 +329,8 @@ FileError MoveToVersions(const Place& place, FileId expected, int keep) {
   // rename cannot be trusted, a link takes the version's name and the
   // database's name goes after it.
   bool renamed = NewNameWayFor(dir) == NewNameWay::kRenameNoReplace;
-  std::vector<std::int64_t> stamps = Stamps(dir);
+  std::vector<std::int64_t> stamps;
+  if (!Stamps(dir, stamps)) return put_back(FileError::kCantName);
   std::int64_t micros = NextStamp(stamps);
   char stamp[kStampSize + 1];
   for (int tries = 0;; ++tries, ++micros) {

@@ -13,6 +13,7 @@
 #define TALVENPLAN_IO_VERSIONS_H_
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -34,11 +35,11 @@ void FormatStamp(std::int64_t micros, char (&stamp)[kStampSize + 1]);
 std::int64_t ParseStamp(std::string_view stamp);
 inline constexpr std::int64_t kLastStamp = 253402300799999999;
 
-// Whether the directory `dir` is a versions directory, or lies below one.
-// Versions are the program's own: no request writes there. Under a root
-// only the directories inside it are looked at; a directory whose parents
-// cannot be looked at counts as inside.
-bool InsideVersions(int dir, const Root& root);
+// Whether the directory `dir` is a versions directory, or lies below one:
+// versions are the program's own, and no request writes there. Under a root
+// only the directories inside it are looked at. None when the directories
+// above cannot be looked at.
+std::optional<bool> InsideVersions(int dir, const Root& root);
 
 // A version a put has made of the file it replaces: kept once the new
 // content has the name, dropped when the put fails.

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -93,14 +94,16 @@ TEST(OfferLinkTest, PutsTheOfferQueryFirst) {
   EXPECT_EQ(error, curl_url_strerror(CURLUE_NO_HOST));
 }
 
-Invocation Parse(std::vector<std::string> words, const char* env_url) {
+Invocation Parse(std::vector<std::string> words, const char* env_url,
+                 Environment env = {}) {
+  env.url = env_url;
   static std::vector<std::string> kept;  // getopt may keep pointers
   kept = std::move(words);
   kept.insert(kept.begin(), "talvenplan-client");
   std::vector<char*> argv;
   for (std::string& word : kept) argv.push_back(word.data());
   argv.push_back(nullptr);
-  return ParseArguments(static_cast<int>(kept.size()), argv.data(), env_url);
+  return ParseArguments(static_cast<int>(kept.size()), argv.data(), env);
 }
 
 TEST(ArgumentsTest, TakesOptionsAnywhere) {
@@ -131,6 +134,53 @@ TEST(ArgumentsTest, TakesOptionsAnywhere) {
   EXPECT_EQ(help.command, nullptr);
 }
 
+// A KEY of "-" comes from --key-file, else TALVENPLAN_KEY, else standard
+// input; the password of --user USER from --password-file, else
+// TALVENPLAN_PASSWORD. What is given as an argument comes first.
+TEST(ArgumentsTest, TakesKeysAndPasswordsFromElsewhere) {
+  const Environment secrets = {.key = "k9", .password = "pw"};
+  struct Case {
+    std::vector<std::string> args;
+    Environment env;
+    std::string key, key_file;
+    std::optional<std::string> password;
+  } cases[] = {
+      {{"get", "d", "n", "-"}, secrets, "k9", "", std::nullopt},
+      // Standard input is left to the text.
+      {{"put", "d", "n", "-", "-"}, secrets, "k9", "", std::nullopt},
+      {{"restore", "d", "n", "-", "s"}, secrets, "k9", "", std::nullopt},
+      {{"get", "d", "n", "k1"}, secrets, "k1", "", std::nullopt},
+      {{"--key-file", "f", "get", "d", "n", "-"},
+       secrets,
+       "-",
+       "f",
+       std::nullopt},
+      {{"get", "d", "n", "-"}, {}, "-", "-", std::nullopt},
+      {{"--key-file", "-", "put", "d", "n", "-", "f"},
+       {},
+       "-",
+       "-",
+       std::nullopt},
+      {{"-u", "ann", "get", "d", "n", "k1"}, secrets, "k1", "", "pw"},
+      {{"-u", "ann:x", "get", "d", "n", "k1"}, secrets, "k1", "", "x"},
+      {{"-u", "ann", "--password-file", "f", "get", "d", "n", "k1"},
+       secrets,
+       "k1",
+       "",
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    Invocation invocation = Parse(c.args, "u", c.env);
+    std::string line;
+    for (const std::string& arg : c.args) line += arg + " ";
+    EXPECT_EQ(invocation.error, "") << line;
+    ASSERT_GE(invocation.args.size(), 3u) << line;
+    EXPECT_EQ(invocation.args[2], c.key) << line;
+    EXPECT_EQ(invocation.key_file, c.key_file) << line;
+    EXPECT_EQ(invocation.login.password, c.password) << line;
+  }
+}
+
 TEST(ArgumentsTest, RefusesWhatItCannotRun) {
   struct Case {
     std::vector<std::string> args;
@@ -155,6 +205,27 @@ TEST(ArgumentsTest, RefusesWhatItCannotRun) {
       {{"get", "d", "n", "k", "-o", ""}, "-o needs a value, not an empty one"},
       {{"list", "d", "--local", ""}, "--local needs a value, not an empty one"},
       {{"list", "d", "--url="}, "--url needs a value, not an empty one"},
+      // Standard input can give one thing only.
+      {{"put", "d", "n", "-"},
+       "the key and the text would both come from standard input, which can "
+       "give only one of them: give the other from a file"},
+      {{"-u", "ann", "--password-file", "-", "offer", "d", "-"},
+       "the password and the text would both come from standard input, which "
+       "can give only one of them: give the other from a file"},
+      {{"--password-file=-", "-u", "ann", "put", "d", "n", "-"},
+       "the key, the password and the text would all come from standard "
+       "input, which can give only one of them: give the others from files"},
+      {{"--key-file", "k", "list", "d"},
+       "--key-file is for commands that take a KEY"},
+      {{"--key-file", "k", "get", "d", "n", "k1"},
+       "with --key-file, give - as KEY"},
+      {{"--key-file", "k", "get", "d", "n"},
+       "wrong number of arguments for get (with --key-file, give - as KEY)"},
+      {{"--password-file", "p", "list", "d"},
+       "--password-file gives the password of --user USER"},
+      {{"-u", "ann:x", "--password-file", "p", "list", "d"},
+       "give the password after --user USER: or with --password-file, not "
+       "both"},
       // Help beside a command runs neither: a key "-h" is no success.
       {{"remove", "d", "n", "-h"},
        "--help stands alone (put -- before arguments that begin with -)"},

@@ -10,10 +10,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
+#include <map>
+#include <memory>
 #include <optional>
 
 #include "client/client.h"
 #include "client/login.h"
+#include "client/secret.h"
+#include "client/settings.h"
 #include "io/fd.h"
 #include "io/versions.h"
 #include "protocol/letter_pair.h"
@@ -161,8 +166,7 @@ int Exchange(const Invocation& invocation, const std::string& body,
   if (body.size() >= INT32_MAX) return Reject("the request is too big");
   bool local = !invocation.local.empty();
   Transfer transfer =
-      local ? RunProgram(invocation.local, body, ::getenv("TALVEN_ROOT"),
-                         ::getenv("TALVEN_VERSIONS"))
+      local ? RunProgram(invocation.local, body, invocation.settings)
             : Post(invocation, body);
   Answer answer =
       local ? ReadProgramOutput(transfer.answer) : ReadAnswer(transfer.answer);
@@ -193,6 +197,14 @@ int Exchange(const Invocation& invocation, const std::string& body,
             Quote(answer.text).c_str());
   }
   return kExitServerFailed;
+}
+
+// The key as a refusal names it: a key that came from a file, standard
+// input or the environment stays out of messages, which end up in logs.
+std::string KeyText(const Invocation& invocation) {
+  if (invocation.key_hidden) return "the key given";
+  return Quote(
+      invocation.args[static_cast<std::size_t>(invocation.command->key)]);
 }
 
 // The checks shared by get, put and remove.
@@ -251,7 +263,7 @@ int GetDatabase(const Invocation& invocation, const std::string& stamp,
   if (stamp.empty()) {
     return Exchange(invocation, BuildBody('g', directory, key, name),
                     "there is no database " + Quote(name) + " in " +
-                        Quote(directory) + ", or " + Quote(key) +
+                        Quote(directory) + ", or " + KeyText(invocation) +
                         " is not its key",
                     payload);
   }
@@ -262,7 +274,7 @@ int GetDatabase(const Invocation& invocation, const std::string& stamp,
   return Exchange(invocation,
                   BuildBody('g', VersionsOf(directory, name), key, stamp),
                   "there is no version " + Quote(stamp) + " of " + Quote(name) +
-                      ", or " + Quote(key) + " is not the key it had",
+                      ", or " + KeyText(invocation) + " is not the key it had",
                   payload, NoVersions(name));
 }
 
@@ -298,9 +310,9 @@ int RunPut(const Invocation& invocation) {
     return status;
   }
   std::string payload;
-  int status =
-      Exchange(invocation, BuildBody('p', invocation.args[0], key, name, text),
-               Quote(key) + " is not the key of " + Quote(name), payload);
+  int status = Exchange(
+      invocation, BuildBody('p', invocation.args[0], key, name, text),
+      KeyText(invocation) + " is not the key of " + Quote(name), payload);
   if (status == kExitDone && name.starts_with("DEMO_")) {
     ::warnx(
         "note: the server never changes databases whose names begin with "
@@ -318,7 +330,8 @@ int RunRemove(const Invocation& invocation) {
   const std::string& key = invocation.args[2];
   std::string payload;
   return Exchange(invocation, BuildBody('r', invocation.args[0], key, name),
-                  Quote(key) + " is not the key of " + Quote(name), payload);
+                  KeyText(invocation) + " is not the key of " + Quote(name),
+                  payload);
 }
 
 int RunVersions(const Invocation& invocation) {
@@ -376,7 +389,8 @@ int RunRestore(const Invocation& invocation) {
       Exchange(invocation, BuildBody('c', directory, key, name), "", payload);
   if (status != kExitDone && status != kExitRefused) return status;
   return Exchange(invocation, BuildBody('p', directory, key, name, *file),
-                  Quote(key) + " is not the key of " + Quote(name), payload);
+                  KeyText(invocation) + " is not the key of " + Quote(name),
+                  payload);
 }
 
 int RunQuery(const Invocation& invocation) {
@@ -437,39 +451,40 @@ int RunLink(const Invocation& invocation) {
 }
 
 constexpr Command kCommands[] = {
-    {"list", 1, 1, true, "DIR", "list the databases in the directory DIR",
-     RunList},
-    {"create", 3, 3, true, "DIR NAME KEY",
+    {"list", 1, 1, kNone, kNone, true, "DIR",
+     "list the databases in the directory DIR", RunList},
+    {"create", 3, 3, 2, kNone, true, "DIR NAME KEY",
      "create the database NAME, guarded by KEY", RunCreate},
-    {"get", 3, 3, true, "DIR NAME KEY [-o FILE]",
+    {"get", 3, 3, 2, kNone, true, "DIR NAME KEY [-o FILE]",
      "print the database, or write it to FILE\n"
      "as a file that put can send back;\n"
      "--version STAMP: that version of it",
      RunGet},
-    {"put", 3, 4, true, "DIR NAME KEY [FILE|-]",
+    {"put", 3, 4, 2, 3, true, "DIR NAME KEY [FILE|-]",
      "replace the database with FILE or\n"
      "standard input; its first line is the key",
      RunPut},
-    {"remove", 3, 3, true, "DIR NAME KEY", "remove the database", RunRemove},
-    {"versions", 1, 2, true, "DIR [NAME]",
+    {"remove", 3, 3, 2, kNone, true, "DIR NAME KEY", "remove the database",
+     RunRemove},
+    {"versions", 1, 2, kNone, kNone, true, "DIR [NAME]",
      "list the versions kept of NAME, oldest\n"
      "first; without NAME, the names that have\n"
      "versions, removed ones included",
      RunVersions},
-    {"restore", 4, 4, true, "DIR NAME KEY STAMP",
+    {"restore", 4, 4, 2, kNone, true, "DIR NAME KEY STAMP",
      "put the version STAMP back (KEY: the key\n"
      "it had); what NAME held becomes a version,\n"
      "and a removed NAME is made again",
      RunRestore},
-    {"query", 3, 3, true, "DIR NAME FACTOR",
+    {"query", 3, 3, kNone, kNone, true, "DIR NAME FACTOR",
      "print the price section, every price\n"
      "multiplied by the database's FACTOR",
      RunQuery},
-    {"offer", 1, 2, true, "DIR [FILE|-]",
+    {"offer", 1, 2, kNone, 1, true, "DIR [FILE|-]",
      "stage an offer text (HTML) and print the\n"
      "link that shows it once",
      RunOffer},
-    {"link", 2, 2, false, "NAME DIR",
+    {"link", 2, 2, kNone, kNone, false, "NAME DIR",
      "print the query string of the offer link\n"
      "for the offer file NAME in DIR",
      RunLink},
@@ -481,18 +496,30 @@ const char kOptionsAndStatuses[] =
     "  --url URL        the program's URL, for example\n"
     "                   https://shop.example/cgi-bin/talvenplan.cgi\n"
     "                   (default: the environment variable TALVENPLAN_URL)\n"
-    "  --local PATH     run the program PATH directly, as a web server would;\n"
-    "                   only TALVEN_ROOT is passed on from the environment.\n"
-    "                   offer then prints the link's query string only.\n"
+    "  --local PATH     run the program PATH directly, as a web server would,\n"
+    "                   with TALVEN_ROOT and TALVEN_VERSIONS from the\n"
+    "                   environment, else for the installed program from\n"
+    "                   /etc/default/talvenplan. offer then prints the\n"
+    "                   link's query string only.\n"
     "  -u, --user USER[:PASSWORD]\n"
     "                   log in to the web server as USER; without a\n"
-    "                   password, ask for it on the terminal\n"
+    "                   password, take it from --password-file, else\n"
+    "                   TALVENPLAN_PASSWORD, else ask on the terminal\n"
+    "  --password-file FILE\n"
+    "                   read the password of --user USER from the first\n"
+    "                   line of FILE (- for standard input)\n"
     "  --netrc-file FILE\n"
     "                   take logins from FILE instead of ~/.netrc\n"
+    "  --key-file FILE  read the key from the first line of FILE (- for\n"
+    "                   standard input); give - as KEY. A KEY of - without\n"
+    "                   --key-file takes TALVENPLAN_KEY, else standard input\n"
     "  -o, --output FILE\n"
     "                   get: write the database to FILE\n"
     "  --version STAMP  get: the version STAMP (see versions)\n"
     "  -h, --help       print this help\n"
+    "\n"
+    "A key or password given as an argument shows in ps and in the shell's\n"
+    "history: give it from a file, standard input or the environment.\n"
     "\n"
     "Exit status:\n"
     "  0  done\n"
@@ -508,18 +535,109 @@ const char kOptionsAndStatuses[] =
     "     given: use --user or ~/.netrc\n";
 
 // Long options without a short form.
-enum { kUrl = 256, kLocal, kNetrcFile, kVersion };
+enum { kUrl = 256, kLocal, kNetrcFile, kVersion, kKeyFile, kPasswordFile };
 
 const option kOptions[] = {
     {"url", required_argument, nullptr, kUrl},
     {"local", required_argument, nullptr, kLocal},
     {"user", required_argument, nullptr, 'u'},
     {"netrc-file", required_argument, nullptr, kNetrcFile},
+    {"key-file", required_argument, nullptr, kKeyFile},
+    {"password-file", required_argument, nullptr, kPasswordFile},
     {"output", required_argument, nullptr, 'o'},
     {"version", required_argument, nullptr, kVersion},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
+
+bool IsSet(const char* value) { return value != nullptr && *value != '\0'; }
+
+// Where the key and password come from, once the command line is known to
+// be fine: a KEY of "-" from --key-file, else TALVENPLAN_KEY, else standard
+// input; the password of --user USER from --password-file, else
+// TALVENPLAN_PASSWORD. Standard input can give only one of them and the
+// text: two readers would each see a part.
+void TakeSecrets(const Environment& env, Invocation& invocation) {
+  const Command& command = *invocation.command;
+  if (command.key != kNone) {
+    std::string& key = invocation.args[static_cast<std::size_t>(command.key)];
+    invocation.key_hidden = key == "-";
+    if (key == "-" && invocation.key_file.empty()) {
+      if (IsSet(env.key)) {
+        key = env.key;
+      } else {
+        invocation.key_file = "-";
+      }
+    }
+  }
+  if (invocation.login.user && !invocation.login.password &&
+      invocation.password_file.empty() && IsSet(env.password)) {
+    invocation.login.password = env.password;
+  }
+  std::vector<std::string> readers;
+  if (invocation.key_file == "-") readers.push_back("the key");
+  if (invocation.password_file == "-") readers.push_back("the password");
+  if (command.text != kNone) {
+    const auto text = static_cast<std::size_t>(command.text);
+    if (invocation.args.size() <= text || invocation.args[text] == "-") {
+      readers.push_back("the text");
+    }
+  }
+  if (readers.size() < 2) return;
+  const bool two = readers.size() == 2;
+  std::string which = readers[0];
+  for (std::size_t i = 1; i < readers.size(); ++i) {
+    which += (i + 1 == readers.size() ? " and " : ", ") + readers[i];
+  }
+  invocation.error =
+      which + (two ? " would both" : " would all") +
+      " come from standard input, which can give only one of them: give " +
+      (two ? "the other from a file" : "the others from files");
+}
+
+// Whether `path` is the installed program, under any name.
+bool IsInstalledProgram(const std::string& path) {
+  std::unique_ptr<char, decltype(&::free)> given(
+      ::realpath(path.c_str(), nullptr), ::free);
+  std::unique_ptr<char, decltype(&::free)> installed(
+      ::realpath(kInstalledProgram, nullptr), ::free);
+  return given && installed && ::strcmp(given.get(), installed.get()) == 0;
+}
+
+// The server's settings for --local, as the web server configurations give
+// them to the program: from the client's environment, and for the
+// installed program, what that leaves unset from the package's settings
+// file, as the package's own scripts read it. A file that is not there or
+// cannot be read is passed over, as those scripts pass it over.
+std::string ReadServerSettings(Invocation& invocation) {
+  std::map<std::string, std::string> environment, file;
+  for (std::string_view setting : kServerSettings) {
+    std::string name(setting);
+    if (const char* value = ::getenv(name.c_str())) environment[name] = value;
+  }
+  Fd settings;
+  if (environment.size() < std::size(kServerSettings) &&
+      IsInstalledProgram(invocation.local)) {
+    settings = Fd(::open(kSettingsFile, O_RDONLY | O_CLOEXEC));
+  }
+  if (settings) {
+    std::string text;
+    char block[4096];
+    for (long got;
+         (got = ReadSome(settings.get(), block, sizeof block)) != 0;) {
+      if (got < 0) {
+        return std::string("can't read ") + kSettingsFile + ": " +
+               ::strerror(errno);
+      }
+      text.append(block, static_cast<std::size_t>(got));
+    }
+    if (std::string problem = ReadSettings(text, file); !problem.empty()) {
+      return std::string("can't use ") + kSettingsFile + ": " + problem;
+    }
+  }
+  invocation.settings = ProgramSettings(environment, file);
+  return {};
+}
 
 }  // namespace
 
@@ -543,7 +661,7 @@ std::string Usage() {
   return text + kOptionsAndStatuses;
 }
 
-Invocation ParseArguments(int argc, char** argv, const char* env_url) {
+Invocation ParseArguments(int argc, char** argv, const Environment& env) {
   Invocation result;
   bool named_url = false;
   bool help = false;
@@ -584,6 +702,8 @@ Invocation ParseArguments(int argc, char** argv, const char* env_url) {
       case 'o': result.output = value; break;
       case kVersion: result.version = value; break;
       case kNetrcFile: result.login.netrc_file = value; break;
+      case kKeyFile: result.key_file = value; break;
+      case kPasswordFile: result.password_file = value; break;
       case 'u':
         // As curl reads it: the user up to the first colon, the password
         // after it.
@@ -621,6 +741,9 @@ Invocation ParseArguments(int argc, char** argv, const char* env_url) {
   result.args.assign(words.begin() + 1, words.end());
   if (result.args.size() < command.least || result.args.size() > command.most) {
     result.error = "wrong number of arguments for " + std::string(command.name);
+    if (!result.key_file.empty() && command.key != kNone) {
+      result.error += " (with --key-file, give - as KEY)";
+    }
   } else if (!result.output.empty() && command.run != RunGet) {
     result.error = "-o is for get only";
   } else if (!result.version.empty() && command.run != RunGet) {
@@ -631,23 +754,58 @@ Invocation ParseArguments(int argc, char** argv, const char* env_url) {
              (result.login.user || !result.login.netrc_file.empty())) {
     result.error =
         "--user and --netrc-file log in to a web server, not --local";
+  } else if (!result.password_file.empty() && !result.login.user) {
+    result.error = "--password-file gives the password of --user USER";
+  } else if (!result.password_file.empty() && result.login.password) {
+    result.error =
+        "give the password after --user USER: or with --password-file, not "
+        "both";
+  } else if (!result.key_file.empty() && command.key == kNone) {
+    result.error = "--key-file is for commands that take a KEY";
+  } else if (!result.key_file.empty() &&
+             result.args[static_cast<std::size_t>(command.key)] != "-") {
+    result.error = "with --key-file, give - as KEY";
   } else if (!result.login.netrc_file.empty() &&
              ::access(result.login.netrc_file.c_str(), R_OK) != 0) {
     result.error =
         "can't read " + result.login.netrc_file + ": " + ::strerror(errno);
   } else if (command.sends && result.url.empty() && result.local.empty()) {
-    if (env_url != nullptr && *env_url != '\0') {
-      result.url = env_url;
+    if (IsSet(env.url)) {
+      result.url = env.url;
     } else {
       result.error =
           "no server: give --url URL, set TALVENPLAN_URL, or use --local PATH";
     }
   }
+  if (result.error.empty()) TakeSecrets(env, result);
   return result;
 }
 
-int Run(const Invocation& invocation) {
+int Run(Invocation invocation) {
   if (invocation.command == nullptr) return Print(Usage());
+  if (!invocation.key_file.empty()) {
+    std::string& key =
+        invocation.args[static_cast<std::size_t>(invocation.command->key)];
+    if (std::string problem = ReadSecret(invocation.key_file, "key", key);
+        !problem.empty()) {
+      return Reject(problem);
+    }
+  }
+  if (!invocation.password_file.empty()) {
+    std::string password;
+    if (std::string problem =
+            ReadSecret(invocation.password_file, "password", password);
+        !problem.empty()) {
+      return Reject(problem);
+    }
+    invocation.login.password = password;
+  }
+  if (!invocation.local.empty()) {
+    if (std::string problem = ReadServerSettings(invocation);
+        !problem.empty()) {
+      return Reject(problem);
+    }
+  }
   return invocation.command->run(invocation);
 }
 

@@ -4,16 +4,22 @@
 #include <err.h>
 #include <stdlib.h>
 
+#include <utility>
+
 #include "client/client.h"
 #include "client/commands.h"
 
 int main(int argc, char** argv) {
   using namespace talvenplan::client;
-  Invocation invocation =
-      ParseArguments(argc, argv, ::getenv("TALVENPLAN_URL"));
+  const Environment env = {
+      .url = ::getenv("TALVENPLAN_URL"),
+      .key = ::getenv("TALVENPLAN_KEY"),
+      .password = ::getenv("TALVENPLAN_PASSWORD"),
+  };
+  Invocation invocation = ParseArguments(argc, argv, env);
   if (!invocation.error.empty()) {
     ::warnx("%s (see talvenplan-client --help)", invocation.error.c_str());
     return kExitUsage;
   }
-  return Run(invocation);
+  return Run(std::move(invocation));
 }

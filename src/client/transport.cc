@@ -161,7 +161,7 @@ std::string OfferLink(const std::string& url, const std::string& query,
 }
 
 Transfer RunProgram(const std::string& path, std::string_view body,
-                    const char* root, const char* versions) {
+                    const std::vector<std::string>& settings) {
   Transfer result;
   Fd input = MemoryFile();
   Fd output = MemoryFile();
@@ -170,16 +170,11 @@ Transfer RunProgram(const std::string& path, std::string_view body,
     return NotRun(errno, "can't prepare the program's input");
   }
 
-  std::string length = "CONTENT_LENGTH=" + std::to_string(body.size());
-  std::string confinement =
-      root != nullptr ? "TALVEN_ROOT=" + std::string(root) : std::string();
-  std::string kept = versions != nullptr
-                         ? "TALVEN_VERSIONS=" + std::string(versions)
-                         : std::string();
-  char* env[4] = {length.data(), nullptr, nullptr, nullptr};
-  char** more = env + 1;
-  if (root != nullptr) *more++ = confinement.data();
-  if (versions != nullptr) *more = kept.data();
+  std::vector<std::string> entries = settings;
+  entries.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
+  std::vector<char*> env;
+  for (std::string& entry : entries) env.push_back(entry.data());
+  env.push_back(nullptr);
   std::string program = path;
   char* argv[] = {program.data(), nullptr};
 
@@ -188,7 +183,8 @@ Transfer RunProgram(const std::string& path, std::string_view body,
   posix_spawn_file_actions_adddup2(&actions, input.get(), 0);
   posix_spawn_file_actions_adddup2(&actions, output.get(), 1);
   pid_t pid = 0;
-  int failed = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, env);
+  int failed =
+      ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, env.data());
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) return NotRun(failed, "can't run " + path);
   int status = 0;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace talvenplan::client {
 
@@ -41,12 +42,11 @@ struct Login {
 Transfer PostOverHttp(const std::string& url, std::string_view body,
                       const Login& login);
 
-// Runs the program at `path` with only CONTENT_LENGTH in its environment,
-// and TALVEN_ROOT and TALVEN_VERSIONS where `root` and `versions` are not
-// null; `body` is its standard input. It starts in the current directory
-// and shares our standard error.
+// Runs the program at `path` with only CONTENT_LENGTH and `settings`
+// ("NAME=value" entries) in its environment; `body` is its standard input.
+// It starts in the current directory and shares our standard error.
 Transfer RunProgram(const std::string& path, std::string_view body,
-                    const char* root, const char* versions);
+                    const std::vector<std::string>& settings);
 
 // The offer link for `query` on the program's `url`. The program reads an
 // offer link only where the query string begins with the offer key, and

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <ostream>
@@ -13,6 +14,7 @@
 
 #include "client/run_client.h"
 #include "harness.h"
+#include "protocol/request.h"
 #include "vectors.h"
 
 namespace talvenplan::client {
@@ -106,6 +108,9 @@ TEST_P(ClientTest, DatabaseRoundTrip) {
                 "refused: \"k2\" is not the key of \"shop\"");
   ExpectFailure(Client({"remove", dir_, "shop", "k2"}), 3,
                 "refused: \"k2\" is not the key of \"shop\"");
+  // A key that was kept out of the command line stays out of messages too.
+  ExpectFailure(Client({"remove", dir_, "shop", "-"}, "k2\n"), 3,
+                "refused: the key given is not the key of \"shop\"");
   ExpectDone(Client({"remove", dir_, "shop", "k1"}), "");
   ExpectFailure(Client({"get", dir_, "shop", "k1"}), 3,
                 no_such + "k1\" is not its key");
@@ -270,6 +275,21 @@ TEST(ClientRejectionTest, RefusesWhatTheProtocolCannotCarry) {
       {{"link", "", "/d"},
        "",
        "the offer file name and the directory must not be empty"},
+      // A key from elsewhere passes the same checks.
+      {{"get", "/d", "shop", "-"},
+       "a b\n",
+       "a key cannot hold a space: it ends the key"},
+      {{"get", "/d", "shop", "-"},
+       "",
+       "no key in standard input: its first line is empty"},
+      {{"--key-file", "/nonexistent/key", "get", "/d", "shop", "-"},
+       "",
+       "can't open /nonexistent/key: No such file or directory"},
+      {{"put", "/d", "shop", "-"},
+       "k1\n0\n",
+       "the key and the text would both come from standard input, which can "
+       "give only one of them: give the other from a file (see "
+       "talvenplan-client --help)"},
   };
   for (Case& c : cases) {
     c.args.insert(c.args.begin(), {"--local", "/nonexistent/talvenplan.cgi"});
@@ -315,14 +335,85 @@ TEST(ClientExitTest, LocalProgramMustAnswerWithTheHeader) {
                 "empty");
 }
 
-TEST(ClientExitTest, LocalRunPassesOnTalvenRoot) {
+// The settings the web server configurations give the program: the root
+// that confines it, and the versions a put keeps.
+TEST(ClientExitTest, LocalRunPassesOnTheServerSettings) {
   TempDir root;
-  ExpectFailure(RunClient({"--local", TALVENPLAN_CGI, "list", "/tmp"}, "",
-                          {"TALVEN_ROOT=" + root.path}),
-                1, "the server failed: can't change directory on server");
-  ExpectDone(RunClient({"--local", TALVENPLAN_CGI, "list", root.path}, "",
-                       {"TALVEN_ROOT=" + root.path}),
-             "\n");
+  const std::vector<std::string> confined = {"TALVEN_ROOT=" + root.path};
+  std::vector<std::string> versions = confined;
+  versions.push_back("TALVEN_VERSIONS=3");
+  auto local = [](std::vector<std::string> args,
+                  const std::vector<std::string>& env,
+                  const std::string& input = "") {
+    args.insert(args.begin(), {"--local", TALVENPLAN_CGI});
+    return RunClient(args, input, env);
+  };
+  ExpectFailure(local({"list", "/tmp"}, confined), 1,
+                "the server failed: can't change directory on server");
+  ExpectDone(local({"list", root.path}, confined), "\n");
+
+  ExpectDone(local({"create", root.path, "shop", "k1"}, versions), "");
+  ExpectDone(local({"put", root.path, "shop", "k1"}, versions, kPrices), "");
+  Outcome kept = local({"versions", root.path, "shop"}, versions);
+  EXPECT_EQ(kept.status, 0) << kept.err;
+  EXPECT_EQ(kept.out.size(), 24u) << kept.out;
+  // Without TALVEN_VERSIONS a put keeps none.
+  ExpectDone(local({"create", root.path, "plain", "k1"}, confined), "");
+  ExpectDone(local({"put", root.path, "plain", "k1"}, confined, kPrices), "");
+  EXPECT_FALSE(testing::Exists(root.Path(".versions/plain")));
+}
+
+// A program that answers with the request it got and the command line of
+// the client that ran it, as anyone's ps would show it.
+const char kShowsCommandLine[] =
+    "#!/bin/sh\n"
+    "printf 'Content-type: text/html\\n\\ns'\n"
+    "head -c \"$CONTENT_LENGTH\"\n"
+    "echo\n"
+    "tr '\\0' ' ' </proc/$PPID/cmdline\n";
+
+// A key from a file, standard input or the environment reaches the server,
+// and the client's command line never holds it.
+TEST(ClientSecretTest, KeyFromElsewhereIsSentButNotOnTheCommandLine) {
+  TempDir dir;
+  const std::string program = dir.Path("shows.cgi");
+  WriteFile(program, kShowsCommandLine);
+  ::chmod(program.c_str(), 0755);
+  const std::string key_file = dir.Path("key"), crlf_file = dir.Path("crlf");
+  WriteFile(key_file, "Zq7kW2\nsecond line\n");
+  WriteFile(crlf_file, "Zq7kW2\r\n");
+  ::chmod(key_file.c_str(), 0600);
+  ::chmod(crlf_file.c_str(), 0600);
+  struct Case {
+    std::vector<std::string> options;
+    std::string input;
+    std::vector<std::string> env;
+  } cases[] = {
+      {{"--key-file", key_file}, "", {}},
+      {{"--key-file", crlf_file}, "", {}},
+      {{"--key-file", key_file}, "", {"TALVENPLAN_KEY=other"}},
+      {{"--key-file", "-"}, "Zq7kW2\n", {}},
+      {{}, "Zq7kW2", {}},
+      {{}, "", {"TALVENPLAN_KEY=Zq7kW2"}},
+  };
+  const std::string body = BuildBody('g', "/d", "Zq7kW2", "shop");
+  for (Case& c : cases) {
+    std::vector<std::string> args = {"--local", program};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.insert(args.end(), {"get", "/d", "shop", "-"});
+    std::string command_line = TALVENPLAN_CLIENT " ";
+    for (const std::string& arg : args) command_line += arg + " ";
+    ExpectDone(RunClient(args, c.input, c.env), body + "\n" + command_line);
+  }
+
+  ::chmod(key_file.c_str(), 0644);
+  Outcome open = RunClient(
+      {"--local", program, "--key-file", key_file, "get", "/d", "shop", "-"});
+  EXPECT_EQ(open.status, 0);
+  EXPECT_EQ(open.err,
+            "talvenplan-client: warning: every user can read the key "
+            "in " +
+                key_file + " (chmod o-r " + key_file + ")\n");
 }
 
 }  // namespace

@@ -174,6 +174,37 @@ TEST(LoginTest, SendsTheLoginFromUserOrNetrc) {
   }
 }
 
+// A password kept off the command line: from a file, standard input or the
+// environment, in that order after one given with --user.
+TEST(LoginTest, TakesThePasswordFromAFileStandardInputOrTheEnvironment) {
+  TempDir home;
+  const std::string file = home.Path("password");
+  WriteFile(file, "secret\n");
+  ::chmod(file.c_str(), 0600);
+  struct Case {
+    std::vector<std::string> options;
+    std::string input;
+    std::vector<std::string> env;
+  } cases[] = {
+      {{"--user", "ann", "--password-file", file}, "", {}},
+      {{"--user", "ann", "--password-file", "-"}, "secret\r\nmore\n", {}},
+      {{"--user", "ann"}, "", {"TALVENPLAN_PASSWORD=secret"}},
+      {{"--user", "ann", "--password-file", file},
+       "",
+       {"TALVENPLAN_PASSWORD=other"}},
+      {{"--user", "ann:secret"}, "", {"TALVENPLAN_PASSWORD=other"}},
+  };
+  for (const Case& c : cases) {
+    Responder server(Http("200 OK", "s\n", 2));
+    std::vector<std::string> args = {"--url", server.url()};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.insert(args.end(), {"list", "/d"});
+    ExpectDone(RunClient(args, c.input, c.env), "\n");
+    EXPECT_NE(server.request().find(kAnnsLogin), std::string::npos)
+        << c.options.back() << ": " << server.request();
+  }
+}
+
 // Reads from the terminal's side until `text` has come or it goes quiet.
 std::string ReadUntil(int terminal, const std::string& text) {
   std::string seen;

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # talvenplan-check against data trees in known states: healthy (OK, with the
-# performance data), with old offers, crashed puts' files and versions past
-# thresholds (WARNING, CRITICAL), a directory the program may not write,
-# and, as root, a full file system (CRITICAL, with the reason); and the
-# listing of pending offers. The program runs directly; the package test
+# performance data), with an offer the clean-up missed, crashed puts' files
+# and versions past thresholds (WARNING, CRITICAL), names in versions
+# directories that are not versions (WARNING), a directory the program may
+# not write, and, as root, a full file system (CRITICAL, with the reason);
+# and the listing of pending offers. The program runs directly; the package test
 # runs the check through a web server and on a read-only tree.
 # Usage: check_test.sh PROGRAM CLIENT
 set -uo pipefail
@@ -44,26 +45,48 @@ tree() {  # tree DIR: an empty data tree the program's user owns
 }
 
 tree "$work/ok"
-perf='\|time=[0-9.]+s;;;0; free=[0-9.]+%;10;5;0;100 inodes=[0-9.]+%;10;5;0;100 offers=0;;;0; offer_age=0s;777600;;0; put_files=0;0;;0;$'
+perf='\|time=[0-9.]+s;;;0; free=[0-9.]+%;10;5;0;100 inodes=[0-9.]+%;10;5;0;100 offers=0;;;0; offer_age=0s;;;0; overdue=0;0;;0; put_files=0;0;;0;$'
 expect "a healthy tree: OK, and the performance data" 0 \
   "^TALVENPLAN OK - requests answered in [0-9]+ ms; .*$perf" "$work/ok"
-old=$(date -d '12 days ago' '+%Y%m%d%H%M')
-touch -t "$old" "$work/ok/.oldOf1" "$work/ok/.put-abc123"
-touch "$work/ok/.newOf1" "$work/ok/.put-new123"
-expect "an old offer and a crashed put's file: WARNING, both named" 1 \
-  '^TALVENPLAN WARNING - the oldest offer is 12.0 days old \(warning above 9 days\); \.put- files left by crashed puts: 1 \(warning above 0\) \|.* offers=2;;;0; offer_age=1036[89][0-9]{2}s;777600;;0; put_files=1;0;;0;$' \
+# offer FILE [DAY]: an offer as the workbench stages it, valid until DAY.
+offer() {
+  printf '<!--talvenplan-offer key=checkOfferKey0123456789%s-->\n<p>Offer</p>\n' \
+    "${2:+ until=$2}" >"$1"
+}
+# Stored 12 days ago without a validity: due after 7, so the clean-up
+# missed it. Stored 10 days ago but valid for 20 more days: pending, not
+# missed. A shop's own .config is no offer, however old.
+offer "$work/ok/.oldOf1"
+offer "$work/ok/.longOf" "$(date -d '20 days' +%F)"
+offer "$work/ok/.newOf1"
+echo 'shop=north' >"$work/ok/.config"
+touch -t "$(date -d '12 days ago' '+%Y%m%d%H%M')" "$work/ok/.oldOf1" "$work/ok/.put-abc123"
+touch -d '10 days ago' "$work/ok/.longOf"
+touch -d '30 days ago' "$work/ok/.config"
+touch "$work/ok/.put-new123"
+expect "an offer the clean-up missed and a crashed put's file: WARNING, both named" 1 \
+  '^TALVENPLAN WARNING - offers the clean-up should have removed over 2 days ago: 1 \(warning above 0\); \.put- files left by crashed puts: 1 \(warning above 0\) \|.* offers=3;;;0; offer_age=1036[89][0-9]{2}s;;;0; overdue=1;0;;0; put_files=1;0;;0;$' \
   "$work/ok"
 expect "thresholds from the options, critical over warning" 2 \
-  '^TALVENPLAN CRITICAL - pending offers: 2 \(critical above 1\) \|.* offers=2;;1;0; offer_age=[0-9]+s;1382400;;0; put_files=1;5;;0;' \
-  "$work/ok" -w offer-age=16 -c offers=1 --warning put-files=5
+  '^TALVENPLAN CRITICAL - pending offers: 3 \(critical above 1\) \|.* offers=3;;1;0; offer_age=[0-9]+s;1382400;;0; overdue=1;5;;0; put_files=1;5;;0;' \
+  "$work/ok" -w offer-age=16,overdue=5 -c offers=1 --warning put-files=5
 mkdir -p "$work/ok/.versions/prices"
 head -c 3145728 /dev/zero >"$work/ok/.versions/prices/20261209T045512.123456Z"
 touch "$work/ok/.versions/prices/20261209T045513.000001Z"
 expect "versions, once there are any: count and size" 1 \
   '^TALVENPLAN WARNING - versions: 3.0 MB \(warning above 2.5 MB\) \|.* versions=2;;;0; versions_size=3.0MB;2.5;;0;$' \
-  "$work/ok" -w offer-age=16,put-files=5,versions-size=2.5
+  "$work/ok" -w overdue=5,put-files=5,versions-size=2.5
+# Names the program never gives there: the clean-up leaves them, the check
+# names the first.
+touch "$work/ok/.versions/prices/notes.txt" "$work/ok/.versions/README"
+mkdir "$work/ok/.versions/prices/20261209T045514.000001Z"
+expect "names in versions directories that are not versions: WARNING, the first named" 1 \
+  "^TALVENPLAN WARNING - names in versions directories that are not versions: 3, the first $work/ok/.versions/README \|.* versions=2;;;0; versions_size=3.0MB;;;0;\$" \
+  "$work/ok" -w overdue=5,put-files=5
+rm -r "$work/ok/.versions/prices/notes.txt" "$work/ok/.versions/README" \
+  "$work/ok/.versions/prices/20261209T045514.000001Z"
 listing=$("$check" --offers --root "$work/ok")
-if [ "$listing" = "$(printf ' 12d 00h  %s  .oldOf1\n  0d 00h  %s  .newOf1' "$work/ok" "$work/ok")" ]; then
+if [ "$listing" = "$(printf ' 12d 00h  %s  .oldOf1\n 10d 00h  %s  .longOf\n  0d 00h  %s  .newOf1' "$work/ok" "$work/ok" "$work/ok")" ]; then
   echo "ok   --offers lists the pending offers, oldest first"
 else
   echo "FAIL --offers lists: $listing"

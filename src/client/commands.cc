@@ -159,17 +159,26 @@ int TransferStatus(const Invocation& invocation, const Transfer& transfer,
 // and the result is kExitDone; otherwise what happened is said on standard
 // error (`refusal` says what "s!" means here; empty: nothing is said) and
 // its exit status returned.
+// Sends `body` to the server or the program, and reads its answer.
+Transfer Send(const Invocation& invocation, const std::string& body,
+              Answer& answer) {
+  bool local = !invocation.local.empty();
+  Transfer transfer =
+      local ? RunProgram(invocation.local, body, invocation.settings)
+            : Post(invocation, body);
+  answer =
+      local ? ReadProgramOutput(transfer.answer) : ReadAnswer(transfer.answer);
+  return transfer;
+}
+
 int Exchange(const Invocation& invocation, const std::string& body,
              const std::string& refusal, std::string& payload,
              std::string_view failure_hint = {}) {
   // The program takes body lengths that fit a signed 32-bit integer.
   if (body.size() >= INT32_MAX) return Reject("the request is too big");
   bool local = !invocation.local.empty();
-  Transfer transfer =
-      local ? RunProgram(invocation.local, body, invocation.settings)
-            : Post(invocation, body);
-  Answer answer =
-      local ? ReadProgramOutput(transfer.answer) : ReadAnswer(transfer.answer);
+  Answer answer;
+  Transfer transfer = Send(invocation, body, answer);
   if (int status = TransferStatus(invocation, transfer, answer);
       status != kExitDone) {
     return status;
@@ -253,6 +262,55 @@ std::string NoVersions(const std::string& name) {
          "or removed)";
 }
 
+// The lines of a listing, sorted: names as the server lists them come in
+// the directory's own order.
+std::vector<std::string> SortedLines(const std::string& payload) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = payload.find('\n', at)) != payload.npos;
+       at = end + 1) {
+    if (end > at) lines.push_back(payload.substr(at, end - at));
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Whether `entry` of a versions directory holds versions of `name`: its own
+// history, or the shelf of one of its removals ("NAME STAMP").
+bool IsHistoryOf(const std::string& entry, const std::string& name) {
+  if (entry == name) return true;
+  return entry.size() == name.size() + 1 + kStampSize &&
+         entry.starts_with(name + " ") &&
+         ParseStamp(std::string_view(entry).substr(name.size() + 1)) >= 0;
+}
+
+// Every version of `name` in `directory`, its own history's and its removed
+// predecessors', oldest first, each as its stamp and the directory that
+// holds it. Nothing, and no failure, when the server keeps none.
+int FindVersions(const Invocation& invocation,
+                 std::vector<std::pair<std::string, std::string>>& versions) {
+  const std::string& directory = invocation.args[0];
+  const std::string& name = invocation.args[1];
+  // A server that keeps no versions fails to list them: that says nothing
+  // here, and the request that follows tells what went wrong, if anything.
+  Answer answer;  // its text points into the transfer's answer
+  Transfer listed =
+      Send(invocation, BuildBody('l', VersionsOf(directory, "")), answer);
+  if (answer.status != Status::kDone) return kExitDone;
+  std::string payload(answer.text);
+  for (const std::string& entry : SortedLines(payload)) {
+    if (!IsHistoryOf(entry, name)) continue;
+    std::string history = VersionsOf(directory, entry);
+    int status = Exchange(invocation, BuildBody('l', history),
+                          "the server would not list the versions", payload);
+    if (status != kExitDone) return status;
+    for (const std::string& stamp : SortedLines(payload)) {
+      if (ParseStamp(stamp) >= 0) versions.emplace_back(stamp, history);
+    }
+  }
+  std::sort(versions.begin(), versions.end());
+  return kExitDone;
+}
+
 // Gets the database, or with `stamp` its version of that name, whole, into
 // `payload` as get answers it.
 int GetDatabase(const Invocation& invocation, const std::string& stamp,
@@ -271,8 +329,16 @@ int GetDatabase(const Invocation& invocation, const std::string& stamp,
     return Reject(Quote(stamp) +
                   " is not a version's name (such as 20261209T045512.123456Z)");
   }
-  return Exchange(invocation,
-                  BuildBody('g', VersionsOf(directory, name), key, stamp),
+  // The version may be in the history of a removed list of that name.
+  std::vector<std::pair<std::string, std::string>> versions;
+  if (int status = FindVersions(invocation, versions); status != kExitDone) {
+    return status;
+  }
+  std::string history = VersionsOf(directory, name);
+  for (const auto& [found, where] : versions) {
+    if (found == stamp) history = where;
+  }
+  return Exchange(invocation, BuildBody('g', history, key, stamp),
                   "there is no version " + Quote(stamp) + " of " + Quote(name) +
                       ", or " + KeyText(invocation) + " is not the key it had",
                   payload, NoVersions(name));
@@ -340,6 +406,19 @@ int RunVersions(const Invocation& invocation) {
   std::string problem = DirectoryProblem(directory);
   if (problem.empty() && !name.empty()) problem = NameProblem(name, "name");
   if (!problem.empty()) return Reject(problem);
+  // A list's versions: its own, and those of the lists removed under its
+  // name before it, which the server keeps apart.
+  if (!name.empty()) {
+    std::vector<std::pair<std::string, std::string>> versions;
+    if (int status = FindVersions(invocation, versions); status != kExitDone) {
+      return status;
+    }
+    if (!versions.empty()) {
+      std::string out;
+      for (const auto& version : versions) out += version.first + "\n";
+      return Print(out);
+    }
+  }
   std::string payload;
   int status = Exchange(
       invocation, BuildBody('l', VersionsOf(directory, name)),
@@ -349,16 +428,9 @@ int RunVersions(const Invocation& invocation) {
                          "list there was ever replaced or removed)"
                    : NoVersions(name));
   if (status != kExitDone) return status;
-  // Oldest first, as the names sort; the server lists in the directory's
-  // own order.
-  std::vector<std::string> lines;
-  for (std::size_t at = 0, end; (end = payload.find('\n', at)) != payload.npos;
-       at = end + 1) {
-    if (end > at) lines.push_back(payload.substr(at, end - at));
-  }
-  std::sort(lines.begin(), lines.end());
+  // Lists, and the removed lists each shown with the time of its removal.
   std::string sorted;
-  for (const std::string& line : lines) sorted += line + "\n";
+  for (const std::string& line : SortedLines(payload)) sorted += line + "\n";
   return Print(sorted);
 }
 

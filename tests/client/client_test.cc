@@ -129,7 +129,11 @@ TEST_P(ClientTest, VersionsAreListedReadAndRestored) {
                 "(TALVEN_VERSIONS), or it was never replaced or removed)");
   ExpectDone(Client({"put", dir_, "shop", "k1", "-"}, kPrices), "");
   ExpectDone(Client({"remove", dir_, "shop", "k1"}), "");
-  ExpectDone(Client({"versions", dir_}), "shop\n");
+  // A removed list's history is kept apart, under its name and the time it
+  // was removed.
+  Outcome lists = Client({"versions", dir_});
+  ASSERT_EQ(lists.out.size(), 5 + 24u) << lists.out;
+  EXPECT_EQ(lists.out.substr(0, 5), "shop ");
   Outcome versions = Client({"versions", dir_, "shop"});
   ASSERT_EQ(versions.status, 0);
   ASSERT_EQ(versions.out.size(), 2 * 24u) << versions.out;
@@ -149,9 +153,16 @@ TEST_P(ClientTest, VersionsAreListedReadAndRestored) {
   ExpectDone(Client({"get", dir_, "shop", "k1"}), kPrices);
   ExpectDone(Client({"restore", dir_, "shop", "k1", first}), "");
   ExpectDone(Client({"get", dir_, "shop", "k1"}), "k1\n0\n0\n\"\"\n0\n0\n0\n");
-  // The made-again database the first restore replaced, and what the
-  // second replaced.
+  // The removed list's two, the made-again database the first restore
+  // replaced, and what the second replaced.
   EXPECT_EQ(Client({"versions", dir_, "shop"}).out.size(), 4 * 24u);
+  // A new list under the name of a removed one: both histories are listed,
+  // and the removed one's versions are still read and restored by stamp.
+  ExpectDone(Client({"remove", dir_, "shop", "k1"}), "");
+  ExpectDone(Client({"create", dir_, "shop", "k2"}), "");
+  ExpectDone(Client({"put", dir_, "shop", "k2", "-"}, "k2\nnew\n"), "");
+  EXPECT_EQ(Client({"versions", dir_, "shop"}).out.size(), 6 * 24u);
+  ExpectDone(Client({"get", dir_, "shop", "k1", "--version", last}), kPrices);
 }
 
 // get answers an 8-byte key and a newline, and the rest of the key line
@@ -198,15 +209,18 @@ TEST_P(ClientTest, OfferIsShownOnceThroughItsLink) {
 // The server creates no database named like an offer file, which an offer
 // link could show and delete without the key; one already there is still
 // put and removed with its key.
-TEST_P(ClientTest, OfferFormNamesArePutAndRemovedButNotCreated) {
+// A file of an offer's name may be an offer: the server never rewrites or
+// removes one by a database key.
+TEST_P(ClientTest, OfferFormNamesAreNeverWritten) {
   ExpectFailure(Client({"create", dir_, ".dbAB12", "k1"}), 2,
                 "the name \".dbAB12\"" + kOfferForm);
-  WriteFile(dir_ + "/.dbAB12", "k1\n0\n0\n\"\"\n0\n0\n0\n");
-  ExpectDone(Client({"put", dir_, ".dbAB12", "k1"}, kPrices), "");
-  EXPECT_EQ(ReadFile(dir_ + "/.dbAB12"), kPrices);
-  ExpectDone(Client({"remove", dir_, ".dbAB12", "k1"}), "");
-  // Only the versions stay, as every server here keeps them.
-  EXPECT_EQ(testing::ListNames(dir_), testing::Names{".versions"});
+  const std::string made = "k1\n0\n0\n\"\"\n0\n0\n0\n";
+  WriteFile(dir_ + "/.dbAB12", made);
+  ExpectFailure(Client({"put", dir_, ".dbAB12", "k1"}, kPrices), 3,
+                "refused: \"k1\" is not the key of \".dbAB12\"");
+  ExpectFailure(Client({"remove", dir_, ".dbAB12", "k1"}), 3,
+                "refused: \"k1\" is not the key of \".dbAB12\"");
+  EXPECT_EQ(ReadFile(dir_ + "/.dbAB12"), made);
 }
 
 // A key line with a blank at its 8th byte: the key check trims it, and get's

@@ -18,7 +18,10 @@ import { renderFactorChoice, unsavedNote } from './preview.js';
 import { loadShop } from './settings.js';
 import { registerOffer } from './register.js';
 
-const today = () => new Date().toISOString().slice(0, 10);
+// The day as the shop's calendar has it (the browser's time zone), not UTC's:
+// just after midnight in Helsinki, UTC is still at yesterday.
+const two = (n) => String(n).padStart(2, '0');
+const today = (d = new Date()) => `${d.getFullYear()}-${two(d.getMonth() + 1)}-${two(d.getDate())}`;
 let staged = null;  // { html } of the offer whose link is shown
 
 // The lines chosen for the offer, by their place in the saved list:
@@ -219,7 +222,8 @@ export const screen = {
     unsavedNote($('offer-note'));
     const shop = await loadShop();
     if (!$('offer-valid').value) $('offer-valid').value = addDays(today(), shop.validityDays);
-    if (!$('offer-reference').value) $('offer-reference').value = 'T' + today().replace(/-/g, '') + '-' + new Date().toISOString().slice(11, 16).replace(':', '');
+    const now = new Date();
+    if (!$('offer-reference').value) $('offer-reference').value = `T${today(now).replace(/-/g, '')}-${two(now.getHours())}${two(now.getMinutes())}`;
     if (!state.offerStale) return updateOffer();
     renderFactorChoice($('offer-factor'));
     await renderOfferLines();

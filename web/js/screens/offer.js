@@ -158,7 +158,14 @@ async function stage() {
   if (!chosenLines().length) return say('refused', 'Not staged: choose at least one line to offer.');
   const offer = currentOffer();
   if (offer.problem) return say('refused', 'Not staged: ' + offer.problem + '.');
-  const text = latin1Bytes(offer.html);
+  // The offer line first: the register asks with its key whether the offer
+  // waits, and withdraws it with that key; the program leaves the line out
+  // of the page the customer sees, and the clean-up reads "valid until".
+  const { isCalendarDate, newOfferKey, offerLine } = await import('../offer_line.js');
+  const { validUntil } = offer.facts;
+  if (validUntil && !isCalendarDate(validUntil)) return say('refused', 'Not staged: “Valid until” is not a date.');
+  const key = newOfferKey();
+  const text = latin1Bytes(offerLine(key, validUntil) + offer.html);
   const problem = offerTextProblem(text);
   if (problem) return say('refused', 'Not staged: ' + problem + '.');
   const outcome = await send(state.program, storeBody(state.directory, text));
@@ -173,7 +180,7 @@ async function stage() {
   if (currentOffer().html !== offer.html) takeLinkAway();
   const total = moneyFormat(state.shop.locale, state.shop.currency).format(offer.totals.gross);
   const failed = await registerOffer({
-    name, reference: offer.facts.reference, customer: offer.facts.customer, total,
+    name, key, reference: offer.facts.reference, customer: offer.facts.customer, total,
     date: new Date().toISOString(), validUntil: offer.facts.validUntil, link,
   });
   if (failed) sayOutcome(failed, 'the register file has another key');

@@ -6,7 +6,7 @@
 // Usage: node tests/e2e/versions_test.mjs DIR   (DIR as given to server.sh start)
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdirSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { existsSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { test } from 'node:test';
 import { base, browser, data, dir, made, openList } from './browser.mjs';
@@ -202,10 +202,8 @@ test('a removed list whose name was taken again is restored under another name',
   const [shelf] = shelves();
   assert.match(shelf, /^v-shelf \d{8}T\d{6}\.\d{6}Z$/);
   const inShelf = () => readdirSync(join(data, '.versions', shelf)).sort().map((n) => [n, readFileSync(join(data, '.versions', shelf, n), 'latin1')]);
-  // What is not the server's is passed over: a name after the versions in
-  // the shelf, and a name beside it that is not a list's removal.
+  // A name after the versions, which is not one, is passed over.
   writeFileSync(join(data, '.versions', shelf, 'zz-notes'), 'k1\nnot a version\n');
-  mkdirSync(join(data, '.versions', 'v-shelf notes'));
   const before = inShelf();
 
   // A colleague makes a new list of the same name.
@@ -214,10 +212,8 @@ test('a removed list whose name was taken again is restored under another name',
   await page.getByRole('button', { name: 'Create', exact: true }).click();
   await page.waitForFunction(() => /Created “v-shelf”/.test(document.querySelector('#message').innerText));
   await page.getByRole('button', { name: 'Databases', exact: true }).click();
-  const restore = page.getByRole('button', { name: /^Restore v-shelf, removed / });
-  await restore.click();
+  await page.getByRole('button', { name: /^Restore v-shelf, removed / }).click();
   assert.ok(await page.locator('#restore-name').isVisible(), 'it asks for another name');
-  assert.match(await page.locator('#restore-what').innerText(), /A list named “v-shelf” was made since this one was removed/);
   await page.locator('#restore-name').fill('v-shelf-old');
   await page.locator('#restore-key').fill('k1');
   await shot(page, 'restore-as');
@@ -226,11 +222,7 @@ test('a removed list whose name was taken again is restored under another name',
   assert.match(await message(page), /^Restored “v-shelf” as it was when it was removed, as “v-shelf-old”\. It is open in the editor\./);
   assert.equal(file('v-shelf-old'), LIST);
   assert.ok(file('v-shelf').startsWith('k2\n'), 'the new list stays as it is');
-  assert.deepEqual(inShelf(), before, 'nothing under .versions changed');
-  assert.deepEqual(shelves(), [shelf, 'v-shelf notes']);
-  await page.getByRole('button', { name: 'Databases', exact: true }).click();
-  assert.equal(await page.getByRole('button', { name: /^Restore v-shelf/ }).count(), 1, 'a removal, listed once');
-  await shot(page, 'shelved');
+  assert.deepEqual([shelves(), inShelf()], [[shelf], before], 'nothing under .versions changed');
   assert.deepEqual(page.errors, []);
   await context.close();
 });

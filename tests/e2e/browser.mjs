@@ -2,8 +2,9 @@
 // directory is the test's first argument), and Debian's Chromium driven by
 // playwright-core (npm ci) with the flags these machines need, started
 // before the file's tests and closed after them, when the data files the
-// tests made (`made`) are removed too, with the versions the server kept.
-import { readFileSync, rmSync, writeFileSync } from 'node:fs';
+// tests made (`made`) are removed too, with the versions the server kept
+// (those of a removed list included, shelved as "NAME STAMP").
+import { existsSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before } from 'node:test';
 
@@ -28,8 +29,10 @@ before(async () => {
 });
 after(async () => {
   await browser?.close();
+  const versions = join(data, '.versions');
+  const kept = existsSync(versions) ? readdirSync(versions) : [];
   for (const name of made) {
     rmSync(join(data, name), { force: true });
-    rmSync(join(data, '.versions', name), { recursive: true, force: true });
+    for (const v of kept.filter((n) => n === name || n.startsWith(name + ' '))) rmSync(join(versions, v), { recursive: true, force: true });
   }
 });

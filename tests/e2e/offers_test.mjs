@@ -1,16 +1,19 @@
 // Offers as the customer meets them, in Chromium against lighttpd
 // (server.sh): the landing page that mail scanners may load any number of
-// times, the offer at phone width and on paper. Saves DIR/offer-*.png and
-// DIR/offer-print.pdf with its page as DIR/offer-print-1.png.
+// times, the offer at phone width and on paper, and an offer withdrawn from
+// the register. Saves DIR/offer-*.png and DIR/offer-print.pdf with its page
+// as DIR/offer-print-1.png.
 // Usage: node tests/e2e/offers_test.mjs DIR   (DIR as given to server.sh start)
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync } from 'node:fs';
+import { existsSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { test } from 'node:test';
-import { base, browser, data, dir } from './browser.mjs';
+import { base, browser, data, dir, made, openList, put } from './browser.mjs';
 import { buildOffer } from '../../web/js/offer.js';
+import { readOfferLine } from '../../web/js/offer_line.js';
 import { offerLinkQuery } from '../../web/js/protocol.js';
+import { readRegister } from '../../web/js/register.js';
 
 
 const shop = {
@@ -121,4 +124,62 @@ test('a 25-line offer reads at 390 px and prints on one A4 page', async () => {
   const text = execFileSync('pdftotext', ['-layout', pdf, '-'], { encoding: 'utf8' });
   assert.match(text, /Oak chair, model 25, oiled/);
   assert.match(text, /Total\s+[\d\s]+,\d\d €/);
+});
+
+test('the register learns an offer waits by its key, and withdraws it', async () => {
+  put('o-withdraw', 'k1\n1\nretail 1.0\nWinter\n""\n2\nOak chair 49.90\nLamp 20.00\n');
+  // An offer staged before the register kept keys: its state is not guessed.
+  put('.talvenplan-offers', 'offers\n' + JSON.stringify({ name: '.old001', reference: 'T-OLD', customer: 'Earlier customer',
+    total: '1,00 €', date: new Date().toISOString(), link: '' }) + '\n');
+  const page = await browser.newPage({ viewport: { width: 1300, height: 800 } });
+  const errors = [];
+  page.on('pageerror', (error) => errors.push(error.message));
+  await page.goto(base);
+  await openList(page, 'o-withdraw');
+  await page.getByRole('button', { name: 'Offer', exact: true }).click();
+  await page.locator('#offer-factor').selectOption({ label: 'retail (1.0)' });
+  await page.getByLabel('Offer Oak chair').check();
+  await page.getByLabel('Customer', { exact: true }).fill('Kahvila Kuura');
+  await page.getByRole('button', { name: 'Stage the offer' }).click();
+  // The register is written after the link is shown.
+  await page.waitForFunction(() => /The offer is staged and in the register/.test(document.querySelector('#message').innerText));
+  const landing = await page.locator('#link').inputValue();
+  const registered = () => readRegister(readFileSync(join(data, '.talvenplan-offers'), 'utf8'));
+  const offer = registered().find((e) => e.customer === 'Kahvila Kuura');
+  made.add(offer.name).add(offer.name + '.withdrawn');
+  assert.deepEqual(readOfferLine(readFileSync(join(data, offer.name), 'latin1')),
+    { key: offer.key, until: await page.locator('#offer-valid').inputValue() });
+
+  await page.getByRole('button', { name: 'Offers sent' }).click();
+  await page.waitForSelector('#register[data-checked="yes"]');
+  const rows = page.locator('#register-list tbody tr');
+  assert.match(await rows.nth(0).innerText(), /Kahvila Kuura\s+62,62\s€[\s\S]*\sWaiting\s/);
+  assert.match(await rows.nth(1).innerText(), /Earlier customer[\s\S]*Not known: staged before the register kept offer keys/);
+  const onPage = await page.evaluate(() => document.body.innerText + [...document.querySelectorAll('input')].map((i) => i.value).join(' '));
+  assert.ok(!onPage.includes(offer.key), 'the key is never shown');
+
+  // The first withdrawal asks for a name, and asks again while there is none.
+  await rows.nth(0).getByRole('button', { name: /^Withdraw / }).click();
+  const dialog = page.locator('#withdraw-dialog');
+  await dialog.getByRole('button', { name: 'Withdraw the offer' }).click();
+  assert.match(await page.locator('#withdraw-problem').innerText(), /Give your name/);
+  assert.ok(existsSync(join(data, offer.name)), 'nothing sent without a name');
+  await page.getByLabel('Your name').fill('Anna Virtanen');
+  await dialog.getByRole('button', { name: 'Withdraw the offer' }).click();
+  await page.waitForFunction(() => /Withdrawn\s+by Anna Virtanen/.test(document.querySelector('#register-list tbody tr').innerText));
+  assert.match(await page.locator('#message').innerText(), /^Withdrew the offer T\d{8}-\d{4}\./);
+  assert.ok(!existsSync(join(data, offer.name)) && existsSync(join(data, offer.name + '.withdrawn')));
+  assert.equal(registered().find((e) => e.name === offer.name).withdrawnBy, 'Anna Virtanen');
+  assert.equal(await rows.nth(0).getByRole('button').count(), 0, 'no withdraw once withdrawn');
+  await page.screenshot({ path: join(dir, 'offer-register-withdrawn.png') });
+
+  // The customer's link says so.
+  const customer = await browser.newPage();
+  await customer.goto(landing);
+  await customer.getByRole('button', { name: 'Open the offer' }).click();
+  await customer.waitForSelector('text=This offer was withdrawn');
+  assert.match(await customer.locator('main').innerText(), /The shop has withdrawn this offer\. Ask the shop that sent it for a new link\./);
+  await customer.close();
+  assert.deepEqual(errors, []);
+  await page.close();
 });

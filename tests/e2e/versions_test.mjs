@@ -1,8 +1,8 @@
 // Two people on one list, in two browser contexts, against the lighttpd
 // fixture (server.sh), which keeps versions as every shipped configuration
 // does: saves that meet, a save that slips in between the page's read and
-// its put, history, undo, and a removed list brought back. Screenshots go
-// to DIR/versions-*.png.
+// its put, history, undo, a removed list brought back, and one restored
+// beside a new list of its name. Screenshots go to DIR/versions-*.png.
 // Usage: node tests/e2e/versions_test.mjs DIR   (DIR as given to server.sh start)
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -170,17 +170,61 @@ test('history, undo, and a removed list brought back', async () => {
   await page.getByRole('button', { name: 'Remove v-hist', exact: true }).click();
   assert.match(await page.locator('#remove-what').innerText(), /Recently removed/);
   await page.locator('#remove-dialog').getByRole('button', { name: 'Remove the database' }).click();
-  await page.getByRole('button', { name: 'Restore v-hist', exact: true }).waitFor();
+  await page.getByRole('button', { name: 'Restore v-hist' }).waitFor();
   assert.ok(!existsSync(join(data, 'v-hist')));
   await shot(page, 'removed');
-  await page.getByRole('button', { name: 'Restore v-hist', exact: true }).click();
-  await page.locator('#open-key').fill('k1');
-  await page.locator('#open-dialog').getByRole('button', { name: 'Restore', exact: true }).click();
+  await page.getByRole('button', { name: 'Restore v-hist' }).click();
+  await page.locator('#restore-key').fill('k1');
+  await page.locator('#restore-dialog').getByRole('button', { name: 'Restore', exact: true }).click();
   await page.waitForFunction(() => /Restored “v-hist”/.test(document.querySelector('#message').innerText));
   assert.match(await message(page), /Restored “v-hist” as it was when it was removed/);
   assert.equal(file('v-hist'), LIST);
   assert.deepEqual(page.errors, []);
   await page.context().close();
+});
+
+test('a removed list whose name was taken again is restored under another name', async () => {
+  list('v-shelf');
+  made.add('v-shelf-old');
+  const context = await browser.newContext({ viewport: { width: 1200, height: 900 } });
+  const page = await context.newPage();
+  page.errors = [];
+  page.on('pageerror', (error) => page.errors.push(error.message));
+  await page.goto(base);
+  await page.waitForSelector('body[data-ready="yes"]');
+  await page.getByRole('button', { name: 'Remove v-shelf', exact: true }).click();
+  await page.locator('#remove-key').fill('k1');
+  await page.locator('#remove-dialog').getByRole('button', { name: 'Remove the database' }).click();
+  await page.locator('#remove-dialog').waitFor({ state: 'hidden' });
+  assert.match(await message(page), /^Removed “v-shelf”/);
+  // The server shelved its versions under the name and the removal's stamp.
+  const shelves = () => readdirSync(join(data, '.versions')).filter((n) => n.startsWith('v-shelf ')).sort();
+  const [shelf] = shelves();
+  assert.match(shelf, /^v-shelf \d{8}T\d{6}\.\d{6}Z$/);
+  const inShelf = () => readdirSync(join(data, '.versions', shelf)).sort().map((n) => [n, readFileSync(join(data, '.versions', shelf, n), 'latin1')]);
+  // A name after the versions, which is not one, is passed over.
+  writeFileSync(join(data, '.versions', shelf, 'zz-notes'), 'k1\nnot a version\n');
+  const before = inShelf();
+
+  // A colleague makes a new list of the same name.
+  await page.locator('#create-name').fill('v-shelf');
+  await page.locator('#create-key').fill('k2');
+  await page.getByRole('button', { name: 'Create', exact: true }).click();
+  await page.waitForFunction(() => /Created “v-shelf”/.test(document.querySelector('#message').innerText));
+  await page.getByRole('button', { name: 'Databases', exact: true }).click();
+  await page.getByRole('button', { name: /^Restore v-shelf, removed / }).click();
+  assert.ok(await page.locator('#restore-name').isVisible(), 'it asks for another name');
+  await page.locator('#restore-name').fill('v-shelf-old');
+  await page.locator('#restore-key').fill('k1');
+  await shot(page, 'restore-as');
+  await page.locator('#restore-dialog').getByRole('button', { name: 'Restore', exact: true }).click();
+  await page.waitForFunction(() => /Restored “v-shelf”/.test(document.querySelector('#message').innerText));
+  assert.match(await message(page), /^Restored “v-shelf” as it was when it was removed, as “v-shelf-old”\. It is open in the editor\./);
+  assert.equal(file('v-shelf-old'), LIST);
+  assert.ok(file('v-shelf').startsWith('k2\n'), 'the new list stays as it is');
+  assert.deepEqual([shelves(), inShelf()], [[shelf], before], 'nothing under .versions changed');
+  assert.deepEqual(page.errors, []);
+  await context.close();
 });
 
 test('without versions the merge still works, and the page says history is off', async () => {

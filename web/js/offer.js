@@ -3,13 +3,10 @@
 // fixed page (`offerPage`), whose head has no character set and no viewport:
 // so the text is plain ASCII, every other character written as a reference,
 // and it brings its own style and viewport. Everything typed is escaped.
+// What is stored begins with the offer line (offer_line.js) before this
+// HTML; the program leaves that line out of the page.
 
 import { formatRate, moneyFormat, offerTotals } from './money.js';
-
-// The offer's first line, which get's key check reads back as its key: the
-// register asks for an offer by it to learn whether the file is still there
-// (see register.js). At most 8 bytes and no space, as a key must be.
-export const OFFER_KEY = '<style>';
 
 // The page the program wraps an offer in.
 export const OFFER_PAGE_HEAD = '<html><head><title>Offer</title></head><body>\n<h1 align="center">Offer</h1>\n';
@@ -39,7 +36,7 @@ export function formatDate(iso, locale) {
 // The style inside the offer: a letter on screen, readable at 390 px, and
 // up to 25 lines on one A4 page in print. The program's heading "Offer"
 // comes first in the page; the flex order puts the shop's letterhead above.
-const STYLE = `${OFFER_KEY}
+const STYLE = `<style>
 body{display:flex;flex-direction:column;max-width:50rem;margin:0 auto;padding:1.2rem 1rem 2rem;
 font:16px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,Arial,sans-serif;color:#1b1f24;background:#fff}
 body>h1{order:1;text-align:left;font-size:1.7rem;letter-spacing:.04em;margin:.8rem 0 .4rem}

@@ -3,8 +3,13 @@
 //
 // Beside a list NAME, the server keeps DIR/.versions/NAME, one file a
 // version, named by the UTC time it was replaced (20261209T045512.123456Z):
-// names sort oldest first. They are read with the commands there are: list
-// the directory, get a version with the key it had.
+// names sort oldest first, and only names of that form are versions. They
+// are read with the commands there are: list the directory, get a version
+// with the key it had. The page never writes there (the server refuses).
+//
+// A remove shelves the list's versions as DIR/.versions/"NAME STAMP", STAMP
+// the time of the removal, the removed list its newest version. Lists
+// removed before removes shelved left DIR/.versions/NAME with no list NAME.
 
 import { concat, latin1Bytes, latin1Text } from './bytes.js';
 
@@ -40,3 +45,27 @@ export function listedNames(payload) {
 
 // The versions in a listing, oldest first.
 export const stampsOf = (payload) => listedNames(payload).filter(isStamp).sort();
+
+// "NAME STAMP", the shelved versions of a list removed at STAMP: { name,
+// stamp }, or null for another name. A list's name holds no space.
+export function shelfOf(entry) {
+  const at = entry.lastIndexOf(' ');
+  const name = entry.slice(0, at);
+  const stamp = entry.slice(at + 1);
+  return at > 0 && !name.includes(' ') && isStamp(stamp) ? { name, stamp } : null;
+}
+
+// The removed lists a listing of DIR/.versions tells of, `live` being the
+// names of the lists there now: { dir, name, stamp }, `dir` the name under
+// .versions, `stamp` the removal's (null for the old form). Other names
+// with a space are not the server's: passed over.
+export function removedLists(payload, live) {
+  const here = new Set(live);
+  const removed = [];
+  for (const entry of listedNames(payload)) {
+    const shelf = shelfOf(entry);
+    if (shelf) removed.push({ dir: entry, ...shelf });
+    else if (!entry.includes(' ') && !here.has(entry)) removed.push({ dir: entry, name: entry, stamp: null });
+  }
+  return removed;
+}

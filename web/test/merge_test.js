@@ -83,7 +83,7 @@ test('a list of 10,000 lines: three changes found, and a rewrite from end to end
 
 test('database files merge as bytes, and versions read as the server names them', async () => {
   const { changes, mergeFiles } = await import('../js/merge.js');
-  const { stampsOf, stampTime, versionsDir } = await import('../js/versions.js');
+  const { removedLists, stampsOf, stampTime, versionsDir } = await import('../js/versions.js');
   const b = (text) => Uint8Array.from(text, (c) => c.charCodeAt(0));
   const s = (bytes) => String.fromCharCode(...bytes);
   // Bytes beyond ASCII (a Windows-1252 list, an 'ä' in UTF-8) pass through.
@@ -96,9 +96,29 @@ test('database files merge as bytes, and versions read as the server names them'
 
   assert.deepEqual(changes(base, b('k\nLamp 20\nDesk 9')).map((c) => [c.at, c.removed.map(s), c.added.map(s)]),
     [[2, ['Tuoli\xe4 50'], []], [4, [], ['Desk 9']]]);
-  assert.deepEqual(stampsOf(b('20261209T045512.123457Z\nnotes\n20261209T045512.123456Z\n')),
-    ['20261209T045512.123456Z', '20261209T045512.123457Z']);
+  // Only names of the stamp form are versions, whatever else sorts after them.
+  assert.deepEqual(stampsOf(b('20261209T045512.123457Z\nnotes\nzz\n20261209T045512.123456Zx\n20261209T045512.12345Z\n' +
+    '20261209T045512.123456Z\n20261209t045512.123458Z\n')), ['20261209T045512.123456Z', '20261209T045512.123457Z']);
   assert.equal(stampTime('20261209T045512.123456Z').toISOString(), '2026-12-09T04:55:12.123Z');
   assert.equal(s(versionsDir('/srv/shop/', b('prices'))), '/srv/shop/.versions/prices');
   assert.equal(s(versionsDir('/srv/shop')), '/srv/shop/.versions');
+  assert.equal(s(versionsDir('/srv/shop', b('prices 20261209T045512.123456Z'))), '/srv/shop/.versions/prices 20261209T045512.123456Z');
+
+  // Removed lists in a listing of .versions, beside the lists 'prices' and
+  // 'winter': [name there, what it stands for, or null].
+  const at = '20261209T045512.123456Z';
+  const rows = [
+    ['prices', null],
+    [`prices ${at}`, { dir: `prices ${at}`, name: 'prices', stamp: at }],
+    [`old-list ${at}`, { dir: `old-list ${at}`, name: 'old-list', stamp: at }],
+    ['gone', { dir: 'gone', name: 'gone', stamp: null }],
+    [`prices  ${at}`, null],
+    [`a b ${at}`, null],
+    [` ${at}`, null],
+    [`prices ${at}x`, null],
+    ['prices 2026', null],
+    ['prices notes', null],
+  ];
+  const found = removedLists(b(rows.map(([n]) => n + '\n').join('')), ['prices', 'winter']);
+  assert.deepEqual(found, rows.map(([, r]) => r).filter(Boolean));
 });

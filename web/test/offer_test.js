@@ -3,8 +3,8 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { lineAmount, moneyFormat, moneyText, offerTotals, toMinor, vatOf } from '../js/money.js';
-import { OFFER_KEY, OFFER_PAGE_HEAD, OFFER_PAGE_TAIL, buildOffer, offerPage } from '../js/offer.js';
-import { storedKey } from '../js/protocol.js';
+import { OFFER_PAGE_HEAD, OFFER_PAGE_TAIL, buildOffer, offerPage } from '../js/offer.js';
+import { isOfferKey, newOfferKey, offerLine, readOfferLine } from '../js/offer_line.js';
 import { text, vectors } from './vectors.js';
 
 const minor = (field) => (text(field) === '-' ? null : BigInt(text(field)));
@@ -59,7 +59,7 @@ test('the totals are sums of the amounts shown, with or without VAT in the price
   assert.equal(offerTotals([{ quantity: '1', unit: '12,50', rate: '24' }]), null);
 });
 
-test('the offer is ASCII, escapes everything typed, and begins with its key line', () => {
+test('the offer is ASCII and escapes everything typed', () => {
   const evil = '<script>alert("x")</script> & \'ä\' €';
   const shop = { name: evil, address: 'Rantakatu 1\n00100 Helsinki', contact: evil, vatNumber: evil, locale: 'fi-FI',
     currency: 'EUR', included: false, terms: evil };
@@ -73,9 +73,37 @@ test('the offer is ASCII, escapes everything typed, and begins with its key line
   assert.match(html, /<dt>Valid until<\/dt><dd>16\.12\.2026<\/dd>/);
   assert.match(html, /0,95&#160;&#8364;<\/td><td class="n">22,80&#160;&#8364;/);
   assert.match(html, /VAT 24&#160;%<\/td><td class="n">5,47&#160;&#8364;/);
-  // get's key check reads the offer's first line back as its key.
-  assert.equal(text(storedKey(new TextEncoder().encode(html))), OFFER_KEY);
   assert.ok(offerPage(html).includes('<meta name="viewport"'));
   assert.deepEqual(buildOffer(shop, offer, [{ description: 'x', quantity: 'two', unit: '1', rate: '24' }]),
     { problem: 'a quantity, a price or a VAT rate is not a number' });
+});
+
+test('the offer line carries a fresh key and the last valid day, and reads back', () => {
+  const key = newOfferKey();
+  assert.match(key, /^[A-Za-z0-9_-]{22}$/);
+  assert.notEqual(newOfferKey(), key);
+  // Each byte's low six bits pick a character: every one can come up.
+  assert.equal(newOfferKey((b) => b.map((_, i) => i * 3 + 192)), 'ADGJMPSVYbehknqtwz258-');
+  assert.equal(offerLine(key, '2026-12-16'), `<!--talvenplan-offer key=${key} until=2026-12-16-->\n`);
+  assert.equal(offerLine(key, ''), `<!--talvenplan-offer key=${key}-->\n`);
+  for (const until of ['2026-02-30', '16.12.2026']) assert.throws(() => offerLine(key, until), RangeError, until);
+  for (const bad of ['x'.repeat(15), 'a'.repeat(65), 'a key with spaces in it', 'ä'.repeat(22), undefined]) {
+    assert.ok(!isOfferKey(bad), String(bad));
+    assert.throws(() => offerLine(bad), RangeError);
+  }
+  const k16 = 'k'.repeat(16);
+  const k64 = '-_'.repeat(32);
+  // [text, what it reads as]
+  for (const [text, read] of [
+    [offerLine(key, '2028-02-29') + '<style>', { key, until: '2028-02-29' }],
+    [`<!--talvenplan-offer key=${k16}-->\n`, { key: k16, until: '' }],
+    [`<!--talvenplan-offer key=${k64}-->\n`, { key: k64, until: '' }],
+    [`<!--talvenplan-offer key=${k16} until=2027-02-29-->\n`, null],
+    [`<!--talvenplan-offer key=${k16}-->`, null],
+    [`<!--talvenplan-offer key=${k16}-->\r\n`, null],
+    [`<!--talvenplan-offer key=${'k'.repeat(15)}-->\n`, null],
+    [`<!--talvenplan-offer key=${k64}k-->\n`, null],
+    [`<!--talvenplan-offer  key=${k16}-->\n`, null],
+    [`<style>\n<!--talvenplan-offer key=${k16}-->\n`, null],
+  ]) assert.deepEqual(readOfferLine(text), read, text);
 });

@@ -2,10 +2,9 @@
 // whether its file is still there and when it was first found gone.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { OFFER_KEY } from '../js/offer.js';
-import { offerState, probeBody, probeResult, readRegister, registerFile } from '../js/register.js';
+import { changeEntry, offerState, probeBody, probeResult, readRegister, registerFile, withdrawBody, withdrawResult } from '../js/register.js';
 import { readSettings, settingsFile, settingsProblems } from '../js/settings.js';
-import { isOfferName, isPutTempName, putTextProblem, storedKey } from '../js/protocol.js';
+import { isOfferName, isPutTempName, putTextProblem } from '../js/protocol.js';
 
 test('the register and the settings are files put can write and get read back', () => {
   const entries = [{ name: '.aB3xY9', date: '2026-12-01T10:00:00.000Z', customer: 'Kuura\n"Oy"', total: '1 234,50 €' }];
@@ -25,16 +24,50 @@ test('the register and the settings are files put can write and get read back', 
   for (const name of ['.talvenplan-shop', '.talvenplan-offers']) assert.ok(!isOfferName(name) && !isPutTempName(name));
 });
 
-test('asking for an offer is a get with its first line as the key', () => {
-  assert.equal(new TextDecoder().decode(probeBody('/srv/shop', '.aB3xY9')), `g\n/srv/shop\n${OFFER_KEY} .aB3xY9\n`);
-  assert.equal(new TextDecoder().decode(storedKey(new TextEncoder().encode(OFFER_KEY + '\nbody{}'))), OFFER_KEY);
-  assert.deepEqual([{ kind: 'done' }, { kind: 'refused' }, { kind: 'failed' }].map(probeResult), [true, false, null]);
+test("an offer is asked after, and withdrawn, under its own key, which old entries lack", () => {
+  const key = 'Zq0_-9aB3xY9kLmN0pQrSt';
+  const staged = { name: '.aB3xY9', key, date: '2026-12-01T10:00:00.000Z' };
+  const text = (b) => b && new TextDecoder().decode(b);
+  assert.equal(text(probeBody('/srv/shop', staged)), `g\n/srv/shop\n${key} .aB3xY9\n`);
+  assert.equal(text(withdrawBody('/srv/shop', staged)), `r\n/srv/shop\n${key} .aB3xY9\n`);
+  // No request for an entry without a key, nor for what a hand-edited
+  // register holds in place of an offer's name or key.
+  for (const e of [{ name: '.aB3xY9' }, { ...staged, key: 'offers' }, { ...staged, key: key + ' x' }, { ...staged, name: 'prices' }]) {
+    assert.equal(probeBody('/srv/shop', e), null, JSON.stringify(e));
+    assert.equal(withdrawBody('/srv/shop', e), null, JSON.stringify(e));
+  }
+  const none = new Uint8Array();
+  // [answer, get says it waits, remove says]
+  for (const [outcome, waits, withdrawn] of [
+    [{ kind: 'done', payload: none }, true, 'withdrawn'],
+    [{ kind: 'done', payload: Uint8Array.of(0x6b) }, null, 'withdrawn'],
+    [{ kind: 'refused', payload: none }, false, 'refused'],
+    [{ kind: 'failed', text: "can't open database on server" }, null, 'gone'],
+    [{ kind: 'failed', text: "can't read database on server" }, null, null],
+    [{ kind: 'network', text: 'down' }, null, null],
+  ]) {
+    assert.equal(probeResult(outcome), waits, JSON.stringify(outcome));
+    assert.equal(withdrawResult(outcome), withdrawn, JSON.stringify(outcome));
+  }
+
   const day = 24 * 3600 * 1000;
-  const staged = { name: '.aB3xY9', date: '2026-12-01T10:00:00.000Z' };
   const at = (days) => Date.parse(staged.date) + days * day;
-  assert.equal(offerState(staged, true, at(30), 7), 'waiting');
-  assert.equal(offerState(staged, false, at(6.9), 7), 'opened');
-  assert.equal(offerState(staged, false, at(7), 7), 'expired');
-  // Found gone early, it stays opened however late the page looks again.
-  assert.equal(offerState({ ...staged, gone: new Date(at(2)).toISOString() }, false, at(30), 7), 'opened');
+  const withdrawn = changeEntry(registerFile([staged, { name: '.other1', date: staged.date }]), staged.name,
+    { withdrawn: new Date(at(1)).toISOString(), withdrawnBy: 'Anna' });
+  const [gone] = readRegister(withdrawn);
+  assert.deepEqual(gone, { ...staged, withdrawn: '2026-12-02T10:00:00.000Z', withdrawnBy: 'Anna' });
+  const old = { name: '.aB3xY9', date: staged.date };
+  // [entry, what asking found, days after staging, state]
+  for (const [entry, waits, days, state] of [
+    [staged, true, 30, 'waiting'],
+    [staged, false, 6.9, 'opened'],
+    [staged, false, 7, 'expired'],
+    [staged, null, 1, 'unknown'],
+    [gone, null, 2, 'withdrawn'],
+    [gone, false, 2, 'withdrawn'],
+    // Found gone early, it stays opened however late the page looks again.
+    [{ ...staged, gone: new Date(at(2)).toISOString() }, null, 30, 'opened'],
+    [old, null, 1, 'keyless'],
+    [{ ...old, gone: new Date(at(8)).toISOString() }, null, 9, 'expired'],
+  ]) assert.equal(offerState(entry, waits, at(days), 7), state, JSON.stringify([entry, waits, days]));
 });

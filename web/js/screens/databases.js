@@ -2,7 +2,7 @@
 
 import { equalBytes, latin1Bytes, latin1Text, UTF8 } from '../bytes.js';
 import { commandBody, directoryProblem, keyProblem, listBody, nameProblem, storedKey } from '../protocol.js';
-import { listedNames, versionsDir } from '../versions.js';
+import { removedLists, stampTime, versionsDir } from '../versions.js';
 import { send } from '../api.js';
 import { createProblem } from '../checks.js';
 import { dirty, show, state } from '../state.js';
@@ -37,37 +37,70 @@ export async function refreshList() {
   return true;
 }
 
-// Lists removed from this directory whose versions the server still keeps.
+// Lists removed from this directory whose versions the server still keeps:
+// each removal of a list, newest first under each name, and lists removed
+// before removes kept their versions apart.
 async function renderRemoved() {
   const dir = state.directory;
   const outcome = await send(state.program, listBody(versionsDir(dir)));
   if (dir !== state.directory) return;
   if (outcome.kind !== 'done') return $('removed').replaceChildren();
   state.history = 'on';
-  const here = new Set(state.names.map(latin1Text));
-  const gone = listedNames(outcome.payload).filter((n) => !here.has(n)).map(latin1Bytes)
-    .sort((a, b) => collator.compare(show(a), show(b)));
+  const gone = removedLists(outcome.payload, state.names.map(latin1Text))
+    .map((entry) => ({ ...entry, label: show(latin1Bytes(entry.name)) }))
+    .sort((a, b) => collator.compare(a.label, b.label) || (b.stamp ?? '').localeCompare(a.stamp ?? ''));
   $('removed').replaceChildren(...(gone.length ? [h('h2', { text: 'Recently removed' }),
-    h('p', { class: 'muted', text: 'Removed lists whose versions the server still keeps. Restore one to make it a list again, as it was when removed.' }),
-    h('table', {}, h('tbody', {}, gone.map((name) => h('tr', {},
-      h('td', { text: show(name) }),
-      h('td', { class: 'list-actions' }, h('button', { type: 'button', 'aria-label': 'Restore ' + show(name), onclick: () => askRestore(name) }, 'Restore'))))))] : []));
+    h('p', { class: 'muted', text: 'Removed lists whose versions the server still keeps. Restore one to make it a list again, as it was when removed. ' +
+      'Each removal stays here, restored or not, until the server\'s clean-up takes its versions away.' }),
+    h('table', {}, h('tbody', {}, gone.map((entry) => h('tr', {},
+      h('td', { text: entry.label }),
+      h('td', { class: 'muted', text: entry.stamp ? 'Removed ' + removedAt(entry) : '' }),
+      h('td', { class: 'list-actions' }, h('button', {
+        type: 'button', onclick: () => askRestore(entry),
+        'aria-label': `Restore ${entry.label}` + (entry.stamp ? `, removed ${removedAt(entry)}` : ''),
+      }, 'Restore'))))))] : []));
 }
 
-function askRestore(name) {
-  keyDialog($('open-dialog'), `Restore “${show(name)}”`, '', async (key) => {
+const removedAt = (entry) => stampTime(entry.stamp).toLocaleString('en-GB', { dateStyle: 'medium', timeStyle: 'medium' });
+
+// Makes a removed list a list again from its newest version: under its own
+// name, or, where a list of that name was made since, under a name the
+// person gives. Only the list is written (create, then put): never anything
+// under .versions.
+function askRestore(entry) {
+  const name = latin1Bytes(entry.name);
+  const as = $('restore-as');
+  const elsewhere = (yes) => {
+    as.hidden = !yes;
+    $('restore-what').textContent = yes
+      ? `A list named “${entry.label}” was made since this one was removed. Give a name to restore the removed list under; the list named “${entry.label}” stays as it is.`
+      : 'The list comes back as it was when it was removed' + (entry.stamp ? `, ${removedAt(entry)}.` : '.');
+  };
+  elsewhere(entry.stamp !== null && listed(name));
+  $('restore-name').value = '';
+  keyDialog($('restore-dialog'), `Restore “${entry.label}”`, '', async (key) => {
     const problem = keyProblem(key);
     if (problem) return 'The key: ' + problem + '.';
-    const newest = await newestVersion(name, key);
+    const target = as.hidden ? name : utf8($('restore-name').value.trim());
+    const badName = as.hidden ? '' : createProblem(state.directory, target, key);
+    if (badName) return 'The name: ' + badName + '.';
+    const newest = await newestVersion(latin1Bytes(entry.dir), key);
     if (!newest?.file) return newest?.stamp ? 'Wrong key: it is not the key the list had.' : 'No version of it is left.';
-    const made = await send(state.program, commandBody('c', state.directory, key, name));
-    if (made.kind === 'refused') return 'A list of that name is there again: open it from the list above.';
+    const made = await send(state.program, commandBody('c', state.directory, key, target));
+    if (made.kind === 'refused') {
+      if (entry.stamp === null) return 'A list of that name is there again: open it from the list above.';
+      elsewhere(true);
+      return `A list named “${show(target)}” is there now: give another name to restore it under.`;
+    }
     if (made.kind !== 'done') return sayOutcome(made, '');
-    const put = await send(state.program, commandBody('p', state.directory, key, name, newest.file));
+    const put = await send(state.program, commandBody('p', state.directory, key, target, newest.file));
     if (put.kind !== 'done') return sayOutcome(put, 'wrong key');
     await refreshList();
-    const opened = await openDatabase(name, storedKey(newest.file));
-    if (!opened) say('ok', `Restored “${show(name)}” as it was when it was removed. It is open in the editor.`);
+    const opened = await openDatabase(target, storedKey(newest.file));
+    if (!opened) {
+      say('ok', `Restored “${entry.label}” as it was when it was removed` +
+        (equalBytes(target, name) ? '' : `, as “${show(target)}”`) + '. It is open in the editor.');
+    }
     return '';
   }, 'Restore');
 }
@@ -111,8 +144,10 @@ function keyDialog(dialog, title, key, act, label) {
   const button = form.querySelector('button:not([value="cancel"])');
   button.dataset.label ??= button.textContent;
   button.textContent = label ?? button.dataset.label;
-  const input = dialog.querySelector('input');
+  const input = dialog.querySelector('input[type="password"]');
   const problem = dialog.querySelector('.problem');
+  // The first field in view that is still empty, else the key.
+  const focus = () => ([...dialog.querySelectorAll('input')].find((i) => !i.value && i.getClientRects().length) ?? input).focus();
   dialog.querySelector('h2').textContent = title;
   input.value = key;
   problem.textContent = '';
@@ -122,7 +157,7 @@ function keyDialog(dialog, title, key, act, label) {
     const text = await act(utf8(input.value));
     if (text) {
       problem.textContent = text;
-      input.focus();
+      focus();
     } else {
       dialog.close();
       // The dialog hands the focus back to the button that opened it, which
@@ -132,7 +167,7 @@ function keyDialog(dialog, title, key, act, label) {
     }
   };
   dialog.showModal();
-  input.focus();
+  focus();
 }
 
 // Opens a list and shows it in the editor. Returns a problem, or ''.

@@ -18,7 +18,10 @@ import { renderFactorChoice, unsavedNote } from './preview.js';
 import { loadShop } from './settings.js';
 import { registerOffer } from './register.js';
 
-const today = () => new Date().toISOString().slice(0, 10);
+// The day as the shop's calendar has it (the browser's time zone), not UTC's:
+// just after midnight in Helsinki, UTC is still at yesterday.
+const two = (n) => String(n).padStart(2, '0');
+const today = (d = new Date()) => `${d.getFullYear()}-${two(d.getMonth() + 1)}-${two(d.getDate())}`;
 let staged = null;  // { html } of the offer whose link is shown
 
 // The lines chosen for the offer, by their place in the saved list:
@@ -155,7 +158,14 @@ async function stage() {
   if (!chosenLines().length) return say('refused', 'Not staged: choose at least one line to offer.');
   const offer = currentOffer();
   if (offer.problem) return say('refused', 'Not staged: ' + offer.problem + '.');
-  const text = latin1Bytes(offer.html);
+  // The offer line first: the register asks with its key whether the offer
+  // waits, and withdraws it with that key; the program leaves the line out
+  // of the page the customer sees, and the clean-up reads "valid until".
+  const { isCalendarDate, newOfferKey, offerLine } = await import('../offer_line.js');
+  const { validUntil } = offer.facts;
+  if (validUntil && !isCalendarDate(validUntil)) return say('refused', 'Not staged: “Valid until” is not a date.');
+  const key = newOfferKey();
+  const text = latin1Bytes(offerLine(key, validUntil) + offer.html);
   const problem = offerTextProblem(text);
   if (problem) return say('refused', 'Not staged: ' + problem + '.');
   const outcome = await send(state.program, storeBody(state.directory, text));
@@ -170,7 +180,7 @@ async function stage() {
   if (currentOffer().html !== offer.html) takeLinkAway();
   const total = moneyFormat(state.shop.locale, state.shop.currency).format(offer.totals.gross);
   const failed = await registerOffer({
-    name, reference: offer.facts.reference, customer: offer.facts.customer, total,
+    name, key, reference: offer.facts.reference, customer: offer.facts.customer, total,
     date: new Date().toISOString(), validUntil: offer.facts.validUntil, link,
   });
   if (failed) sayOutcome(failed, 'the register file has another key');
@@ -219,7 +229,8 @@ export const screen = {
     unsavedNote($('offer-note'));
     const shop = await loadShop();
     if (!$('offer-valid').value) $('offer-valid').value = addDays(today(), shop.validityDays);
-    if (!$('offer-reference').value) $('offer-reference').value = 'T' + today().replace(/-/g, '') + '-' + new Date().toISOString().slice(11, 16).replace(':', '');
+    const now = new Date();
+    if (!$('offer-reference').value) $('offer-reference').value = `T${today(now).replace(/-/g, '')}-${two(now.getHours())}${two(now.getMinutes())}`;
     if (!state.offerStale) return updateOffer();
     renderFactorChoice($('offer-factor'));
     await renderOfferLines();

@@ -47,6 +47,10 @@ server.modules = ("mod_cgi", "mod_setenv")
 cgi.assign = (".cgi" => "")
 setenv.add-environment = ("TALVEN_ROOT" => "$data", "TALVEN_VERSIONS" => "$versions")
 index-file.names = ("index.html")
+# The landing page's own policy (web/offer.html), as the snippets in conf/ send it.
+\$HTTP["url"] == "/offer.html" {
+  setenv.add-response-header = ("Content-Security-Policy" => "default-src 'none'; script-src 'self'; connect-src 'self'; style-src 'unsafe-inline'; img-src data:; base-uri 'none'; form-action 'none'; frame-ancestors 'none'")
+}
 mimetype.assign = (".html" => "text/html; charset=utf-8",
   ".css" => "text/css; charset=utf-8", ".js" => "text/javascript; charset=utf-8",
   ".png" => "image/png")

@@ -111,12 +111,20 @@ link=$("$here/../../scripts/offer-link" "$name" "$data")
 # The landing page staff send is public and static: a GET or a HEAD of it,
 # as a mail scanner sends them, leaves the offer in place.
 landing="${url%talvenplan.cgi}offer.html?$link&shop=Talvi"
-got=$(curl -s -o "$dir/body" -w '%{http_code}' "$landing")
+got=$(curl -s -D "$dir/headers" -o "$dir/body" -w '%{http_code}' "$landing")
 curl -s -I -o /dev/null "$landing"
 if [ "$got" = 200 ] && grep -q '>Open the offer<' "$dir/body" && [ -f "$data/$name" ]; then
   echo "ok   landing page GET and HEAD leave the offer"
 else
   fail "landing page: HTTP $got, or no button, or the offer file is gone"
+fi
+# Its policy: the page's own <meta>, and what only a header can carry.
+policy="$(sed -n 's/.*http-equiv="Content-Security-Policy" content="\([^"]*\)".*/\1/p' \
+  "$here/../../web/offer.html"); frame-ancestors 'none'"
+if grep -qixF "Content-Security-Policy: $policy"$'\r' "$dir/headers"; then
+  echo "ok   landing page's Content-Security-Policy"
+else
+  fail "landing page: no Content-Security-Policy: $policy"
 fi
 open_link "$link" -I
 if grep -qi '^Content-type: text/html' "$dir/headers" && [ -f "$data/$name" ]; then
@@ -161,9 +169,14 @@ if [ ${#login[@]} -gt 0 ]; then
   workbench=$(cat "$dir/workbench")
   status "workbench without the login" 401 "$workbench"
   status "workbench with the login" 200 "${login[@]}" "${workbench}fixture.txt"
-  # The landing page is the only public file of the workbench.
+  # The landing page and its scripts are the only public files of the
+  # workbench.
   status "landing page without the login" 200 "${workbench}offer.html"
+  for script in js/landing_page.js js/landing.js; do
+    status "landing page's $script without the login" 200 "${workbench}$script"
+  done
   status "workbench settings without the login" 401 "${workbench}config.js"
+  status "the workbench's scripts without the login" 401 "${workbench}js/app.js"
 fi
 
 echo "$failures failure(s)"

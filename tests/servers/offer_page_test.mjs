@@ -7,9 +7,14 @@
 // program. The same offer served without the snippet's headers
 // shows that the script does run where it may. Saves the page as
 // STATE/offer-page.png.
+// The landing page a customer opens without a login shows no words its link
+// carries, and neither it nor the offer in its frame loads anything from
+// elsewhere: a second server on another port counts what is asked of it.
+// Saves STATE/landing-*.png.
 // Usage: node tests/servers/offer_page_test.mjs STATE   (from server.sh start)
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
+import { createServer } from 'node:http';
 import { existsSync, readFileSync, rmSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -95,4 +100,61 @@ test('without the headers, the same script runs', async () => {
   assert.equal(existsSync(join(data, 'offer-control')), true);
   assert.deepEqual(sent.map((request) => request.split(' ')[0]).sort(), ['GET', 'POST']);
   await page.close();
+});
+
+test('the landing page shows no words from its link and loads nothing from elsewhere', async (t) => {
+  let asked = 0;
+  const elsewhere = createServer((request, response) => {
+    asked++;
+    response.end();
+  });
+  await new Promise((resolve) => elsewhere.listen(0, '127.0.0.1', resolve));
+  const remote = `http://127.0.0.1:${elsewhere.address().port}`;
+  const text = `<link rel="stylesheet" href="${remote}/sheet.css"><style>@import "${remote}/import.css";
+@font-face { font-family: f; src: url(${remote}/font.woff) } p { font-family: f; background: url(${remote}/bg.png) }</style>
+<p id="intro">Dear customer,</p><img src="${remote}/image.png" alt="">`;
+  const words = `&shop=Contoso&contact=${encodeURIComponent('pay the deposit to IBAN FI00 1234')}`;
+  // A customer: no login. The page the test's route answers for has no
+  // address, which Chromium would keep from loopback ones by itself.
+  const customer = await browser.newContext({ permissions: ['local-network-access'] });
+  t.after(async () => {
+    await customer.close();
+    elsewhere.closeAllConnections();
+    elsewhere.close();
+  });
+  // As served, after "#"; and after "?", with neither the server's policy
+  // nor the page's own, where the frame's alone must hold.
+  for (const [mark, served] of [['#', true], ['?', false]]) {
+    const link = (await stage(text)).split('?')[1];
+    const page = await customer.newPage();
+    if (!served) {
+      await page.route((address) => address.pathname.endsWith('/offer.html'), async (route) => {
+        const response = await route.fetch();
+        const headers = response.headers();
+        delete headers['content-security-policy'];
+        const body = (await response.text()).replace(/<meta http-equiv="Content-Security-Policy"[^>]*>/, '');
+        await route.fulfill({ response, headers, body });
+      });
+    }
+    const shown = async () => await page.title() + await page.locator('body').innerText();
+    await page.goto(new URL('offer.html', url) + mark + link + words);
+    assert.equal(await page.locator('head > meta[http-equiv]').count(), served ? 1 : 0);
+    assert.equal(await page.locator('h1').innerText(), 'An offer for you');
+    assert.doesNotMatch(await shown(), /Contoso|IBAN|deposit/);
+    await page.screenshot({ path: join(state, `landing-${served ? 'served' : 'bare'}.png`) });
+    await page.getByRole('button', { name: 'Open the offer' }).click();
+    const frame = page.frameLocator('#frame');
+    assert.equal(await frame.locator('#intro').innerText(), 'Dear customer,');
+    await page.waitForFunction(() => document.getElementById('frame').contentDocument.readyState === 'complete');
+    await page.screenshot({ path: join(state, `landing-${served ? 'served' : 'bare'}-open.png`) });
+    assert.doesNotMatch(await shown(), /Contoso|IBAN|deposit/);
+    await page.close();
+  }
+  assert.equal(asked, 0, 'the offer loaded something from elsewhere');
+  // The same text in a page of the site without any policy does.
+  const control = await customer.newPage();
+  const plain = new URL('control.html', url).href;
+  await control.route(plain, (route) => route.fulfill({ contentType: 'text/html', body: text }));
+  await control.goto(plain, { waitUntil: 'load' });
+  assert.ok(asked > 0);
 });

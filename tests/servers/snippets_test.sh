@@ -26,4 +26,26 @@ while IFS= read -r file; do
     echo "ok   $file"
   fi
 done < <(find conf -type f | sort)
+
+# Every server sends the landing page with the page's own policy (its
+# <meta>) and what only a header can carry. tests/e2e/http_test.sh checks
+# the header each one sends; here, that no copy of the policy drifted.
+policy="$(sed -n 's/.*http-equiv="Content-Security-Policy" content="\([^"]*\)".*/\1/p' \
+  web/offer.html); frame-ancestors 'none'"
+# FILE MARKER: the landing page's block begins on the line with MARKER.
+while read -r file marker; do
+  if grep -F -A3 -- "$marker" "$file" | grep -F 'Content-Security-Policy' |
+    grep -qF "\"$policy\""; then
+    echo "ok   $file: the landing page's policy"
+  else
+    echo "FAIL $file: the landing page is not sent with Content-Security-Policy: $policy"
+    failures=$((failures + 1))
+  fi
+done <<'ROWS'
+conf/lighttpd/50-talvenplan.conf (offer\.html|
+conf/nginx/talvenplan.conf (offer\.html|
+conf/nginx/talvenplan-ssl.conf (offer\.html|
+conf/apache2/talvenplan.conf (offer\.html|
+scripts/lib/lighttpd.sh "/offer.html"
+ROWS
 [ "$failures" = 0 ]

@@ -140,15 +140,12 @@ function updateOffer() {
 }
 
 // The link staff send: the landing page beside the workbench, with the
-// offer link's query, and the shop's name and contact for the words it
-// shows when the offer is gone. They follow "#": a browser sends none of
-// it to a server, so the link's secret stays out of logs and Referers.
+// offer link's query after "#": a browser sends none of it to a server,
+// so the link's secret stays out of logs and Referers. It carries no
+// words: the page shows none from its link, which anyone can write.
 function landingLink(query) {
   const landing = new URL('offer.html', location.href);
   const params = new URLSearchParams();
-  if (state.shop.name) params.set('shop', state.shop.name);
-  const contact = state.shop.contact.split('\n').map((l) => l.trim()).filter(Boolean).join(', ');
-  if (contact) params.set('contact', contact);
   const program = state.program.href.replace(/[?#].*$/, '');
   if (program !== new URL('talvenplan.cgi', landing).href) params.set('program', program);
   return landing.href.replace(/[?#].*$/, '') + '#' + query + (params.size ? '&' + params : '');

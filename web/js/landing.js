@@ -48,11 +48,13 @@ export const frameDocument = (page) =>
 const ASK = 'Ask the shop that sent you the link for a new one.';
 
 // answerWords(TEXT): null where the answer is an offer to show, else the
-// page's { title, lead } for it.
+// page's { state, title, lead } for it; `state` ('withdrawn', 'used' or
+// 'gone') is for whatever reads the page's outcome rather than its words.
 export function answerWords(answer) {
   if (answer.startsWith(PAGE_START)) return null;
   if (answer === WITHDRAWN) {
     return {
+      state: 'withdrawn',
       title: 'This offer has been withdrawn',
       lead: 'The shop has withdrawn this offer, so the link does not show it any more. ' +
         'If you still need an offer, ask the shop that sent you the link.',
@@ -60,9 +62,9 @@ export function answerWords(answer) {
   }
   const title = 'This offer cannot be shown again';
   if (answer.startsWith(USED)) {
-    return { title, lead: 'Each link shows its offer once, and this one has been opened already, or the offer has expired. ' + ASK };
+    return { state: 'used', title, lead: 'Each link shows its offer once, and this one has been opened already, or the offer has expired. ' + ASK };
   }
-  return { title, lead: 'This link does not lead to an offer any more. ' + ASK };
+  return { state: 'gone', title, lead: 'This link does not lead to an offer any more. ' + ASK };
 }
 
 export const INCOMPLETE = 'This link is not complete: part of it may have been lost when it was copied. ' + ASK;

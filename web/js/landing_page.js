@@ -58,6 +58,7 @@ async function open() {
   }
   button.hidden = true;
   $('once').hidden = true;
+  document.body.dataset.offer = words.state;
   $('title').textContent = words.title;
   $('lead').textContent = words.lead;
 }

@@ -4,6 +4,7 @@
 // root.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -162,6 +163,22 @@ const Attack kAttacks[] = {
        EXPECT_EQ(shop.Send('r', ".versions", "k", "db"), "s!");
        EXPECT_EQ(shop.Send('g', ".versions/db", "k", oldest),
                  "sk\n" + kVersion2.substr(2));
+     }},
+    {"a link into the versions writes none of them",
+     [](Shop& shop) {
+       FourSaves(shop);
+       std::string oldest = ListNames(shop.dir.Path(".versions/db"))[0];
+       ASSERT_EQ(::symlink((".versions/db/" + oldest).c_str(),
+                           shop.dir.Path("alias").c_str()),
+                 0);
+       ASSERT_EQ(::symlink(".versions/db", shop.dir.Path("history").c_str()),
+                 0);
+       EXPECT_EQ(shop.Send('p', "", "k", "alias", "k\nforged\n"), "s!");
+       EXPECT_EQ(shop.Send('c', "history", "k", "new"), "s!");
+       EXPECT_EQ(shop.Send('p', "history", "k", oldest, "k\nforged\n"), "s!");
+       EXPECT_EQ(shop.Send('r', "history", "k", oldest), "s!");
+       EXPECT_EQ(shop.Versions(".versions/db"),
+                 (std::vector<std::string>{kVersion1, kVersion2, kVersion3}));
      }},
     {"a new list under a removed name leaves its history alone",
      [](Shop& shop) {

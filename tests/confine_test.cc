@@ -43,36 +43,62 @@ struct Layout {
   static void Link(const std::string& target, const std::string& path) {
     ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0) << path;
   }
-  CgiResult List(const std::string& directory, const std::string& root) {
-    return RunCommand("l\n" + directory + "\n", dir.path,
-                      {"TALVEN_ROOT=" + root});
-  }
   TempDir dir;
 };
 
-TEST(ConfineTest, DirectoriesAtOrBelowTheRootAreServed) {
+// Where a listing may look: `directory` as the request names it, under the
+// root TALVEN_ROOT names (none where null), from where the program starts.
+// "@" stands for the test's directory, which holds the layout.
+TEST(ConfineTest, ListingsStayBelowTheRoot) {
+  struct Case {
+    const char* label;
+    std::string directory;
+    const char* root;
+    std::string start;  // "": the test's directory
+    bool served;
+  } cases[] = {
+      {"the root", "@/data", "@/data", "", true},
+      {"below the root", "@/data/shop", "@/data", "", true},
+      {"relative to the start", "data/shop", "@/data", "", true},
+      {"a link into the root", "shortcut", "@/data", "", true},
+      {"the root with a slash", "@/data/shop", "@/data/", "", true},
+      {"the root through a link", "@/data", "@/root-link", "", true},
+      {"a relative root", "data/shop", "data", "", true},
+      {"no root", "data2", nullptr, "", true},
+      {"beside the root", "@/data2", "@/data", "", false},
+      {"above the root", "@", "@/data", "", false},
+      {"up from the root", "@/data/..", "@/data", "", false},
+      {"up from below the root", "@/data/shop/../..", "@/data", "", false},
+      {"a link out of the root", "@/data/escape", "@/data", "", false},
+      {"the file system's root", "/", "@/data", "", false},
+      {"relative, outside the root", "data2", "@/data", "", false},
+      {"outside a relative root", "@/data2", "data", "", false},
+      // Started inside the data folder, "." is that folder, not the
+      // request's directory.
+      {"outside the root \".\"", "@/data2", ".", "data", false},
+      {"the file system's root, root \".\"", "/", ".", "data", false},
+      {"a missing root", "@/data", "@/gone", "", false},
+  };
   Layout layout;
-  const std::string root = layout.dir.Path("data");
-  EXPECT_TRUE(Listed(layout.List(root, root)));
-  EXPECT_TRUE(Listed(layout.List(root + "/shop", root)));
-  EXPECT_TRUE(Listed(layout.List("data/shop", root)));  // relative
-  EXPECT_TRUE(Listed(layout.List("shortcut", root)));   // link into it
-  EXPECT_TRUE(Listed(layout.List(root + "/shop", root + "/")));
-  // The root may itself be reached through a symbolic link.
-  EXPECT_TRUE(Listed(layout.List(root, layout.dir.Path("root-link"))));
-}
-
-TEST(ConfineTest, DirectoriesOutsideTheRootAreRefused) {
-  Layout layout;
-  const std::string root = layout.dir.Path("data");
-  for (const std::string& directory :
-       {layout.dir.Path("data2"), layout.dir.path, root + "/..",
-        root + "/shop/../..", root + "/escape", std::string("/"),
-        std::string("data2")}) {
-    CgiResult result = layout.List(directory, root);
-    EXPECT_EQ(result.out, kRefused) << directory;
-    EXPECT_EQ(result.status, 1) << directory;
-    EXPECT_EQ(result.err, "");
+  auto in_layout = [&layout](std::string path) {
+    if (path.starts_with('@')) path.replace(0, 1, layout.dir.path);
+    return path;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<std::string> env;
+    if (c.root != nullptr) env.push_back("TALVEN_ROOT=" + in_layout(c.root));
+    const std::string start =
+        c.start.empty() ? layout.dir.path : layout.dir.Path(c.start);
+    CgiResult result =
+        RunCommand("l\n" + in_layout(c.directory) + "\n", start, env);
+    if (c.served) {
+      EXPECT_TRUE(Listed(result)) << result.out;
+    } else {
+      EXPECT_EQ(result.out, kRefused);
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.err, "");
+    }
   }
 }
 
@@ -80,21 +106,27 @@ TEST(ConfineTest, OfferLinksStayBelowTheRoot) {
   Layout layout;
   WriteFile(layout.dir.Path("data/.aB3dE9"), "inside");
   WriteFile(layout.dir.Path("data2/.aB3dE9"), "outside");
-  auto open = [&](const std::string& directory) {
+  auto open = [&](const std::string& directory, const std::string& root,
+                  const std::string& start) {
     CgiRun run;
     run.env = {"QUERY_STRING=" + OfferLinkQuery(".aB3dE9", directory),
-               "TALVEN_ROOT=" + layout.dir.Path("data")};
-    run.cwd = layout.dir.path;
+               "TALVEN_ROOT=" + root};
+    run.cwd = start;
     return RunCgi(run);
   };
-  CgiResult escaped = open(layout.dir.Path("data/escape"));
-  EXPECT_EQ(escaped.out,
-            std::string(kHeader) +
-                "error on server:can't change directory on server");
-  EXPECT_EQ(escaped.status, 0);
-  EXPECT_TRUE(Exists(layout.dir.Path("data2/.aB3dE9")));
+  const std::string root = layout.dir.Path("data");
+  for (const CgiResult& escaped :
+       {open(layout.dir.Path("data/escape"), root, layout.dir.path),
+        // A relative root is taken from where the program starts.
+        open(layout.dir.Path("data2"), ".", root)}) {
+    EXPECT_EQ(escaped.out,
+              std::string(kHeader) +
+                  "error on server:can't change directory on server");
+    EXPECT_EQ(escaped.status, 0);
+    EXPECT_TRUE(Exists(layout.dir.Path("data2/.aB3dE9")));
+  }
 
-  CgiResult inside = open("data");
+  CgiResult inside = open("data", root, layout.dir.path);
   EXPECT_NE(inside.out.find("inside</body>"), std::string::npos);
   EXPECT_FALSE(Exists(layout.dir.Path("data/.aB3dE9")));
 }
@@ -194,44 +226,6 @@ TEST(ConfineTest, DatabaseLinksMustResolveInsideTheRoot) {
               (Names{"a", "absolute-in", "absolute-out", "db", "relative-in",
                      "relative-out", "via-link-out"}));
   }
-}
-
-TEST(ConfineTest, ARelativeRootIsTakenFromWhereTheProgramStarts) {
-  Layout layout;
-  // Started in the test directory: "data" is its data folder, wherever a
-  // request goes.
-  EXPECT_TRUE(Listed(layout.List("data/shop", "data")));
-  EXPECT_EQ(layout.List(layout.dir.Path("data2"), "data").out, kRefused);
-  // Started inside the data folder, "." is that folder, not the request's
-  // directory.
-  for (const std::string& directory :
-       {layout.dir.Path("data2"), std::string("/")}) {
-    CgiResult result = RunCommand("l\n" + directory + "\n",
-                                  layout.dir.Path("data"), {"TALVEN_ROOT=."});
-    EXPECT_EQ(result.out, kRefused) << directory;
-  }
-  WriteFile(layout.dir.Path("data2/.aB3dE9"), "outside");
-  CgiRun link;
-  link.env = {
-      "QUERY_STRING=" + OfferLinkQuery(".aB3dE9", layout.dir.Path("data2")),
-      "TALVEN_ROOT=."};
-  link.cwd = layout.dir.Path("data");
-  EXPECT_EQ(RunCgi(link).out,
-            std::string(kHeader) +
-                "error on server:can't change directory on server");
-  EXPECT_TRUE(Exists(layout.dir.Path("data2/.aB3dE9")));
-}
-
-TEST(ConfineTest, AMissingRootRefusesEverything) {
-  Layout layout;
-  EXPECT_EQ(layout.List(layout.dir.Path("data"), layout.dir.Path("gone")).out,
-            kRefused);
-}
-
-TEST(ConfineTest, WithoutTheRootNothingChanges) {
-  Layout layout;
-  CgiResult result = RunCommand("l\ndata2\n", layout.dir.path);
-  EXPECT_TRUE(Listed(result));
 }
 
 }  // namespace

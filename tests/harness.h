@@ -142,7 +142,6 @@ bool CanMarkOffers(const std::string& directory);
                << ": offers there cannot carry store's mark"
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
-// The names in a directory, "." and ".." left out, sorted.
 // Every path below `top` with what it holds: a file's content, "<dir>" for
 // a directory, "-> target" for a symbolic link, "<other>" for the rest. Two
 // snapshots compare equal when nothing below `top` changed.
@@ -154,6 +153,7 @@ inline constexpr auto kLabelName = [](const auto& info) {
 };
 
 using Names = std::vector<std::string>;
+// The names in a directory, "." and ".." left out, sorted.
 Names ListNames(const std::string& directory);
 
 }  // namespace talvenplan::testing

@@ -59,21 +59,5 @@ TEST(QueryTest, LongPriceListIsRepricedLineByLine) {
   EXPECT_EQ(result.status, 0);
 }
 
-TEST(QueryTest, OutputThatCannotBeWrittenFails) {
-  TempDir dir;
-  std::string file = "key\n1\nbeta 2\nA\nB\n100000\n";
-  for (int i = 0; i < 100000; ++i) file += "Item " + std::to_string(i) + "\n";
-  WriteFile(dir.Path("prices"), file);
-  CgiRun run;
-  std::string body = "q\n.\nbeta prices\n";
-  run.env = {"CONTENT_LENGTH=" + std::to_string(body.size())};
-  run.input = body;
-  run.cwd = dir.path;
-  run.stdout_path = "/dev/full";
-  CgiResult result = RunCgi(run);
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, 1);
-}
-
 }  // namespace
 }  // namespace talvenplan::testing

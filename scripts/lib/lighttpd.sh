@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by scripts/run and the end-to-end test fixture: lays out a document
 # root holding talvenplan.cgi beside the web workbench (web/, served as static
 # files) and writes a lighttpd configuration that runs the program through

@@ -711,9 +711,129 @@ std::string ReadServerSettings(Invocation& invocation) {
   return {};
 }
 
-}  // namespace
+// Keeps the value of the option `c`.
+void SetOption(int c, std::string value, Invocation& invocation) {
+  switch (c) {
+    case kUrl: invocation.url = value; break;
+    case kLocal: invocation.local = value; break;
+    case 'o': invocation.output = value; break;
+    case kVersion: invocation.version = value; break;
+    case kNetrcFile: invocation.login.netrc_file = value; break;
+    case kKeyFile: invocation.key_file = value; break;
+    case kPasswordFile: invocation.password_file = value; break;
+    case 'u':
+      // As curl reads it: the user up to the first colon, the password
+      // after it.
+      if (std::size_t colon = value.find(':'); colon != std::string::npos) {
+        invocation.login.password = value.substr(colon + 1);
+        value.resize(colon);
+      }
+      invocation.login.user = value;
+      break;
+  }
+}
 
-std::span<const Command> Commands() { return kCommands; }
+// Reads the options into `invocation`, leaving ::optind at the first word
+// that is not one. Returns what is wrong with them, or an empty string.
+std::string ReadOptions(int argc, char** argv, Invocation& invocation,
+                        bool& help) {
+  ::opterr = 0;  // messages of our own, with the hint to --help
+  ::optind = 0;  // start afresh, as every call reads a new command line
+  for (int c, index = -1;
+       (c = ::getopt_long(argc, argv, ":hu:o:", kOptions, &index)) != -1;
+       index = -1) {
+    std::string name = ::optopt > 0 && ::optopt < 256
+                           ? std::string("-") + static_cast<char>(::optopt)
+                           : std::string(argv[::optind - 1]);
+    if (c == '?') return "unknown option " + name;
+    if (c == ':') return name + " needs a value";
+    if (c == 'h') {
+      help = true;
+      continue;
+    }
+    if (*::optarg == '\0') {
+      // As given: "-o" and its value may be one word or two.
+      return (index >= 0 ? "--" + std::string(kOptions[index].name)
+                         : "-" + std::string(1, static_cast<char>(c))) +
+             " needs a value, not an empty one";
+    }
+    SetOption(c, ::optarg, invocation);
+  }
+  return {};
+}
+
+// Options that do not go together, or not with the command: the first
+// that applies is the problem. Until the server's URL is filled in from the
+// environment, a URL is one given by --url.
+struct Conflict {
+  bool (*applies)(const Invocation&);
+  std::string_view problem;
+};
+
+bool IsGet(const Invocation& i) { return i.command->run == RunGet; }
+
+constexpr Conflict kConflicts[] = {
+    {[](const Invocation& i) { return !i.output.empty() && !IsGet(i); },
+     "-o is for get only"},
+    {[](const Invocation& i) { return !i.version.empty() && !IsGet(i); },
+     "--version is for get only"},
+    {[](const Invocation& i) { return !i.url.empty() && !i.local.empty(); },
+     "give either --url or --local, not both"},
+    {[](const Invocation& i) {
+       return !i.local.empty() && (i.login.user || !i.login.netrc_file.empty());
+     },
+     "--user and --netrc-file log in to a web server, not --local"},
+    {[](const Invocation& i) {
+       return !i.password_file.empty() && !i.login.user;
+     },
+     "--password-file gives the password of --user USER"},
+    {[](const Invocation& i) {
+       return !i.password_file.empty() && i.login.password;
+     },
+     "give the password after --user USER: or with --password-file, not "
+     "both"},
+    {[](const Invocation& i) {
+       return !i.key_file.empty() && i.command->key == kNone;
+     },
+     "--key-file is for commands that take a KEY"},
+    {[](const Invocation& i) {
+       return !i.key_file.empty() &&
+              i.args[static_cast<std::size_t>(i.command->key)] != "-";
+     },
+     "with --key-file, give - as KEY"},
+};
+
+// What is wrong with a command and its options, or an empty string. Fills
+// in the server's URL from the environment where none was given.
+std::string InvocationProblem(const Environment& env, Invocation& invocation) {
+  const Command& command = *invocation.command;
+  const std::size_t count = invocation.args.size();
+  if (count < command.least || count > command.most) {
+    std::string problem =
+        "wrong number of arguments for " + std::string(command.name);
+    if (!invocation.key_file.empty() && command.key != kNone) {
+      problem += " (with --key-file, give - as KEY)";
+    }
+    return problem;
+  }
+  for (const Conflict& conflict : kConflicts) {
+    if (conflict.applies(invocation)) return std::string(conflict.problem);
+  }
+  const std::string& netrc = invocation.login.netrc_file;
+  if (!netrc.empty() && ::access(netrc.c_str(), R_OK) != 0) {
+    return "can't read " + netrc + ": " + ::strerror(errno);
+  }
+  if (command.sends && invocation.url.empty() && invocation.local.empty()) {
+    if (!IsSet(env.url)) {
+      return "no server: give --url URL, set TALVENPLAN_URL, or use --local "
+             "PATH";
+    }
+    invocation.url = env.url;
+  }
+  return {};
+}
+
+}  // namespace
 
 std::string Usage() {
   constexpr std::size_t kColumn = 30;
@@ -735,60 +855,10 @@ std::string Usage() {
 
 Invocation ParseArguments(int argc, char** argv, const Environment& env) {
   Invocation result;
-  bool named_url = false;
   bool help = false;
-  ::opterr = 0;  // messages of our own, with the hint to --help
-  ::optind = 0;  // start afresh, as every call reads a new command line
-  for (int c, index = -1;
-       (c = ::getopt_long(argc, argv, ":hu:o:", kOptions, &index)) != -1;
-       index = -1) {
-    std::string name = ::optopt > 0 && ::optopt < 256
-                           ? std::string("-") + static_cast<char>(::optopt)
-                           : std::string(argv[::optind - 1]);
-    if (c == '?') {
-      result.error = "unknown option " + name;
-      return result;
-    }
-    if (c == ':') {
-      result.error = name + " needs a value";
-      return result;
-    }
-    if (c == 'h') {
-      help = true;
-      continue;
-    }
-    std::string value = ::optarg;
-    if (value.empty()) {
-      // As given: "-o" and its value may be one word or two.
-      result.error = (index >= 0 ? "--" + std::string(kOptions[index].name)
-                                 : "-" + std::string(1, static_cast<char>(c))) +
-                     " needs a value, not an empty one";
-      return result;
-    }
-    switch (c) {
-      case kUrl:
-        result.url = value;
-        named_url = true;
-        break;
-      case kLocal: result.local = value; break;
-      case 'o': result.output = value; break;
-      case kVersion: result.version = value; break;
-      case kNetrcFile: result.login.netrc_file = value; break;
-      case kKeyFile: result.key_file = value; break;
-      case kPasswordFile: result.password_file = value; break;
-      case 'u':
-        // As curl reads it: the user up to the first colon, the password
-        // after it.
-        if (std::size_t colon = value.find(':'); colon != std::string::npos) {
-          result.login.password = value.substr(colon + 1);
-          value.resize(colon);
-        }
-        result.login.user = value;
-        break;
-    }
-  }
-  std::vector<std::string_view> words;
-  for (int i = ::optind; i < argc; ++i) words.push_back(argv[i]);
+  result.error = ReadOptions(argc, argv, result, help);
+  if (!result.error.empty()) return result;
+  std::vector<std::string_view> words(argv + ::optind, argv + argc);
   if (help) {
     // A help request that also names a command runs neither: a key or name
     // "-h" must not look like a success.
@@ -809,46 +879,8 @@ Invocation ParseArguments(int argc, char** argv, const Environment& env) {
     result.error = "unknown command " + std::string(words[0]);
     return result;
   }
-  const Command& command = *result.command;
   result.args.assign(words.begin() + 1, words.end());
-  if (result.args.size() < command.least || result.args.size() > command.most) {
-    result.error = "wrong number of arguments for " + std::string(command.name);
-    if (!result.key_file.empty() && command.key != kNone) {
-      result.error += " (with --key-file, give - as KEY)";
-    }
-  } else if (!result.output.empty() && command.run != RunGet) {
-    result.error = "-o is for get only";
-  } else if (!result.version.empty() && command.run != RunGet) {
-    result.error = "--version is for get only";
-  } else if (named_url && !result.local.empty()) {
-    result.error = "give either --url or --local, not both";
-  } else if (!result.local.empty() &&
-             (result.login.user || !result.login.netrc_file.empty())) {
-    result.error =
-        "--user and --netrc-file log in to a web server, not --local";
-  } else if (!result.password_file.empty() && !result.login.user) {
-    result.error = "--password-file gives the password of --user USER";
-  } else if (!result.password_file.empty() && result.login.password) {
-    result.error =
-        "give the password after --user USER: or with --password-file, not "
-        "both";
-  } else if (!result.key_file.empty() && command.key == kNone) {
-    result.error = "--key-file is for commands that take a KEY";
-  } else if (!result.key_file.empty() &&
-             result.args[static_cast<std::size_t>(command.key)] != "-") {
-    result.error = "with --key-file, give - as KEY";
-  } else if (!result.login.netrc_file.empty() &&
-             ::access(result.login.netrc_file.c_str(), R_OK) != 0) {
-    result.error =
-        "can't read " + result.login.netrc_file + ": " + ::strerror(errno);
-  } else if (command.sends && result.url.empty() && result.local.empty()) {
-    if (IsSet(env.url)) {
-      result.url = env.url;
-    } else {
-      result.error =
-          "no server: give --url URL, set TALVENPLAN_URL, or use --local PATH";
-    }
-  }
+  result.error = InvocationProblem(env, result);
   if (result.error.empty()) TakeSecrets(env, result);
   return result;
 }

@@ -5,7 +5,6 @@
 #define TALVENPLAN_CLIENT_COMMANDS_H_
 
 #include <cstddef>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,8 +57,6 @@ struct Command {
   std::string_view does;   // what it does; lines after the first indented
   int (*run)(const Invocation&);
 };
-
-std::span<const Command> Commands();
 
 // Reads the command line (`argv[0]` is the program). Options may stand
 // anywhere; "--" ends them.

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <utility>
 
 #include "io/fd.h"
 
@@ -42,44 +43,31 @@ Fd MemoryFile() {
   return Fd(::fcntl(made.get(), F_DUPFD_CLOEXEC, 3));
 }
 
-Transfer NotRun(int error, const std::string& what) {
+Transfer Broken(Fault fault, long code, std::string detail) {
   Transfer result;
-  result.fault = Fault::kNotReached;
-  result.code = error;
-  result.detail = what + ": " + ::strerror(error);
+  result.fault = fault;
+  result.code = code;
+  result.detail = std::move(detail);
   return result;
 }
 
-}  // namespace
+Transfer NotRun(int error, const std::string& what) {
+  return Broken(Fault::kNotReached, error, what + ": " + ::strerror(error));
+}
 
-Transfer PostOverHttp(const std::string& url, std::string_view body,
-                      const Login& login) {
-  Transfer result;
-  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
-                                                           curl_easy_cleanup);
-  MemorySink sink;
-  // The body is raw bytes, not a form; and a large one goes out at once,
-  // without waiting for "100 Continue".
-  std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(
-      curl_slist_append(nullptr, "Content-Type: application/octet-stream"),
-      curl_slist_free_all);
-  if (!curl || sink.file == nullptr || !headers ||
-      curl_slist_append(headers.get(), "Expect:") == nullptr) {
-    result.fault = Fault::kNotReached;
-    result.code = CURLE_OUT_OF_MEMORY;
-    result.detail = "can't set up an HTTP request: out of memory";
-    return result;
-  }
-  char error[CURL_ERROR_SIZE] = "";
-  CURL* handle = curl.get();
+// The options of a POST of `body` to `url`: the answer goes to `sink` and
+// curl's own error text to `error`.
+void SetRequest(CURL* handle, const std::string& url, std::string_view body,
+                const Login& login, curl_slist* headers, FILE* sink,
+                char* error) {
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(handle, CURLOPT_POST, 1L);
   curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE,
                    static_cast<curl_off_t>(body.size()));
-  curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, sink.file);
+  curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, sink);
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, 30L);
@@ -92,31 +80,49 @@ Transfer PostOverHttp(const std::string& url, std::string_view body,
   if (!login.netrc_file.empty()) {
     curl_easy_setopt(handle, CURLOPT_NETRC_FILE, login.netrc_file.c_str());
   }
-  if (login.user)
+  if (login.user) {
     curl_easy_setopt(handle, CURLOPT_USERNAME, login.user->c_str());
+  }
   if (login.password) {
     curl_easy_setopt(handle, CURLOPT_PASSWORD, login.password->c_str());
   }
+}
 
-  CURLcode code = curl_easy_perform(handle);
+}  // namespace
+
+Transfer PostOverHttp(const std::string& url, std::string_view body,
+                      const Login& login) {
+  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
+                                                           curl_easy_cleanup);
+  MemorySink sink;
+  // The body is raw bytes, not a form; and a large one goes out at once,
+  // without waiting for "100 Continue".
+  std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(
+      curl_slist_append(nullptr, "Content-Type: application/octet-stream"),
+      curl_slist_free_all);
+  if (!curl || sink.file == nullptr || !headers ||
+      curl_slist_append(headers.get(), "Expect:") == nullptr) {
+    return Broken(Fault::kNotReached, CURLE_OUT_OF_MEMORY,
+                  "can't set up an HTTP request: out of memory");
+  }
+  char error[CURL_ERROR_SIZE] = "";
+  SetRequest(curl.get(), url, body, login, headers.get(), sink.file, error);
+  CURLcode code = curl_easy_perform(curl.get());
   long status = 0;
-  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
   if (code != CURLE_OK) {
     // Once a response has begun, the request was delivered: what broke off
     // is the answer, and the command may have been carried out.
-    result.fault = status != 0 || code == CURLE_PARTIAL_FILE
-                       ? Fault::kCutShort
-                       : Fault::kNotReached;
-    result.code = code;
-    result.detail = error[0] != '\0' ? error : curl_easy_strerror(code);
-    return result;
+    return Broken(status != 0 || code == CURLE_PARTIAL_FILE
+                      ? Fault::kCutShort
+                      : Fault::kNotReached,
+                  code, error[0] != '\0' ? error : curl_easy_strerror(code));
   }
   if (::fflush(sink.file) != 0) {
-    result.fault = Fault::kCutShort;
-    result.code = CURLE_OUT_OF_MEMORY;
-    result.detail = "out of memory for the answer";
-    return result;
+    return Broken(Fault::kCutShort, CURLE_OUT_OF_MEMORY,
+                  "out of memory for the answer");
   }
+  Transfer result;
   result.answer.assign(sink.data, sink.size);
   if (status != 200) {
     result.fault = Fault::kHttpStatus;

@@ -1,11 +1,24 @@
 #include "protocol/messages.h"
 
 #include <iterator>
+#include <string_view>
 
 #include "protocol/wire.h"
 
 namespace talvenplan {
 namespace {
+
+enum class MessageKind {
+  kCommand,  // "fs" and the text; exit status 1
+  kStore,    // "fs" and the text; a normal end
+  kLink,     // the text alone; a normal end
+};
+
+struct MessageEntry {
+  Message message;
+  MessageKind kind;
+  std::string_view text;
+};
 
 using enum Message;
 using enum MessageKind;
@@ -42,8 +55,6 @@ constexpr bool InEnumOrder() {
 static_assert(InEnumOrder());
 
 }  // namespace
-
-std::span<const MessageEntry> Messages() { return kMessages; }
 
 int Fail(Output& out, Message message) {
   const MessageEntry& entry = kMessages[static_cast<int>(message)];

@@ -9,8 +9,6 @@
 #define TALVENPLAN_PROTOCOL_MESSAGES_H_
 
 #include <optional>
-#include <span>
-#include <string_view>
 
 #include "io/output.h"
 
@@ -35,21 +33,6 @@ enum class Message {
   kLinkCantOpen,
   kLinkWithdrawn,
 };
-
-enum class MessageKind {
-  kCommand,  // "fs" and the text; exit status 1
-  kStore,    // "fs" and the text; a normal end
-  kLink,     // the text alone; a normal end
-};
-
-struct MessageEntry {
-  Message message;
-  MessageKind kind;
-  std::string_view text;
-};
-
-// The whole table, in the order of the enum.
-std::span<const MessageEntry> Messages();
 
 // Writes `message` as its kind is written and returns the exit status that
 // goes with it.

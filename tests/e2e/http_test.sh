@@ -52,51 +52,40 @@ expect() {
   fi
 }
 
+# step LABEL BODY ANSWER: sends BODY and expects ANSWER.
+step() {
+  post "$2"
+  expect "$1" "$3"
+}
+
 nl=$'\n'
+created="sk1${nl}0${nl}0${nl}\"\"${nl}0${nl}0${nl}0${nl}"  # a get of a new database
 prices="k1${nl}2${nl}retail 1.0${nl}half 0.5${nl}Title${nl}\"B\"${nl}2${nl}Chair 10${nl}Table 99.5${nl}end${nl}"
 
-post "c${nl}$data${nl}k1 shop${nl}"
-expect "create" "s"
-post "c${nl}$data${nl}k1 shop${nl}"
-expect "create again" "s!"
-post "g${nl}$data${nl}k1 shop${nl}"
-expect "get new" "sk1${nl}0${nl}0${nl}\"\"${nl}0${nl}0${nl}0${nl}"
-post "p${nl}$data${nl}k1 shop${nl}$prices"
-expect "put" "s"
-post "g${nl}$data${nl}k1 shop${nl}"
-expect "get after put" "s$prices"
-post "g${nl}$data${nl}k2 shop${nl}"
-expect "get, wrong key" "s!"
+step "create" "c${nl}$data${nl}k1 shop${nl}" "s"
+step "create again" "c${nl}$data${nl}k1 shop${nl}" "s!"
+step "get new" "g${nl}$data${nl}k1 shop${nl}" "$created"
+step "put" "p${nl}$data${nl}k1 shop${nl}$prices" "s"
+step "get after put" "g${nl}$data${nl}k1 shop${nl}" "s$prices"
+step "get, wrong key" "g${nl}$data${nl}k2 shop${nl}" "s!"
 # Every shipped configuration keeps versions: the put kept what it replaced,
 # read with its own key.
 post "l${nl}$data/.versions/shop${nl}"
 version=$(tail -c +2 "$dir/body" | head -1)
-post "g${nl}$data/.versions/shop${nl}k1 $version${nl}"
-expect "get the version the put kept" "sk1${nl}0${nl}0${nl}\"\"${nl}0${nl}0${nl}0${nl}"
+step "get the version the put kept" "g${nl}$data/.versions/shop${nl}k1 $version${nl}" "$created"
 # More than the 1 MiB nginx allows by default (it answers 413).
 big="k1${nl}1${nl}retail 1.0${nl}Big${nl}\"B\"${nl}71000${nl}$(seq -f 'Item %05g 12.50' 71000)${nl}"
-post "c${nl}$data${nl}k1 big${nl}"
-expect "create another" "s"
-post "p${nl}$data${nl}k1 big${nl}$big"
-expect "put of ${#big} bytes" "s"
-post "g${nl}$data${nl}k1 big${nl}"
-expect "get of ${#big} bytes" "s$big"
-post "r${nl}$data${nl}k1 big${nl}"
-expect "remove the big one" "s"
-post "q${nl}$data${nl}half shop${nl}"
-expect "query" "sTitle${nl}\"B\"${nl}2${nl}Chair 5.000000${nl}Table 49.750000${nl}end${nl}"
-post "q${nl}$data${nl}double shop${nl}"
-expect "query, unknown factor" "s!"
-post "l${nl}$data${nl}"
-expect "list" "sshop${nl}"
-post "l${nl}/tmp${nl}"
-expect "list outside TALVEN_ROOT" "fscan't change directory on server"
-post "g${nl}$data${nl}k1 ../../etc/passwd${nl}"
-expect "name leading out of TALVEN_ROOT" "s!"
-post "r${nl}$data${nl}k1 shop${nl}"
-expect "remove" "s"
-post "g${nl}$data${nl}k1 shop${nl}"
-expect "get removed" "s!"
+step "create another" "c${nl}$data${nl}k1 big${nl}" "s"
+step "put of ${#big} bytes" "p${nl}$data${nl}k1 big${nl}$big" "s"
+step "get of ${#big} bytes" "g${nl}$data${nl}k1 big${nl}" "s$big"
+step "remove the big one" "r${nl}$data${nl}k1 big${nl}" "s"
+step "query" "q${nl}$data${nl}half shop${nl}" "sTitle${nl}\"B\"${nl}2${nl}Chair 5.000000${nl}Table 49.750000${nl}end${nl}"
+step "query, unknown factor" "q${nl}$data${nl}double shop${nl}" "s!"
+step "list" "l${nl}$data${nl}" "sshop${nl}"
+step "list outside TALVEN_ROOT" "l${nl}/tmp${nl}" "fscan't change directory on server"
+step "name leading out of TALVEN_ROOT" "g${nl}$data${nl}k1 ../../etc/passwd${nl}" "s!"
+step "remove" "r${nl}$data${nl}k1 shop${nl}" "s"
+step "get removed" "g${nl}$data${nl}k1 shop${nl}" "s!"
 
 offer='<p>Dear customer,</p><table><tr><td>Chair</td><td>39.92</td></tr></table>'
 page="<html><head><title>Offer</title></head><body>${nl}<h1 align=\"center\">Offer</h1>${nl}$offer</body></html>${nl}"

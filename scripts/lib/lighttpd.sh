@@ -6,16 +6,37 @@
 
 talvenplan_web=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../web" && pwd)
 
-# require_package COMMAND PACKAGE: installs PACKAGE when COMMAND is missing and
-# we are root; otherwise names the package to install and fails.
-require_package() {
-  command -v "$1" >/dev/null 2>&1 && return 0
+# lighttpd is in /usr/sbin, which a user's PATH on Debian leaves out.
+case ":$PATH:" in
+*:/usr/sbin:*) ;;
+*) PATH=$PATH:/usr/sbin ;;
+esac
+
+# require_packages TEST PACKAGE [TEST PACKAGE ...]: PACKAGE is needed where
+# the shell command TEST fails. As root on Debian the missing ones are
+# installed, after an apt-get update, since a fresh machine has no package
+# lists yet; otherwise they are named, and the call fails.
+require_packages() {
+  local missing=()
+  while [ $# -ge 2 ]; do
+    eval "$1" >/dev/null 2>&1 || missing+=("$2")
+    shift 2
+  done
+  [ ${#missing[@]} = 0 ] && return 0
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-    echo "Installing the Debian package $2 ..." >&2
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$2" >&2 && return 0
+    echo "Installing the Debian packages this needs: ${missing[*]}" >&2
+    if DEBIAN_FRONTEND=noninteractive apt-get update -q >&2 &&
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >&2; then
+      return 0
+    fi
   fi
-  echo "$1 is missing: install the Debian package '$2' (apt-get install $2)" >&2
+  echo "Missing: install the Debian packages ${missing[*]} (apt-get install ${missing[*]})" >&2
   return 1
+}
+
+# require_package COMMAND PACKAGE: PACKAGE is needed where COMMAND is missing.
+require_package() {
+  require_packages "command -v '$1'" "$2"
 }
 
 # json_string TEXT: TEXT as a JSON (and JavaScript) string.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# README's backup, taken while the site writes: tar copies a data tree while
+# The backup of doc/install.md, taken while the site writes: tar copies a data tree while
 # a loop of puts runs through the program. Every database in every archive
 # must be one whole version that some put wrote; the last archive is then
 # restored into a fresh tree and served (listed, read back and written
@@ -46,7 +46,7 @@ done
 ) &
 loop=$!
 
-# README's command, while the puts run.
+# The guide's command, while the puts run.
 archives=0 during=0
 while [ "$archives" -lt "$copies" ]; do
   running=

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end through HTTP: talvenplan.cgi served by a web server, every answer
 # checked byte for byte, with its Content-Type. Runs against any of the
-# fixtures: the lighttpd one (server.sh) and README's snippets served by
+# fixtures: the lighttpd one (server.sh) and the conf/ snippets served by
 # lighttpd, nginx with fcgiwrap and Apache (tests/servers/server.sh).
 # Usage: http_test.sh DIR   (DIR as given to the fixture's start)
 # DIR holds `port` (the program at /talvenplan.cgi) or `url`; the data

@@ -1,11 +1,13 @@
 // The web workbench in a real browser: Chromium, driven by Playwright,
 // against talvenplan.cgi and the page as lighttpd serves them (server.sh).
-// Saves a screenshot of each screen as DIR/web-*.png and reports how soon
-// the page is ready and how big its files are.
+// Saves a screenshot of each screen as DIR/web-*.png, and README's picture
+// as doc/workbench.png, and reports how soon the page is ready and how big
+// its files are.
 // Usage: node tests/e2e/web_test.mjs DIR   (DIR as given to server.sh start)
 import assert from 'node:assert/strict';
-import { existsSync, readFileSync, rmSync, statSync } from 'node:fs';
+import { existsSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { test } from 'node:test';
 import { base, browser, data, dir, made, put } from './browser.mjs';
 import { shopList } from '../../bench/web_list.mjs';
@@ -24,6 +26,22 @@ async function open(width = 1200) {
 const file = (name) => readFileSync(join(data, name));
 const shot = (page, name) => page.screenshot({ path: join(dir, `web-${name}.png`) });
 const message = (page) => page.locator('#message').innerText();
+
+// README's picture, of the page as it is now. The data directory field shows
+// a server's path instead of this machine's; nothing else may show one. The
+// file is written only when the picture changed, so a checkout stays clean.
+async function picture(page) {
+  const field = page.locator('#directory');
+  const real = await field.inputValue();
+  await field.evaluate((input) => { input.value = '/srv/talvenplan/shop'; });
+  const shown = await page.evaluate(() => document.body.innerText +
+    [...document.querySelectorAll('input, textarea')].map((input) => input.value).join('\n'));
+  assert.ok(!shown.includes(dir), 'the picture shows a path of this machine');
+  const png = await page.screenshot();
+  await field.evaluate((input, value) => { input.value = value; }, real);
+  const path = fileURLToPath(new URL('../../doc/workbench.png', import.meta.url));
+  if (!existsSync(path) || !readFileSync(path).equals(png)) writeFileSync(path, png);
+}
 
 async function openList(page, name, key) {
   await page.getByRole('button', { name: `Open ${name}`, exact: true }).click();
@@ -387,6 +405,7 @@ test('10,000 lines: find, edit a line far down, save; only that line changes', a
   // Only the rows in view are in the page.
   assert.ok(await page.locator('#price-grid tr.row').count() < 100);
   await shot(page, 'big-editor');
+  await picture(page);
   const line = list.split('\n').find((l) => l.includes('no. 09876'));
   await page.getByLabel('Find a price line').fill('no. 09876');
   await page.waitForFunction(() => /Showing 1 of 10,000/.test(document.querySelector('#price-count').innerText));

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Offer link requests through README's snippets. A link needs no login, so
+# Offer link requests through the web server snippets (conf/). A link needs no login, so
 # whatever a link request carries anyone can send: the server must refuse
 # what the program has no use for before it starts (a body, another method
 # than GET and HEAD), send the headers that keep the offer from running

@@ -2,7 +2,7 @@
 // staff member's browser sends the login by itself. A script in an offer
 // must run nothing: in Chromium, logged in, the offer's script would create
 // a database by a synchronous request before the page has loaded, and its
-// image would be fetched from the program. Through README's snippet the
+// image would be fetched from the program. Through the lighttpd snippet the
 // script must not have run, and no request but the link may reach the
 // program. The same offer served without the snippet's headers
 // shows that the script does run where it may. Saves the page as

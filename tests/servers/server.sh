@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Test fixture: serves talvenplan.cgi through one of the web servers README
-# documents, configured by README's own snippet (conf/, which README shows
-# whole), with only the port and the paths filled in; or stops it again.
+# Test fixture: serves talvenplan.cgi through one of the web servers
+# doc/install.md documents, configured by its own snippet from conf/, with
+# only the port and the paths filled in; or stops it again.
 #
 # Usage: server.sh start SERVER[-https] STATE PROGRAM [WEB]
 #        server.sh stop SERVER STATE
@@ -30,7 +30,7 @@ modules=/usr/lib/apache2/modules
 user=clerk password=winter-prices
 https=  # the HTTPS port, for SERVER-https
 
-# snippet FILE PORT: README's snippet with the paths and the port of this
+# snippet FILE PORT: the snippet FILE with the paths and the port of this
 # fixture in place of the documented ones.
 snippet() {
   local text
@@ -131,7 +131,7 @@ DirectoryIndex index.html
   Require all denied
 </Directory>
 Include $root/talvenplan.conf
-# The site's access log, as README's Apache section has it.
+# The site's access log, as doc/install.md has it for Apache.
 LogFormat "%h %l %u %t \"%r\" %>s %O \"%{Referer}i\" \"%{User-Agent}i\"" combined
 CustomLog $root/logs/access.log combined "expr=%{QUERY_STRING} !~ /^TALVENPLAN_FILE=/"
 CustomLog $root/logs/access.log talvenplan_link "expr=%{QUERY_STRING} =~ /^TALVENPLAN_FILE=/"
@@ -275,7 +275,7 @@ start)
           fi
           echo "$data" >"$state/datadir"
           echo "$user:$password" >"$state/login"
-          echo "$server serves README's snippet on port $port ($root)"
+          echo "$server serves its snippet on port $port ($root)"
           exit 0
         fi
         sleep 0.1

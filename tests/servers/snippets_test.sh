@@ -1,31 +1,65 @@
 #!/usr/bin/env bash
-# README shows each web server snippet in conf/ whole: the fenced block after
-# the line "<!-- conf/NAME -->" must be the file byte for byte, so what README
-# tells an admin to write is what the end-to-end tests serve.
+# The guides and the web server snippets in conf/, which the end-to-end tests
+# serve, must not drift apart: doc/install.md names every snippet, every
+# conf/ path a guide names exists, and lines a guide quotes from a snippet
+# (a fenced block right after "<!-- from conf/NAME -->") are lines of it, so
+# what a guide tells an admin to write is what the tests serve.
 # Usage: snippets_test.sh SOURCE_DIR
 set -uo pipefail
 cd "$1" || exit 1
-shown=$(mktemp)
-trap 'rm -f "$shown"' EXIT
 failures=0
+fail() {
+  echo "FAIL $*"
+  failures=$((failures + 1))
+}
+trimmed() {
+  sed 's/^[[:space:]]*//; s/[[:space:]]*$//' "$1"
+}
+
 while IFS= read -r file; do
-  if ! awk -v marker="<!-- $file -->" '
-    $0 == marker { found = 1; next }
-    found == 1 && /^```/ { found = 2; next }
-    found == 2 && /^```/ { found = 3; exit }
-    found == 2 { print }
-    found == 1 { exit }
-    END { exit found != 3 }' README.md >"$shown"; then
-    echo "FAIL $file: README does not show it (a fenced block right after \"<!-- $file -->\")"
-    failures=$((failures + 1))
-  elif ! cmp -s "$shown" "$file"; then
-    echo "FAIL $file: README shows it otherwise:"
-    diff "$shown" "$file" | head -20
-    failures=$((failures + 1))
+  if grep -qF "\`$file\`" doc/install.md; then
+    echo "ok   $file is named in doc/install.md"
   else
-    echo "ok   $file"
+    fail "$file: doc/install.md does not name it (as \`$file\`)"
   fi
 done < <(find conf -type f | sort)
+
+guides=(README.md doc/*.md)
+while IFS= read -r named; do
+  [ -f "$named" ] || fail "$named is named in a guide but is not there"
+done < <(grep -ohE '(^|[^A-Za-z0-9_./-])conf/[A-Za-z0-9_./-]*[A-Za-z0-9_]' "${guides[@]}" |
+  sed 's/^[^c]*//' | sort -u)
+
+# One line per quoted line: the snippet's name, a tab, the line; a block
+# that does not follow its marker, or never ends, is a line of its own.
+quotes=$(awk '
+  function unquoted() { if (state != 0) print name "\t" "UNQUOTED " file }
+  FNR == 1 { unquoted(); state = 0; file = FILENAME }
+  state == 0 && /^[[:space:]]*<!-- from conf\/[^ ]+ -->$/ {
+    name = $0; sub(/^[[:space:]]*<!-- from /, "", name); sub(/ -->$/, "", name)
+    state = 1; next
+  }
+  state == 1 && /^[[:space:]]*```/ { state = 2; next }
+  state == 1 { unquoted(); state = 0; next }
+  state == 2 && /^[[:space:]]*```/ { state = 0; next }
+  state == 2 { print name "\t" $0 }
+  END { unquoted() }
+' "${guides[@]}")
+while IFS=$'\t' read -r name line; do
+  [ -n "$name" ] || continue
+  if [ "${line#UNQUOTED }" != "$line" ]; then
+    fail "${line#UNQUOTED }: no fenced block right after \"<!-- from $name -->\""
+  elif [ ! -f "$name" ]; then
+    fail "a guide quotes $name, which is not there"
+  else
+    line=$(printf '%s\n' "$line" | sed 's/^[[:space:]]*//; s/[[:space:]]*$//')
+    if [ -n "$line" ] && ! trimmed "$name" | grep -qxF -- "$line"; then
+      fail "a guide quotes a line that $name does not hold: $line"
+    else
+      echo "ok   $name holds: $line"
+    fi
+  fi
+done <<<"$quotes"
 
 # Every server sends the landing page with the page's own policy (its
 # <meta>) and what only a header can carry. tests/e2e/http_test.sh checks
@@ -38,8 +72,7 @@ while read -r file marker; do
     grep -qF "\"$policy\""; then
     echo "ok   $file: the landing page's policy"
   else
-    echo "FAIL $file: the landing page is not sent with Content-Security-Policy: $policy"
-    failures=$((failures + 1))
+    fail "$file: the landing page is not sent with Content-Security-Policy: $policy"
   fi
 done <<'ROWS'
 conf/lighttpd/50-talvenplan.conf (offer\.html|

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# README's HTTPS snippets as a server serves them (server.sh start SERVER-https):
+# The HTTPS snippets as a server serves them (server.sh start SERVER-https):
 # the login over TLS with the certificate made for the test, HSTS on every
 # answer over HTTPS, plain HTTP redirected with the path and query string
 # kept, except the ACME client's challenges; the page's settings through

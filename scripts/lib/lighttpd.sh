@@ -75,7 +75,7 @@ index-file.names = ("index.html")
 }
 mimetype.assign = (".html" => "text/html; charset=utf-8",
   ".css" => "text/css; charset=utf-8", ".js" => "text/javascript; charset=utf-8",
-  ".png" => "image/png")
+  ".json" => "application/json", ".png" => "image/png")
 CONF
 }
 

@@ -158,12 +158,14 @@ if [ ${#login[@]} -gt 0 ]; then
   workbench=$(cat "$dir/workbench")
   status "workbench without the login" 401 "$workbench"
   status "workbench with the login" 200 "${login[@]}" "${workbench}fixture.txt"
-  # The landing page and its scripts are the only public files of the
-  # workbench.
+  # The landing page, its scripts and its catalogs are the only public
+  # files of the workbench.
   status "landing page without the login" 200 "${workbench}offer.html"
-  for script in js/landing_page.js js/landing.js; do
-    status "landing page's $script without the login" 200 "${workbench}$script"
+  for file in js/landing_page.js js/landing.js js/i18n.js \
+    $(cd "$here/../../web" && ls i18n/*.json); do
+    status "landing page's $file without the login" 200 "${workbench}$file"
   done
+  status "a name beside the catalogs without the login" 401 "${workbench}i18n/en.json~"
   status "workbench settings without the login" 401 "${workbench}config.js"
   status "the workbench's scripts without the login" 401 "${workbench}js/app.js"
 fi

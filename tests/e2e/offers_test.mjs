@@ -1,8 +1,8 @@
 // Offers as the customer meets them, in Chromium against lighttpd
 // (server.sh): the landing page that mail scanners may load any number of
 // times, the offer at phone width and on paper, and an offer withdrawn from
-// the register. Saves DIR/offer-*.png and DIR/offer-print.pdf with its page
-// as DIR/offer-print-1.png.
+// the register; a Finnish offer in Finnish words. Saves DIR/offer-*.png
+// and DIR/offer-print.pdf with its page as DIR/offer-print-1.png.
 // Usage: node tests/e2e/offers_test.mjs DIR   (DIR as given to server.sh start)
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -10,11 +10,14 @@ import { existsSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { test } from 'node:test';
 import { base, browser, data, dir, made, openList, put } from './browser.mjs';
+import { words } from '../../web/js/i18n.js';
 import { buildOffer } from '../../web/js/offer.js';
 import { readOfferLine } from '../../web/js/offer_line.js';
 import { offerLinkQuery } from '../../web/js/protocol.js';
 import { readRegister } from '../../web/js/register.js';
 
+const catalog = (lang) => JSON.parse(readFileSync(new URL(`../../web/i18n/${lang}.json`, import.meta.url), 'utf8'));
+const fi = catalog('fi');
 
 const shop = {
   name: 'Talvi & Kumppanit Oy', address: 'Rantakatu 12 B\n00100 Helsinki', contact: 'myynti@talvi.example\n+358 40 123 4567',
@@ -27,16 +30,23 @@ const lines = (n) => Array.from({ length: n }, (_, i) => (i === 0
   ? { description: 'Milk 1l', quantity: '24', unit: '0.952000', rate: '14' }
   : { description: `Oak chair, model ${i + 1}, oiled`, quantity: String(i), unit: (1234.5 / i).toFixed(6), rate: '25.5' }));
 
-// Stages an offer of `n` lines; gives the offer file's path and its link.
-async function stage(n = 3) {
-  const { html } = buildOffer(shop, facts, lines(n));
+// Stages an offer of `n` lines in LANG; gives the offer file's path and
+// its link (the landing page's, in LANG's words where LANG is given).
+async function stage(n = 3, lang = '') {
+  const t = words(lang || 'en', catalog(lang || 'en'), catalog('en'));
+  // What staff type, in Finnish for a Finnish customer.
+  const typed = lang === 'fi'
+    ? [{ ...shop, terms: 'Toimitus kahden viikon kuluessa tilauksesta. Maksuehto 14 päivää netto.' },
+      { ...facts, intro: fi['offer.intro'], notes: 'Toimitus osoitteeseen Kauppatori 1.' }]
+    : [shop, facts];
+  const { html } = buildOffer(...typed, lines(n), t);
   const answer = await (await fetch(base + 'talvenplan.cgi', { method: 'POST', body: `s\n${data}\n${html}` })).text();
   assert.match(answer, /^s\.[A-Za-z0-9]{6}$/);
   const query = offerLinkQuery(answer.slice(1), data);
   return {
     file: join(data, answer.slice(1)),
     bare: `${base}talvenplan.cgi?${query}`,
-    landing: `${base}offer.html#${query}&shop=${encodeURIComponent(shop.name)}&contact=${encodeURIComponent('myynti@talvi.example')}`,
+    landing: `${base}offer.html#${query}${lang && '&lang=' + lang}&shop=${encodeURIComponent(shop.name)}&contact=${encodeURIComponent('myynti@talvi.example')}`,
   };
 }
 
@@ -58,7 +68,7 @@ test('the landing page uses nothing up until a person clicks, then keeps the off
     const page = await tab(scanner);
     for (let i = 0; i < 2; i++) await page.goto(offer.landing, { waitUntil: 'networkidle' });
     assert.equal(page.programRequests, 0);
-    assert.equal(await page.locator('noscript').count(), 1);
+    assert.equal(await page.locator('#intro noscript').count(), 1);
     await scanner.close();
   }
   assert.ok(existsSync(offer.file), 'the offer is still there');
@@ -87,9 +97,13 @@ test('the landing page uses nothing up until a person clicks, then keeps the off
   assert.equal(page.programRequests, 1, 'a reload shows the offer the tab keeps');
   assert.match(await page.frameLocator('#frame').locator('body').innerText(), /Kahvila Kuura/);
 
-  // Another tab, or a second visit after a scanner clicked.
+  // Another tab, or a second visit after a scanner clicked, through a web
+  // server set up before i18n.js and the catalogs were public: the page
+  // speaks the English it holds, whatever language the link asks for.
   const later = await tab(await browser.newContext());
-  await later.goto(offer.landing);
+  await later.route(/\/js\/i18n\.js$/, (route) => route.fulfill({ status: 401 }));
+  await later.goto(offer.landing + '&lang=fi');
+  await later.waitForSelector('html[lang="en"].ready');
   await later.getByRole('button', { name: 'Open the offer' }).click();
   await later.waitForSelector('text=This offer cannot be shown again');
   const words = await later.locator('main').innerText();
@@ -113,12 +127,23 @@ test('a 25-line offer reads at 390 px and prints on one A4 page', async () => {
   await page.screenshot({ path: join(dir, 'offer-390-end.png') });
   await phone.close();
 
-  // Printed from the landing page, which shows the offer in its frame.
-  const printed = await stage(25);
+  // A Finnish offer, printed from the landing page, which shows it in its
+  // frame: the link's language before it opens, the offer's after, and
+  // Finnish on paper. (The line descriptions are the shop's own.)
+  const printed = await stage(25, 'fi');
   const desk = await browser.newPage();
   await desk.goto(printed.landing);
-  await desk.getByRole('button', { name: 'Open the offer' }).click();
+  await desk.waitForSelector('html[lang="fi"].ready');
+  assert.equal(await desk.locator('h1').innerText(), fi['landing.title']);
+  await desk.screenshot({ path: join(dir, 'offer-landing-fi.png') });
+  await desk.getByRole('button', { name: fi['landing.open'] }).click();
   await desk.waitForFunction(() => document.body.classList.contains('one-page'));
+  assert.deepEqual(await desk.evaluate(() => {
+    const offer = document.getElementById('frame').contentDocument;
+    return [document.documentElement.lang, offer.documentElement.lang, offer.querySelector('article').lang];
+  }), ['fi', 'fi', 'fi']);
+  assert.equal(await desk.title(), `Tarjous – ${shop.name}`);
+  await desk.screenshot({ path: join(dir, 'offer-landing-fi-open.png'), fullPage: true });
   const pdf = join(dir, 'offer-print.pdf');
   await desk.pdf({ path: pdf, format: 'A4' });
   await desk.close();
@@ -127,7 +152,18 @@ test('a 25-line offer reads at 390 px and prints on one A4 page', async () => {
   execFileSync('pdftoppm', ['-png', '-r', '60', pdf, join(dir, 'offer-print')]);
   const text = execFileSync('pdftotext', ['-layout', pdf, '-'], { encoding: 'utf8' });
   assert.match(text, /Oak chair, model 25, oiled/);
-  assert.match(text, /Total\s+[\d\s]+,\d\d €/);
+  assert.match(text, /Yhteensä\s+[\d\s]+,\d\d €/);
+  assert.match(text, /Y-tunnus FI12345678[\s\S]*Tarjous\s[\s\S]*ALV 25,5 %, veron peruste/);
+  assert.doesNotMatch(text, /\b(Offer|Valid until|Customer|Quantity|Unit price|VAT|Net total|Total|Amounts in|Print)\b/);
+
+  // Opened again, the link says so in Finnish.
+  const again = await browser.newPage();
+  await again.goto(printed.landing);
+  await again.getByRole('button', { name: fi['landing.open'] }).click();
+  await again.waitForSelector('body[data-offer="used"]');
+  assert.equal(await again.locator('h1').innerText(), fi['landing.goneTitle']);
+  await again.screenshot({ path: join(dir, 'offer-landing-fi-used.png') });
+  await again.close();
 });
 
 test('the register learns an offer waits by its key, and withdraws it', async () => {
@@ -177,11 +213,11 @@ test('the register learns an offer waits by its key, and withdraws it', async ()
   assert.equal(await rows.nth(0).getByRole('button').count(), 0, 'no withdraw once withdrawn');
   await page.screenshot({ path: join(dir, 'offer-register-withdrawn.png') });
 
-  // The customer's link says so.
+  // The customer's link says so, in the shop's language (its locale's).
   const customer = await browser.newPage();
   await customer.goto(landing);
-  await customer.getByRole('button', { name: 'Open the offer' }).click();
-  await customer.waitForSelector('body[data-offer="withdrawn"]');
+  await customer.locator('#open').click();
+  await customer.waitForSelector('html[lang="fi"] body[data-offer="withdrawn"]');
   await customer.close();
   assert.deepEqual(errors, []);
   await page.close();

@@ -103,6 +103,7 @@ test('from a new database to an offer opened twice', async () => {
   await page.getByLabel('Shop name').fill('Talvi <Oy>');
   await page.getByLabel('Contact (mail, phone)').fill('myynti@talvi.example');
   await page.getByLabel('VAT rates in percent').fill('25.5, 14');
+  await page.getByLabel('Language of offers').selectOption('en');
   assert.match(await page.locator('#settings-example').innerText(), /1\s234,50\s€/);
   await page.getByRole('button', { name: 'Save the settings' }).click();
   await page.waitForFunction(() => /Saved the shop settings/.test(document.querySelector('#message').innerText));

@@ -72,7 +72,8 @@ server.upload-dirs = ("$root/run")
 $(as_root && printf 'server.username = "www-data"\nserver.groupname = "www-data"' || true)
 index-file.names = ("index.html")
 mimetype.assign = (".html" => "text/html", ".js" => "text/javascript",
-                   ".css" => "text/css", ".txt" => "text/plain")
+                   ".json" => "application/json", ".css" => "text/css",
+                   ".txt" => "text/plain")
 include "$root/talvenplan.conf"
 $([ -n "$https" ] && echo "include \"$root/talvenplan-ssl.conf\"")
 server.modules += ("mod_dirlisting", "mod_staticfile")

@@ -4,7 +4,8 @@
 // so the text is plain ASCII, every other character written as a reference,
 // and it brings its own style and viewport. Everything typed is escaped.
 // What is stored begins with the offer line (offer_line.js) before this
-// HTML; the program leaves that line out of the page.
+// HTML; the program leaves that line out of the page. Its words are the
+// offer's language's (i18n.js), and it says which language that is.
 
 import { formatRate, moneyFormat, offerTotals } from './money.js';
 
@@ -34,17 +35,18 @@ export function formatDate(iso, locale) {
 }
 
 // The style inside the offer: a letter on screen, readable at 390 px, and
-// up to 25 lines on one A4 page in print. The program's heading "Offer"
-// comes first in the page; the flex order puts the shop's letterhead above.
+// up to 25 lines on one A4 page in print. The program's page comes with
+// the English heading "Offer" before the offer: it is hidden, and the
+// offer carries its own in its language, below the shop's letterhead.
 const STYLE = `<style>
-body{display:flex;flex-direction:column;max-width:50rem;margin:0 auto;padding:1.2rem 1rem 2rem;
+body{max-width:50rem;margin:0 auto;padding:1.2rem 1rem 2rem;
 font:16px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,Arial,sans-serif;color:#1b1f24;background:#fff}
-body>h1{order:1;text-align:left;font-size:1.7rem;letter-spacing:.04em;margin:.8rem 0 .4rem}
-.tp-shop{order:0;display:flex;flex-wrap:wrap;justify-content:space-between;gap:.2rem 2rem;
+body>h1{display:none}
+.tp-title{font-size:1.7rem;letter-spacing:.04em;margin:.8rem 0 .4rem}
+.tp-shop{display:flex;flex-wrap:wrap;justify-content:space-between;gap:.2rem 2rem;
 border-bottom:3px solid #12355b;padding-bottom:.6rem}
 .tp-shop p{margin:0}.tp-shopname{font-size:1.35rem;font-weight:700;color:#12355b}
 .tp-contact{text-align:right}
-.tp-rest{order:2}
 .tp-facts{display:grid;grid-template-columns:max-content 1fr;gap:.1rem 1rem;margin:0 0 1rem}
 .tp-facts dt{color:#57606a}.tp-facts dd{margin:0;font-weight:600}
 table{border-collapse:collapse;width:100%;margin:.8rem 0;font-size:inherit;line-height:inherit}
@@ -76,7 +78,7 @@ td{border:none;padding:0}
 @page{size:A4;margin:12mm 14mm}
 @media print{
 body{max-width:none;padding:0;font-size:9.5pt;line-height:1.3}
-body>h1{font-size:16pt;margin:3mm 0 2mm}
+.tp-title{font-size:16pt;margin:3mm 0 2mm}
 p{margin:1.5mm 0}
 .tp-shopname{font-size:13pt}
 th,td{padding:.7mm 1.5mm}
@@ -93,9 +95,10 @@ tr{break-inside:avoid}
 // The offer's HTML. `shop`: { name, address, contact, vatNumber, locale,
 // currency, included, terms }; `offer`: { reference, date, validUntil,
 // customer, intro, notes } (dates as "2026-12-09"); `lines`: [{ description,
-// quantity, unit, rate }] with decimal texts. Returns { html, totals }, or
-// { problem } where a number cannot be used.
-export function buildOffer(shop, offer, lines) {
+// quantity, unit, rate }] with decimal texts; `t`: the words of the offer's
+// language (i18n.js). Numbers and dates follow the shop's locale. Returns
+// { html, totals }, or { problem } where a number cannot be used.
+export function buildOffer(shop, offer, lines, t) {
   let money;
   try {
     money = moneyFormat(shop.locale || 'en', shop.currency || 'EUR');
@@ -111,12 +114,13 @@ export function buildOffer(shop, offer, lines) {
   const manyRates = totals.perRate.length > 1;
   const number = (text) => escapeHtml(/^\s*[+-]?(\d+\.?\d*|\.\d+)\s*$/.test(text)
     ? new Intl.NumberFormat(locale, { maximumFractionDigits: 6 }).format(String(text).trim()) : text);
+  const say = (key, values) => escapeHtml(t(key, values));
 
   const facts = [
-    ['Offer', offer.reference],
-    ['Date', formatDate(offer.date, locale)],
-    ['Valid until', formatDate(offer.validUntil, locale)],
-    ['Customer', offer.customer],
+    ['offer.reference', offer.reference],
+    ['offer.date', formatDate(offer.date, locale)],
+    ['offer.validUntil', formatDate(offer.validUntil, locale)],
+    ['offer.customer', offer.customer],
   ].filter(([, v]) => v && String(v).trim());
   const rows = lines.map((line, i) => {
     const { unit, amount } = totals.lines[i];
@@ -126,26 +130,34 @@ export function buildOffer(shop, offer, lines) {
   const span = manyRates ? 4 : 3;
   const foot = (label, value, cls = '') =>
     `<tr${cls ? ` class="${cls}"` : ''}><td colspan="${span}">${label}</td><td class="n">${value}</td></tr>\n`;
-  const vatRows = totals.perRate.map((r) => foot(
-    `VAT ${rate(r.rate)}${manyRates ? ` of ${m(shop.included ? r.gross : r.net)}` : ''}`, m(r.vat)));
-  const included = shop.included ? 'Prices include VAT.' : 'Prices exclude VAT.';
+  // With several rates, each names the amount it is on, or, where the
+  // prices include VAT, the amount it is in.
+  const vatRows = totals.perRate.map((r) => foot(manyRates
+    ? say(shop.included ? 'offer.vatIn' : 'offer.vatOn', {
+      rate: formatRate(r.rate, locale), base: money.format(shop.included ? r.gross : r.net),
+    })
+    : say('offer.vat', { rate: formatRate(r.rate, locale) }), m(r.vat)));
+  const head = (key, cls = '') => `<th${cls ? ` class="${cls}"` : ''}>${say(key)}</th>`;
 
   const html = STYLE +
+    `<article class="tp-offer" lang="${escapeHtml(t.lang)}">\n` +
     '<header class="tp-shop"><div>' +
     `<p class="tp-shopname">${escapeHtml(shop.name || '')}</p>` +
     (shop.address ? `<p>${lineBreaks(shop.address)}</p>` : '') + '</div><div class="tp-contact">' +
     (shop.contact ? `<p>${lineBreaks(shop.contact)}</p>` : '') +
-    (shop.vatNumber ? `<p>VAT number ${escapeHtml(shop.vatNumber)}</p>` : '') + '</div></header>\n' +
+    (shop.vatNumber ? `<p>${say('offer.businessId')} ${escapeHtml(shop.vatNumber)}</p>` : '') + '</div></header>\n' +
+    `<h1 class="tp-title">${say('offer.heading')}</h1>\n` +
     '<div class="tp-rest">\n' +
-    (facts.length ? '<dl class="tp-facts">' + facts.map(([k, v]) => `<dt>${k}</dt><dd>${escapeHtml(v)}</dd>`).join('') + '</dl>\n' : '') +
+    (facts.length ? '<dl class="tp-facts">' + facts.map(([k, v]) => `<dt>${say(k)}</dt><dd>${escapeHtml(v)}</dd>`).join('') + '</dl>\n' : '') +
     paragraphs(offer.intro, 'tp-intro') +
-    '<table>\n<thead><tr><th>Description</th><th class="n">Quantity</th><th class="n">Unit price</th>' +
-    (manyRates ? '<th class="n">VAT</th>' : '') + '<th class="n">Amount</th></tr></thead>\n<tbody class="tp-lines">\n' + rows.join('') +
-    '</tbody>\n<tbody class="tp-sum">\n' + foot('Net total', m(totals.net)) + vatRows.join('') +
-    foot('Total', m(totals.gross), 'tp-gross') + '</tbody>\n</table>\n' +
-    `<p class="tp-note">${included} Amounts in ${escapeHtml(shop.currency || 'EUR')}.</p>\n` +
+    '<table>\n<thead><tr>' + head('offer.description') + head('offer.quantity', 'n') + head('offer.unitPrice', 'n') +
+    (manyRates ? head('offer.vatColumn', 'n') : '') + head('offer.amount', 'n') + '</tr></thead>\n<tbody class="tp-lines">\n' + rows.join('') +
+    '</tbody>\n<tbody class="tp-sum">\n' + foot(say('offer.netTotal'), m(totals.net)) + vatRows.join('') +
+    foot(say('offer.total'), m(totals.gross), 'tp-gross') + '</tbody>\n</table>\n' +
+    `<p class="tp-note">${say(shop.included ? 'offer.pricesInclude' : 'offer.pricesExclude')} ` +
+    `${say('offer.currency', { currency: shop.currency || 'EUR' })}</p>\n` +
     (offer.notes && offer.notes.trim() ? '<div class="tp-notes">' + paragraphs(offer.notes, 'tp-p') + '</div>\n' : '') +
     (shop.terms && shop.terms.trim() ? '<div class="tp-terms">' + paragraphs(shop.terms, 'tp-p') + '</div>\n' : '') +
-    '</div>\n';
+    '</div>\n</article>\n';
   return { html, totals };
 }

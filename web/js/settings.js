@@ -17,11 +17,13 @@ export const SETTINGS_KEY = 'shop';
 // unless /etc/default/talvenplan says otherwise); an offer is valid as long.
 export const DEFAULT_SETTINGS = Object.freeze({
   name: '', address: '', contact: '', vatNumber: '',
-  currency: 'EUR', locale: 'fi-FI', vatRates: ['25.5'], included: false,
+  currency: 'EUR', locale: 'fi-FI', language: '', vatRates: ['25.5'], included: false,
   validityDays: 7, offerDays: 7, terms: '',
 });
 
-const TEXTS = ['name', 'address', 'contact', 'vatNumber', 'currency', 'locale', 'terms'];
+// language: the code of the language offers are in by default ("fi"), or
+// '' for the locale's (i18n.js pickLanguage).
+const TEXTS = ['name', 'address', 'contact', 'vatNumber', 'currency', 'locale', 'language', 'terms'];
 
 // The settings a file's text holds (what follows get's key line), every
 // field that is missing or of the wrong kind taken from the defaults: a

@@ -1,12 +1,15 @@
 // The offer's money and its HTML: rounding and VAT by the case tables in
 // tests/vectors/, the shop's locale, totals that add up, and escaping.
 import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
 import { test } from 'node:test';
+import { words } from '../js/i18n.js';
 import { lineAmount, moneyFormat, moneyText, offerTotals, toMinor, vatOf } from '../js/money.js';
 import { OFFER_PAGE_HEAD, OFFER_PAGE_TAIL, buildOffer, offerPage } from '../js/offer.js';
 import { isOfferKey, newOfferKey, offerLine, readOfferLine } from '../js/offer_line.js';
 import { text, vectors } from './vectors.js';
 
+const english = words('en', JSON.parse(readFileSync(new URL('../i18n/en.json', import.meta.url), 'utf8')));
 const minor = (field) => (text(field) === '-' ? null : BigInt(text(field)));
 
 test('a unit price is rounded to cents first, and the amount from it', () => {
@@ -64,7 +67,7 @@ test('the offer is ASCII and escapes everything typed', () => {
   const shop = { name: evil, address: 'Rantakatu 1\n00100 Helsinki', contact: evil, vatNumber: evil, locale: 'fi-FI',
     currency: 'EUR', included: false, terms: evil };
   const offer = { reference: evil, date: '2026-12-09', validUntil: '2026-12-16', customer: evil, intro: evil, notes: evil };
-  const { html, totals } = buildOffer(shop, offer, [{ description: evil, quantity: '24', unit: '0.952000', rate: '24' }]);
+  const { html, totals } = buildOffer(shop, offer, [{ description: evil, quantity: '24', unit: '0.952000', rate: '24' }], english);
   assert.equal(totals.gross, 2827n);
   assert.match(html, /^[\x09\x0a\x20-\x7e]*$/, 'plain ASCII');
   assert.doesNotMatch(html, /<script|alert\("/);
@@ -74,7 +77,7 @@ test('the offer is ASCII and escapes everything typed', () => {
   assert.match(html, /0,95&#160;&#8364;<\/td><td class="n">22,80&#160;&#8364;/);
   assert.match(html, /VAT 24&#160;%<\/td><td class="n">5,47&#160;&#8364;/);
   assert.ok(offerPage(html).includes('<meta name="viewport"'));
-  assert.deepEqual(buildOffer(shop, offer, [{ description: 'x', quantity: 'two', unit: '1', rate: '24' }]),
+  assert.deepEqual(buildOffer(shop, offer, [{ description: 'x', quantity: 'two', unit: '1', rate: '24' }], english),
     { problem: 'a quantity, a price or a VAT rate is not a number' });
 });
 

@@ -2,6 +2,8 @@
 // shop's settings, staged as an offer and sent as a link to the landing page
 // (offer.html). The preview frame shows the very page the customer gets.
 // Staging follows the choices: once they change, the staged link goes.
+// The offer and the landing page speak the language chosen here, the
+// shop's by default.
 
 import { latin1Bytes } from '../bytes.js';
 import { isOfferName, offerLinkQuery, offerTextProblem, storeBody } from '../protocol.js';
@@ -29,6 +31,10 @@ let staged = null;  // { html } of the offer whose link is shown
 // stay.
 const choices = new Map();
 const shown = { rows: [], at: new Map() };
+// The words of each language asked for (i18n.js), read once; and those of
+// the language chosen, t null until read, or where they cannot be.
+const catalogs = new Map();
+let words = { lang: '', t: null };
 
 const choiceOf = (i) => choices.get(i) || { checked: false, quantity: '1', rate: state.shop?.vatRates[0] ?? '0' };
 
@@ -104,6 +110,21 @@ function onChoice(event) {
   updateOffer();
 }
 
+// The language chosen: its words, and the introduction in them where it
+// is still the one the last language gave.
+async function chooseLanguage() {
+  const lang = $('offer-language').value;
+  const { loadWords } = await import('../i18n.js');
+  if (!catalogs.has(lang)) catalogs.set(lang, loadWords(lang));
+  const t = await catalogs.get(lang);
+  if (!t) catalogs.delete(lang);
+  if ($('offer-language').value !== lang) return;
+  const intro = $('offer-intro');
+  if (t && intro.value === (words.t ? words.t('offer.intro') : intro.defaultValue)) intro.value = t('offer.intro');
+  words = { lang, t };
+  updateOffer();
+}
+
 function chosenLines() {
   if (!state.open) return [];
   const texts = state.prices.get(Number($('offer-factor').value)) || [];
@@ -113,15 +134,18 @@ function chosenLines() {
     .map(([i, c]) => ({ description: prices[i].description, quantity: c.quantity, unit: texts[i] ?? '', rate: c.rate }));
 }
 
-// The offer as the choices make it: { html, totals } or { problem }.
+// The offer as the choices make it: { html, totals, lang } or { problem }.
 function currentOffer() {
   const shop = state.shop;
   if (!shop) return { problem: 'the shop settings are not read yet' };
+  const { value: lang, selectedOptions: [name] } = $('offer-language');
+  if (words.lang !== lang) return { problem: `the words for an offer in ${name.text} are not read yet` };
+  if (!words.t) return { problem: `the words for an offer in ${name.text} could not be read from the server` };
   const facts = {
     reference: $('offer-reference').value.trim(), customer: $('offer-customer').value.trim(),
     date: today(), validUntil: $('offer-valid').value, intro: $('offer-intro').value, notes: $('offer-notes').value,
   };
-  return { ...buildOffer(shop, facts, chosenLines()), facts };
+  return { ...buildOffer(shop, facts, chosenLines(), words.t), facts, lang };
 }
 
 function takeLinkAway() {
@@ -142,16 +166,18 @@ function updateOffer() {
 // The link staff send: the landing page beside the workbench, with the
 // offer link's query after "#": a browser sends none of it to a server,
 // so the link's secret stays out of logs and Referers. It carries no
-// words: the page shows none from its link, which anyone can write.
-function landingLink(query) {
+// words, only the offer's language code: the page shows none from its
+// link, which anyone can write.
+function landingLink(query, lang) {
   const landing = new URL('offer.html', location.href);
-  const params = new URLSearchParams();
+  const params = new URLSearchParams({ lang });
   const program = state.program.href.replace(/[?#].*$/, '');
   if (program !== new URL('talvenplan.cgi', landing).href) params.set('program', program);
-  return landing.href.replace(/[?#].*$/, '') + '#' + query + (params.size ? '&' + params : '');
+  return landing.href.replace(/[?#].*$/, '') + '#' + query + '&' + params;
 }
 
 async function stage() {
+  if (!words.t) await chooseLanguage();
   if (!chosenLines().length) return say('refused', 'Not staged: choose at least one line to offer.');
   const offer = currentOffer();
   if (offer.problem) return say('refused', 'Not staged: ' + offer.problem + '.');
@@ -169,7 +195,7 @@ async function stage() {
   if (outcome.kind !== 'done') return sayOutcome(outcome, '');
   if (!isOfferName(outcome.payload)) return sayOutcome({ kind: 'unexpected', text: 'an offer name of another form' }, '');
   const name = String.fromCharCode(...outcome.payload);
-  const link = landingLink(offerLinkQuery(outcome.payload, state.directory));
+  const link = landingLink(offerLinkQuery(outcome.payload, state.directory), offer.lang);
   staged = { html: offer.html };
   $('link').value = link;
   $('offer-link').hidden = false;
@@ -212,6 +238,10 @@ export function init() {
   $('offer-lines').addEventListener('input', onChoice);
   $('offer-lines').addEventListener('change', onChoice);
   for (const el of document.querySelectorAll('#offer [data-offer]')) el.addEventListener('input', updateOffer);
+  $('offer-language').addEventListener('change', () => {
+    $('offer-language').dataset.chosen = 'yes';
+    chooseLanguage();
+  });
   $('stage').addEventListener('click', stage);
   $('copy').addEventListener('click', copyLink);
 }
@@ -225,6 +255,11 @@ export const screen = {
   async enter() {
     unsavedNote($('offer-note'));
     const shop = await loadShop();
+    // The shop's language until someone chooses one here.
+    const language = $('offer-language');
+    const { pickLanguage } = await import('../i18n.js');
+    if (!language.dataset.chosen) language.value = pickLanguage(shop.language, [shop.locale]);
+    if (words.lang !== language.value || !words.t) await chooseLanguage();
     if (!$('offer-valid').value) $('offer-valid').value = addDays(today(), shop.validityDays);
     const now = new Date();
     if (!$('offer-reference').value) $('offer-reference').value = `T${today(now).replace(/-/g, '')}-${two(now.getHours())}${two(now.getMinutes())}`;

@@ -138,6 +138,7 @@ test('the landing page shows no words from its link and loads nothing from elsew
     }
     const shown = async () => await page.title() + await page.locator('body').innerText();
     await page.goto(new URL('offer.html', url) + mark + link + words);
+    await page.waitForSelector('html.ready');  // its words are in place
     assert.equal(await page.locator('head > meta[http-equiv]').count(), served ? 1 : 0);
     assert.equal(await page.locator('h1').innerText(), 'An offer for you');
     assert.doesNotMatch(await shown(), /Contoso|IBAN|deposit/);

@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
 # The backup of doc/install.md, taken while the site writes: tar copies a data tree while
-# a loop of puts runs through the program. Every database in every archive
-# must be one whole version that some put wrote; the last archive is then
-# restored into a fresh tree and served (listed, read back and written
-# through the program). The copies are counted, and the puts go on until the
-# last copy is done: every copy is taken while puts run.
+# a loop of puts runs through the program. Each copy must end with status 0
+# and be readable by its owner alone, and every database in every archive
+# must be one whole version that some put wrote. The guide's restore then puts
+# the last archive in place of the tree, which is a mount point of its own
+# (as root), and the tree must hold what the archive holds and serve it
+# (listed, read back and written through the program), an offer with
+# store's mark. The copies are counted, and the puts go on until the last
+# copy is done: every copy is taken while puts run.
 # Usage: backup_test.sh PROGRAM CLIENT
 set -uo pipefail
 program=$1 client=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/talvenplan-backup.XXXXXX")
-loop=
-trap '[ -z "$loop" ] || kill "$loop" 2>/dev/null; rm -rf "$work"' EXIT
+loop='' mounted=''
+trap '[ -z "$loop" ] || kill "$loop" 2>/dev/null
+  [ -z "$mounted" ] || umount "$mounted"; rm -rf "$work"' EXIT
 tree=$work/srv/talvenplan
+mkdir -p "$tree"
+if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=256m tmpfs "$tree"; then
+  mounted=$tree
+else
+  echo "skipped: a tree that is a mount point of its own (needs root)"
+fi
 mkdir -p "$tree/north" "$tree/south"
 databases="north/prices north/tools south/prices"
 copies=20
@@ -33,6 +43,10 @@ version() {
 for db in $databases; do
   tp create "$tree/${db%/*}" "${db#*/}" k1 || fail "create $db"
 done
+printf '<p>Offer kept through the backup</p>\n' >"$work/offer.html"
+tp offer "$tree/north" "$work/offer.html" >/dev/null || fail "store an offer"
+offer=$(find "$tree/north" -name '.??????' -printf '%f\n')
+mark=$(getfattr -h --only-values -n user.talvenplan "$tree/north/$offer" 2>/dev/null)
 
 (
   # At most 10,000 rounds, should the copies never end.
@@ -52,12 +66,14 @@ while [ "$archives" -lt "$copies" ]; do
   running=
   kill -0 "$loop" 2>/dev/null && running=yes
   archives=$((archives + 1))
-  tar -C "$work" -czf "$work/backup-$archives.tar.gz" \
-    --warning=no-file-changed --warning=no-file-removed \
-    --exclude='.put-??????' srv/talvenplan 2>"$work/tar-errors"
+  (umask 077; tar -C "$work" -czf "$work/backup-$archives.tar.gz" \
+    --xattrs --warning=no-file-changed --warning=no-file-removed \
+    --exclude='.put-??????' srv/talvenplan || [ $? = 1 ]) 2>"$work/tar-errors"
   status=$?
-  [ "$status" -le 1 ] || fail "tar ended with status $status: $(head -n 3 "$work/tar-errors")"
+  [ "$status" = 0 ] || fail "the backup ended with status $status: $(head -n 3 "$work/tar-errors")"
   [ -s "$work/tar-errors" ] && fail "tar warned: $(head -n 3 "$work/tar-errors")"
+  mode=$(stat -c %a "$work/backup-$archives.tar.gz")
+  [ "$mode" = 600 ] || fail "archive $archives has mode $mode, not 600"
   # Still running after the copy: the copy was taken during the puts.
   [ -n "$running" ] && kill -0 "$loop" 2>/dev/null && during=$((during + 1))
 done
@@ -91,13 +107,19 @@ for n in $(seq 1 "$archives"); do
 done
 [ "$torn" = 0 ] && echo "ok   $checked databases in $archives archives ($during taken during the puts) are each one whole version"
 
-# Restore the last archive into an empty tree and serve it.
-restored=$work/restored
-mkdir -p "$restored"
-tar -C "$restored" -xpzf "$work/backup-$archives.tar.gz" --numeric-owner ||
+# The guide's restore of the last archive, in place: the tree's files kept in
+# an archive of their own, then removed, the copy unpacked.
+(umask 077; tar -C "$work" -czf "$work/before-restore.tar.gz" --xattrs srv/talvenplan) ||
+  fail "the archive of the tree before the restore"
+tp create "$tree/south" made-after-the-copy k1 || fail "create a list after the copy"
+find "$tree" ! -type d -delete || fail "find removes the tree's files"
+tar -C "$work" -xpzf "$work/backup-$archives.tar.gz" --xattrs --numeric-owner ||
   fail "the restore does not unpack"
-tree=$restored/srv/talvenplan
-listing=$(tp list "$tree/north")
+[ -z "$mounted" ] || mountpoint -q "$tree" || fail "the tree is no longer a mount point"
+diff <(tar -tzf "$work/backup-$archives.tar.gz" | grep -v '/$' | sort) \
+  <(cd "$work" && find srv/talvenplan ! -type d | sort) >"$work/diff" ||
+  fail "the restored tree is not the archive's: $(head -n 5 "$work/diff")"
+listing=$(tp list "$tree/north" | sort)
 [ "$listing" = $'prices\ntools' ] || fail "the restored directory lists '$listing'"
 for db in $databases; do
   tp get "$tree/${db%/*}" "${db#*/}" k1 | cmp -s - "$tree/$db" ||
@@ -105,5 +127,11 @@ for db in $databases; do
 done
 version north/prices 1 | tp put "$tree/north" prices k1 - ||
   fail "a put to the restored tree"
-[ "$failures" = 0 ] && echo "ok   the restored tree lists, reads back and takes puts"
+if [ -n "$mark" ]; then
+  [ "$(getfattr -h --only-values -n user.talvenplan "$tree/north/$offer" 2>/dev/null)" = "$mark" ] ||
+    fail "the restored offer lost store's mark"
+else
+  echo "skipped: store's mark through the backup (no user extended attributes here)"
+fi
+[ "$failures" = 0 ] && echo "ok   the restored tree is the archive's, lists, reads back and takes puts"
 [ "$failures" = 0 ]

@@ -2,7 +2,8 @@
 # The daily clean-up against data trees in known states: what it removes,
 # keeps, and leaves alone as not the program's (a shop's own files named
 # like offers among them), by the table below; the sums its report gives;
-# that --list removes nothing; and that a bad setting removes nothing.
+# the time stamp a run leaves; that --list removes nothing; and that a bad
+# setting removes nothing.
 # Usage: cleanup_test.sh   (the arguments the other admin tests take are
 # not needed)
 set -uo pipefail
@@ -78,6 +79,9 @@ printf 'TALVENPLAN_OFFER_DAYS=7\nTALVENPLAN_OFFER_GRACE_DAYS=7\nTALVENPLAN_VERSI
   >"$work/week.settings"
 printf 'TALVENPLAN_OFFER_DAYS=0\nTALVENPLAN_OFFER_GRACE_DAYS=0\nTALVENPLAN_VERSION_DAYS=90\n' \
   >"$work/now.settings"
+
+# talvenplan-check's directory, where a run leaves its time stamp.
+mkdir -p "$work/week/.talvenplan-check"
 
 # Where the file system holds no user extended attributes, offers known
 # by store's mark alone cannot be made here.
@@ -165,12 +169,16 @@ for row in "${rows[@]}"; do
   file=${row%%|*}
   [ -e "$file" ] || fail "--list or a bad setting removed $file"
 done
-[ "$failures" = 0 ] && echo "ok   a bad setting or --list removes nothing"
+[ -e "$work/week/.talvenplan-check/.cleanup" ] &&
+  fail "--list or a bad setting left the clean-up's time stamp"
+[ "$failures" = 0 ] && echo "ok   a bad setting or --list removes nothing, and leaves no time stamp"
 
 for tree in week now; do
   run "$tree" --print || fail "the clean-up of $tree ended with status $?: $(cat "$work/$tree.errors")"
   [ -s "$work/$tree.errors" ] && fail "the clean-up of $tree said: $(cat "$work/$tree.errors")"
 done
+[ -f "$work/week/.talvenplan-check/.cleanup" ] ||
+  fail "the clean-up left no time stamp for talvenplan-check"
 before=$failures
 for row in "${rows[@]}"; do
   IFS='|' read -r file mark line age expect <<<"$row"

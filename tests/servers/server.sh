@@ -38,7 +38,7 @@ snippet() {
     -e "s#/srv/talvenplan#${data:-$root/data}#g" \
     -e "s#/etc/talvenplan/htpasswd#$root/htpasswd#g" \
     -e "s#/run/fcgiwrap.socket#$root/run/fcgiwrap.socket#g" \
-    -e "s#/var/log/nginx/#$root/logs/#g" \
+    -e "s#/var/log/nginx/#$root/logs/#g" -e "s#/var/log/lighttpd/#$root/logs/#g" \
     -e "s#^\( *listen\) 80;#\1 127.0.0.1:$2;#" \
     -e "s#/etc/letsencrypt/live/shop.example.org#$root/tls#g" \
     -e "s#/var/www/html#$root/htdocs#g" \

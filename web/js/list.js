@@ -1,18 +1,24 @@
-// The open list and the server: reading it (get), writing it (put, then a
-// look at what the put replaced and what the server holds) and its repricing (query). These talk
-// to the server and change `state`; the screens show the outcome.
+// The open list: reading it (get), writing it (put, then a look at what the
+// put replaced and what the server holds), its repricing (query), and its
+// life on the page: shown in the editor, saved (with the merge dialog where
+// someone else changed the same lines), its price lines changed from
+// elsewhere, closed. These talk to the server and change `state`; the
+// screens show the outcome.
 
 import { equalBytes, latin1Bytes, latin1Text } from './bytes.js';
 import { adoptWritten, readDatabase, repricedTexts, writeDatabase, isEdited } from './format.js';
 import { commandBody, crlfDatabaseFromGet, databaseFromGet, keyProblem, listBody, putTextProblem, storedKey } from './protocol.js';
 import { HISTORY_OFF, stampsOf, versionsDir } from './versions.js';
+import { send } from './api.js';
+import { rowProblems } from './checks.js';
+import { isDirty, savedList, setOpen, show, state, useDb } from './state.js';
+import { $, enableListTabs, num, say, sayOutcome } from './ui.js';
+import { renderEditor } from './editor/body.js';
+import { goTo } from './editor/marks.js';
+import { computeView, placeRows, redrawPrices } from './editor/prices.js';
 
 // The merge, loaded when a save first has something to merge.
 const mergeFiles = async (...files) => (await import('./merge.js')).mergeFiles(...files);
-import { send } from './api.js';
-import { rowProblems } from './checks.js';
-import { isDirty, readOnly, savedList, setOpen, show, state, useDb } from './state.js';
-import { num, say, sayOutcome } from './ui.js';
 
 export const isDemo = (name) => show(name).startsWith('DEMO_');
 export const listed = (name) => state.names.some((n) => equalBytes(n, name));
@@ -23,6 +29,40 @@ export function fileFromGet(payload) {
   if (crlf) return { file: crlf, crlf: true };
   const file = databaseFromGet(payload);
   return file ? { file } : { file: payload, trimmed: true };
+}
+
+// Shows the open list in the editor, from the top of its price lines.
+export function showList() {
+  enableListTabs(true);
+  $('open-name').textContent = 'Open: ' + show(state.open.name);
+  Object.assign(state.editor.view, { query: '', order: 'file' });
+  renderEditor();
+}
+
+export function closeList() {
+  setOpen(null);
+  forget();
+  enableListTabs(false);
+  $('open-name').textContent = '';
+  $('editor-body').replaceChildren();
+  state.editor.grid = null;
+}
+
+// The price lines changed outside the table (an import, a paste, a change
+// of many prices): the table shows them again. `added` rows stay in view
+// after `after` even where the filter would hide them; the focus goes to
+// `focus`'s `field`.
+export function pricesChanged({ added = [], after = null, focus = null, field = 'description' } = {}) {
+  const { view } = state.editor;
+  placeRows();
+  computeView();
+  if (view.rows !== state.open.db.prices && added.length) {
+    const shown = new Set(view.rows);
+    const hidden = added.filter((row) => !shown.has(row));
+    view.rows.splice(after ? view.rows.indexOf(after) + 1 : view.rows.length, 0, ...hidden);
+  }
+  redrawPrices();
+  if (focus) goTo(focus, field);
 }
 
 // Opens a database: get, the file rebuilt from get's answer, and read.
@@ -229,6 +269,40 @@ async function readBack(open, token, bytes) {
   }
 }
 
+// Runs a save; where someone else changed the same lines, asks which to
+// keep, and saves once the person has chosen (or nothing, on cancel).
+export async function saved(result) {
+  while (result?.conflict) {
+    const { merge, base, slipped } = result.conflict;
+    const { showMerge } = await import('./merge_dialog.js');
+    const picks = await showMerge(merge, slipped);
+    if (!picks) {
+      say('refused', slipped
+        ? 'Your save is in, and the one that came at the same moment is in the history: nothing more was saved.'
+        : 'Not saved: the lines someone else changed are still to be chosen.');
+      return false;
+    }
+    result = await saveBytes(merge.choose(picks), base);
+  }
+  return result;
+}
+
+// The check that runs after "Saved" (see saveBytes), followed until it is
+// done: a save that slipped in is merged, and where it changed the same lines,
+// chosen in the merge dialog. Resolves with the last save's result, or null
+// when a later save or another list took over.
+export async function settled(result) {
+  for (;;) {
+    const open = state.open;
+    const check = result === true ? open.checked : null;
+    if (!check) return result;
+    const after = await check;
+    if (after === null || state.open !== open) return null;
+    if (after === true) return true;
+    result = await saved(after);
+  }
+}
+
 // The server's price texts for the saved list under factor `index`, or null
 // when the query failed (and the page has said so).
 export async function repriced(index) {
@@ -269,5 +343,3 @@ export function remembered() {
     return null;
   }
 }
-
-export { readOnly };

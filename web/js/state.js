@@ -1,6 +1,9 @@
-// The page's state, declared in one place. Screens read it and change it
-// through the functions here and in their own modules; nothing else holds
-// data that outlives a render.
+// The page's state, declared in one place: what the page knows of the
+// server and the open list, and each screen's own state that outlives a
+// render. Screens read it and change it through the functions here and in
+// their own modules. Other modules hold no data of their own: constants, the
+// screens ui.js registers at start, caches of what can be worked out again
+// (view.js's sort orders), and the elements on screen, which are the render.
 
 import { encodingOf } from './bytes.js';
 import { isEdited, readDatabase } from './format.js';
@@ -18,6 +21,11 @@ export const state = {
   //   saved          the list as `file` holds it, for preview and offer:
   //                  read when first needed (savedList())
   //   reasons        why the list is read-only ([] when it is not)
+  //   undo           { file } the last save replaced, for "Undo this save"
+  //   saving,        the save in progress, and the check that follows its
+  //   checked        "Saved" (list.js)
+  //   where, list    for a version opened read-only: the directory it is
+  //                  read from, and { name, key, file } of its list
   open: null,
   prices: new Map(),  // factor index -> the server's repriced price texts
   offerStale: true,   // the offer screen shows another list or older prices
@@ -28,6 +36,36 @@ export const state = {
   // directory they were read from.
   shop: null,
   shopDirectory: null,
+
+  // Each screen's own. The editor's:
+  editor: {
+    view: { query: '', order: 'file', rows: [] },  // the price table's filter, order and the rows it shows
+    grid: null,           // the price table on screen (grid.js), or null
+    checks: new Map(),    // price row -> its problems ({ field: text }), for rows that have any
+    checksFound: false,   // `checks` holds every line's (found once the list is on screen)
+    factorsOpen: false,   // many factors fold away: whether the person unfolded them
+    savedFile: null,      // the file the editor's last save wrote
+  },
+  offer: {
+    choices: new Map(),   // line of the saved list -> { checked, quantity, rate } as typed
+    rows: [],             // the saved list's price rows the table shows, as filtered
+    staged: null,         // { html } of the offer whose link is shown
+    catalogs: new Map(),  // language -> its words (i18n.js) as they load, each read once
+    words: { lang: '', t: null },  // the chosen language's; t null until read, or where they cannot be
+  },
+  sheet: {
+    // The import in progress: the file as read, and the person's choices.
+    import: {
+      list: null,         // the open list it was read for
+      name: '', encoding: '', text: '', sep: ',', detected: ',', rows: [], problem: null, shown: null,
+      mapping: null, guess: null, mode: 'update', removeRest: false, plan: null, read: null,
+    },
+    // A change of many prices: the person's choices and its plan.
+    bulk: { query: '', how: 'percent', by: '', rounding: 'cents', plan: null },
+  },
+  register: {
+    showAll: false,       // older offers shown too
+  },
 };
 
 // A name or other bytes as a person reads them.

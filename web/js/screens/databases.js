@@ -6,10 +6,8 @@ import { removedLists, stampTime, versionsDir } from '../versions.js';
 import { send } from '../api.js';
 import { createProblem } from '../checks.js';
 import { dirty, show, state } from '../state.js';
-import { isDemo, listed, newestVersion, openList } from '../list.js';
+import { closeList, isDemo, listed, newestVersion, openList, showList } from '../list.js';
 import { $, focusTitle, h, say, sayOutcome, showScreen } from '../ui.js';
-import { closeList, showList } from './editor.js';
-import { forgetChoices } from './offer.js';
 
 const utf8 = (text) => UTF8.encode(text);
 
@@ -179,7 +177,7 @@ export async function openDatabase(name, key) {
     return sayOutcome(result.refused, listed(name) ? 'wrong key' : 'no such database');
   }
   if (result) return result;
-  forgetChoices();
+  state.offer.choices.clear();  // they were made for another list's lines
   showList();
   showScreen('editor');
   say('ok', `Opened “${show(name)}”.`);
@@ -226,7 +224,7 @@ async function create(event) {
   say('ok', `Created “${show(name)}”. It is open in the editor.`);
 }
 
-export async function changeDirectory(dir) {
+async function changeDirectory(dir) {
   if (state.open && dirty() && !confirm('Discard the unsaved changes to the open database?')) return;
   state.directory = dir;
   const url = new URL(location.href);

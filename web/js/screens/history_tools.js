@@ -9,10 +9,8 @@ import { send } from '../api.js';
 import { changes } from '../merge.js';
 import { HISTORY_OFF, stampsOf, stampTime, versionsDir } from '../versions.js';
 import { dirty, setOpen, show, state } from '../state.js';
-import { fileFromGet, openList, saveBytes } from '../list.js';
+import { fileFromGet, openList, saveBytes, saved, settled, showList } from '../list.js';
 import { $, h, num, say, showScreen } from '../ui.js';
-import { saved, settled, showList } from './editor.js';
-
 
 // The list the history is of: the open list, or the list of an open version.
 const listOf = () => state.open.list ?? state.open;

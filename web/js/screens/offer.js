@@ -8,6 +8,7 @@
 import { latin1Bytes } from '../bytes.js';
 import { isOfferName, offerLinkQuery, offerTextProblem, storeBody } from '../protocol.js';
 import { send } from '../api.js';
+import { updateShared } from '../datafile.js';
 import { buildOffer, offerPage } from '../offer.js';
 import { moneyFormat, toMinor } from '../money.js';
 import { addDays } from '../settings.js';
@@ -15,27 +16,18 @@ import { viewOf } from '../view.js';
 import { gridTable } from '../grid.js';
 import { savedList, state } from '../state.js';
 import { repriced } from '../list.js';
+import { renderFactorChoice, unsavedNote } from '../saved_view.js';
+import { loadShop } from '../shop.js';
 import { $, h, num, say, sayOutcome } from '../ui.js';
-import { renderFactorChoice, unsavedNote } from './preview.js';
-import { loadShop } from './settings.js';
-import { registerOffer } from './register.js';
 
 // The day as the shop's calendar has it (the browser's time zone), not UTC's:
 // just after midnight in Helsinki, UTC is still at yesterday.
 const two = (n) => String(n).padStart(2, '0');
 const today = (d = new Date()) => `${d.getFullYear()}-${two(d.getMonth() + 1)}-${two(d.getDate())}`;
-let staged = null;  // { html } of the offer whose link is shown
 
-// The lines chosen for the offer, by their place in the saved list:
-// { checked, quantity, rate } as typed. Choices made under another factor
-// stay.
-const choices = new Map();
-const shown = { rows: [], at: new Map() };
-// The words of each language asked for (i18n.js), read once; and those of
-// the language chosen, t null until read, or where they cannot be.
-const catalogs = new Map();
-let words = { lang: '', t: null };
-
+// The lines chosen for the offer are kept by their place in the saved list
+// (state.offer.choices); choices made under another factor stay.
+const { catalogs, choices } = state.offer;
 const choiceOf = (i) => choices.get(i) || { checked: false, quantity: '1', rate: state.shop?.vatRates[0] ?? '0' };
 
 export async function renderOfferLines() {
@@ -56,16 +48,17 @@ export async function renderOfferLines() {
     // Unknown settings: the offer says so when it is built.
   }
   const saved = savedList();
-  shown.at = new Map(saved.prices.map((row, i) => [row, i]));
-  shown.rows = viewOf(saved.prices, { query: $('offer-filter').value }, (t) => saved.encoding.encode(t));
+  const at = new Map(saved.prices.map((row, i) => [row, i]));
+  const rows = viewOf(saved.prices, { query: $('offer-filter').value }, (t) => saved.encoding.encode(t));
+  state.offer.rows = rows;
   gridTable($('offer-lines'), {
     label: 'Lines to offer',
     columns: [['Offer', 'c-check'], ['Description'], [shop.included ? 'Unit price incl. VAT' : 'Unit price excl. VAT', 'c-money', 1],
       ['Quantity', 'c-qty'], ['VAT %', 'c-vat']],
-    count: () => shown.rows.length,
+    count: () => rows.length,
     render: (p) => {
-      const row = shown.rows[p];
-      const i = shown.at.get(row);
+      const row = rows[p];
+      const i = at.get(row);
       const label = row.description || `line ${i + 1}`;
       const was = choiceOf(i);
       const cents = toMinor(texts[i] ?? '', money?.digits ?? 2);
@@ -93,8 +86,9 @@ function markQuantity(input) {
 
 function showCount() {
   const all = savedList().prices.length;
+  const shown = state.offer.rows.length;
   const chosen = [...choices.values()].filter((c) => c.checked).length;
-  $('offer-count').textContent = (shown.rows.length < all ? `Showing ${num(shown.rows.length)} of ${num(all)} lines. ` : '') +
+  $('offer-count').textContent = (shown < all ? `Showing ${num(shown)} of ${num(all)} lines. ` : '') +
     `${chosen} line${chosen === 1 ? '' : 's'} chosen.`;
 }
 
@@ -120,8 +114,9 @@ async function chooseLanguage() {
   if (!t) catalogs.delete(lang);
   if ($('offer-language').value !== lang) return;
   const intro = $('offer-intro');
+  const { words } = state.offer;
   if (t && intro.value === (words.t ? words.t('offer.intro') : intro.defaultValue)) intro.value = t('offer.intro');
-  words = { lang, t };
+  state.offer.words = { lang, t };
   updateOffer();
 }
 
@@ -139,6 +134,7 @@ function currentOffer() {
   const shop = state.shop;
   if (!shop) return { problem: 'the shop settings are not read yet' };
   const { value: lang, selectedOptions: [name] } = $('offer-language');
+  const { words } = state.offer;
   if (words.lang !== lang) return { problem: `the words for an offer in ${name.text} are not read yet` };
   if (!words.t) return { problem: `the words for an offer in ${name.text} could not be read from the server` };
   const facts = {
@@ -149,8 +145,8 @@ function currentOffer() {
 }
 
 function takeLinkAway() {
-  if (!staged) return;
-  staged = null;
+  if (!state.offer.staged) return;
+  state.offer.staged = null;
   $('link').value = '';
   $('offer-link').hidden = true;
   say('note', 'The offer changed since it was staged, so its link is gone: stage it again for a link to this offer.');
@@ -160,7 +156,7 @@ function updateOffer() {
   const offer = currentOffer();
   $('offer-problem').textContent = offer.problem && chosenLines().length ? 'Cannot be staged yet: ' + offer.problem + '.' : '';
   if (offer.html) $('offer-view').srcdoc = offerPage(offer.html);
-  if (staged && offer.html !== staged.html) takeLinkAway();
+  if (state.offer.staged && offer.html !== state.offer.staged.html) takeLinkAway();
 }
 
 // The link staff send: the landing page beside the workbench, with the
@@ -177,7 +173,7 @@ function landingLink(query, lang) {
 }
 
 async function stage() {
-  if (!words.t) await chooseLanguage();
+  if (!state.offer.words.t) await chooseLanguage();
   if (!chosenLines().length) return say('refused', 'Not staged: choose at least one line to offer.');
   const offer = currentOffer();
   if (offer.problem) return say('refused', 'Not staged: ' + offer.problem + '.');
@@ -196,7 +192,7 @@ async function stage() {
   if (!isOfferName(outcome.payload)) return sayOutcome({ kind: 'unexpected', text: 'an offer name of another form' }, '');
   const name = String.fromCharCode(...outcome.payload);
   const link = landingLink(offerLinkQuery(outcome.payload, state.directory), offer.lang);
-  staged = { html: offer.html };
+  state.offer.staged = { html: offer.html };
   $('link').value = link;
   $('offer-link').hidden = false;
   // Choices changed while the offer was on its way: not this link, then.
@@ -210,6 +206,14 @@ async function stage() {
   else say('ok', 'The offer is staged and in the register. Send the link to the customer: it shows the offer once, on a click.');
   $('link').focus();
   $('link').select();
+}
+
+// Adds a staged offer to the register; null when done, else the outcome.
+async function registerOffer(entry) {
+  const { REGISTER_KEY, REGISTER_NAME, readRegister, registerFile } = await import('../register.js');
+  return updateShared(state.program, state.directory, REGISTER_NAME, REGISTER_KEY,
+    (text) => registerFile([...readRegister(text), entry]),
+    (text) => readRegister(text).some((e) => e.name === entry.name));
 }
 
 async function copyLink() {
@@ -246,11 +250,6 @@ export function init() {
   $('copy').addEventListener('click', copyLink);
 }
 
-// A new list, or a new save of it: the choices were made for other lines.
-export function forgetChoices() {
-  choices.clear();
-}
-
 export const screen = {
   async enter() {
     unsavedNote($('offer-note'));
@@ -259,6 +258,7 @@ export const screen = {
     const language = $('offer-language');
     const { pickLanguage } = await import('../i18n.js');
     if (!language.dataset.chosen) language.value = pickLanguage(shop.language, [shop.locale]);
+    const { words } = state.offer;
     if (words.lang !== language.value || !words.t) await chooseLanguage();
     if (!$('offer-valid').value) $('offer-valid').value = addDays(today(), shop.validityDays);
     const now = new Date();

@@ -11,7 +11,7 @@ import {
 } from '../register.js';
 import { state } from '../state.js';
 import { $, h, say, sayOutcome } from '../ui.js';
-import { loadShop } from './settings.js';
+import { loadShop } from '../shop.js';
 
 const WORDS = {
   waiting: 'Waiting',
@@ -44,10 +44,9 @@ function rememberName(name) {
   }
 }
 
-// The newest offers first; older ones on request, so a long register does
-// not make a long page.
+// The newest offers first; older ones on request (state.register.showAll),
+// so a long register does not make a long page.
 const SHOWN = 200;
-let showAll = false;
 
 export async function refresh() {
   if (!state.directory) return say('note', 'Enter the data directory first: the register is kept there.');
@@ -56,7 +55,7 @@ export async function refresh() {
   if (read.outcome) return sayOutcome(read.outcome, '');
   const all = readRegister(read.text).reverse();
   if (!all.length) return list.replaceChildren(h('p', { class: 'muted', text: 'No offers staged from this directory yet.' }));
-  const entries = showAll ? all : all.slice(0, SHOWN);
+  const entries = state.register.showAll ? all : all.slice(0, SHOWN);
   const { offerDays } = await loadShop();
   const now = Date.now();
   const rows = new Map();
@@ -73,7 +72,7 @@ export async function refresh() {
       rows.set(e.name, row);
       return row;
     })))),
-  ...(entries.length < all.length ? [h('p', {}, h('button', { type: 'button', onclick: () => { showAll = true; refresh(); } },
+  ...(entries.length < all.length ? [h('p', {}, h('button', { type: 'button', onclick: () => { state.register.showAll = true; refresh(); } },
     `Show all ${all.length} offers`))] : []));
 
   // The register tells of offers withdrawn or found gone, and of offers it
@@ -173,7 +172,7 @@ async function withdraw(e, by) {
 }
 
 export function enter() {
-  showAll = false;
+  state.register.showAll = false;
   delete $('register').dataset.checked;
   refresh();
 }

@@ -3,24 +3,10 @@
 
 import { readShared, writeShared } from '../datafile.js';
 import { moneyFormat } from '../money.js';
-import { DEFAULT_SETTINGS, SETTINGS_KEY, SETTINGS_NAME, readSettings, settingsFile, settingsProblems } from '../settings.js';
+import { DEFAULT_SETTINGS, SETTINGS_KEY, SETTINGS_NAME, settingsFile, settingsProblems } from '../settings.js';
 import { state } from '../state.js';
+import { loadShop } from '../shop.js';
 import { $, say, sayOutcome } from '../ui.js';
-
-// The settings of the current directory: read once, then kept until the
-// directory changes or they are saved. The defaults where the server gives
-// no answer, with a message.
-export async function loadShop() {
-  if (state.shop && state.shopDirectory === state.directory) return state.shop;
-  const read = await readShared(state.program, state.directory, SETTINGS_NAME, SETTINGS_KEY);
-  if (read.outcome) {
-    sayOutcome(read.outcome, '');
-    return readSettings('');
-  }
-  state.shop = readSettings(read.text);
-  state.shopDirectory = state.directory;
-  return state.shop;
-}
 
 const fields = () => document.querySelectorAll('#settings-form [data-field]');
 

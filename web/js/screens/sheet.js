@@ -5,8 +5,7 @@
 
 import { $ } from '../ui.js';
 
-let tools = null;
-const load = () => (tools ??= import('./sheet_tools.js'));
+const load = () => import('./sheet_tools.js');
 
 // Where a paste lands: the price row and field of the input it is in, or null.
 function pasteTarget(target) {

@@ -10,19 +10,15 @@ import { newRow } from '../format.js';
 import { nameProblem } from '../protocol.js';
 import { applyImport, cleanDescription, exportRows, guessColumns, planBulk, planImport, readSheet, unguardText } from '../sheet.js';
 import { readOnly, show, state } from '../state.js';
-import { $, h, say, showScreen } from '../ui.js';
-import { pricesChanged, shownPrices } from './editor.js';
+import { pricesChanged } from '../list.js';
 import { filterWords, matches } from '../view.js';
+import { $, h, say, showScreen } from '../ui.js';
 
 const SHOWN = 100;  // rows each preview table shows; the rest are counted
 const plural = (n, one, many = one + 's') => `${n.toLocaleString('en')} ${n === 1 ? one : many}`;
 
-// The import in progress: the file as read, and the person's choices.
-const work = {
-  list: null,  // the open list it was read for
-  name: '', encoding: '', text: '', sep: ',', detected: ',', rows: [], problem: null,
-  mapping: null, guess: null, mode: 'update', removeRest: false, plan: null, read: null,
-};
+// The import in progress and the bulk change, as state.sheet keeps them.
+const { import: work, bulk } = state.sheet;
 
 export function enter() {
   if (!state.open) return;
@@ -229,7 +225,6 @@ function download(name) {
 }
 
 // Changing many prices at once.
-const bulk = { query: '', how: 'percent', by: '', rounding: 'cents', plan: null };
 
 function bulkCard() {
   // The lines the editor's filter shows, unless the person chooses others.
@@ -323,7 +318,7 @@ export function pasteRows(text, row, field) {
     added.push(...lines.map((line) => newRow('price', line)));
     db.prices.splice(empty ? at : at + 1, empty ? 1 : 0, ...added);
   } else {
-    const shown = shownPrices();
+    const shown = state.editor.view.rows;
     const from = shown.indexOf(row);
     lines.forEach((line, k) => {
       let target = shown[from + k];

@@ -8,6 +8,7 @@
 // offer's language's (i18n.js), and it says which language that is.
 
 import { formatRate, moneyFormat, offerTotals } from './money.js';
+import { SETTINGS } from './settings.js';
 
 // The page the program wraps an offer in.
 export const OFFER_PAGE_HEAD = '<html><head><title>Offer</title></head><body>\n<h1 align="center">Offer</h1>\n';
@@ -25,6 +26,11 @@ function paragraphs(text, cls) {
   return parts.map((p) => `<p class="${cls}">${escapeHtml(p).replace(/\n/g, '<br>')}</p>\n`).join('');
 }
 const lineBreaks = (text) => escapeHtml(String(text || '').trim()).replace(/\n/g, '<br>');
+
+// The letterhead's `side`: the shop's settings the table puts there, each
+// after its word in the offer's language where it has one.
+const letterhead = (shop, side, say) => SETTINGS.filter((s) => s.letterhead === side && shop[s.name])
+  .map((s) => `<p>${s.word ? say(s.word) + ' ' : ''}${lineBreaks(shop[s.name])}</p>`).join('');
 
 // A date "2026-12-09" as the locale writes it; anything else as typed.
 export function formatDate(iso, locale) {
@@ -92,10 +98,11 @@ tr{break-inside:avoid}
 <meta name="viewport" content="width=device-width, initial-scale=1">
 `;
 
-// The offer's HTML. `shop`: { name, address, contact, vatNumber, locale,
-// currency, included, terms }; `offer`: { reference, date, validUntil,
-// customer, intro, notes } (dates as "2026-12-09"); `lines`: [{ description,
-// quantity, unit, rate }] with decimal texts; `t`: the words of the offer's
+// The offer's HTML. `shop`: the shop's settings (settings.js: name,
+// locale, currency, included, terms, and what the letterhead shows);
+// `offer`: { reference, date, validUntil, customer, intro, notes } (dates
+// as "2026-12-09"); `lines`: [{ description, quantity, unit, rate }] with
+// decimal texts; `t`: the words of the offer's
 // language (i18n.js). Numbers and dates follow the shop's locale. Returns
 // { html, totals }, or { problem } where a number cannot be used.
 export function buildOffer(shop, offer, lines, t) {
@@ -142,10 +149,8 @@ export function buildOffer(shop, offer, lines, t) {
   const html = STYLE +
     `<article class="tp-offer" lang="${escapeHtml(t.lang)}">\n` +
     '<header class="tp-shop"><div>' +
-    `<p class="tp-shopname">${escapeHtml(shop.name || '')}</p>` +
-    (shop.address ? `<p>${lineBreaks(shop.address)}</p>` : '') + '</div><div class="tp-contact">' +
-    (shop.contact ? `<p>${lineBreaks(shop.contact)}</p>` : '') +
-    (shop.vatNumber ? `<p>${say('offer.businessId')} ${escapeHtml(shop.vatNumber)}</p>` : '') + '</div></header>\n' +
+    `<p class="tp-shopname">${escapeHtml(shop.name || '')}</p>` + letterhead(shop, 'left', say) +
+    '</div><div class="tp-contact">' + letterhead(shop, 'right', say) + '</div></header>\n' +
     `<h1 class="tp-title">${say('offer.heading')}</h1>\n` +
     '<div class="tp-rest">\n' +
     (facts.length ? '<dl class="tp-facts">' + facts.map(([k, v]) => `<dt>${say(k)}</dt><dd>${escapeHtml(v)}</dd>`).join('') + '</dl>\n' : '') +

@@ -13,17 +13,69 @@ import { parseDecimal } from './money.js';
 export const SETTINGS_NAME = '.talvenplan-shop';
 export const SETTINGS_KEY = 'shop';
 
-// The clean-up removes offers nobody opened after TALVENPLAN_OFFER_DAYS (7
-// unless /etc/default/talvenplan says otherwise); an offer is valid as long.
-export const DEFAULT_SETTINGS = Object.freeze({
-  name: '', address: '', contact: '', vatNumber: '',
-  currency: 'EUR', locale: 'fi-FI', language: '', vatRates: ['25.5'], included: false,
-  validityDays: 7, offerDays: 7, terms: '',
-});
+// One row a setting: its name in the file, its kind, its default, what is
+// wrong with a value (check: '' when nothing is), and its label in the
+// form. `size` and `rows` size its field, and `choices` ([value, text,
+// lang]) make it a list; `note` is said below the line of fields it is on,
+// `code` in backquotes. `letterhead` puts it on the offer's letterhead
+// (offer.js), at the left or the right, after the offer's `word` for it
+// where it has one. The clean-up removes offers nobody opened after
+// TALVENPLAN_OFFER_DAYS (7 unless /etc/default/talvenplan says otherwise);
+// an offer is valid as long.
+export const SETTINGS = [
+  { name: 'name', kind: 'text', default: '', label: 'Shop name' },
+  { name: 'address', kind: 'text', default: '', label: 'Address', rows: 3, letterhead: 'left' },
+  { name: 'contact', kind: 'text', default: '', label: 'Contact (mail, phone)', rows: 2, letterhead: 'right' },
+  { name: 'vatNumber', kind: 'text', default: '', label: 'VAT number', letterhead: 'right', word: 'offer.businessId' },
+  { name: 'currency', kind: 'text', default: 'EUR', label: 'Currency', size: 5, check: currencyProblem },
+  { name: 'locale', kind: 'text', default: 'fi-FI', label: 'Locale', size: 8, check: localeProblem },
+  // The language offers are in by default, or '' for the locale's (i18n.js pickLanguage).
+  { name: 'language', kind: 'text', default: '', label: 'Language of offers',
+    choices: [['', 'the locale’s'], ['fi', 'suomi', 'fi'], ['sv', 'svenska', 'sv'], ['en', 'English', 'en'], ['de', 'Deutsch', 'de']] },
+  { name: 'vatRates', kind: 'rates', default: ['25.5'], label: 'VAT rates in percent', size: 14, check: ratesProblem },
+  { name: 'included', kind: 'yes/no', default: false, label: 'Prices in the lists', choices: [['no', 'exclude VAT'], ['yes', 'include VAT']] },
+  { name: 'validityDays', kind: 'days', default: 7, label: 'Offers valid for (days)', size: 4, check: daysProblem },
+  { name: 'offerDays', kind: 'days', default: 7, label: 'Clean-up removes unopened offers after (days)', size: 4, check: daysProblem,
+    note: 'The last is the server\'s `TALVENPLAN_OFFER_DAYS` (7 unless /etc/default/talvenplan says otherwise).' },
+  { name: 'terms', kind: 'text', default: '', label: 'Terms', rows: 4 },
+];
 
-// language: the code of the language offers are in by default ("fi"), or
-// '' for the locale's (i18n.js pickLanguage).
-const TEXTS = ['name', 'address', 'contact', 'vatNumber', 'currency', 'locale', 'language', 'terms'];
+// Each kind: the values a file may hold, and a value as a field shows it
+// and as read back from what is typed.
+export const KINDS = {
+  text: { holds: (v) => typeof v === 'string', shown: (v) => v, typed: (t) => t.trim() },
+  rates: {
+    holds: (v) => Array.isArray(v) && v.every((r) => typeof r === 'string'),
+    shown: (v) => v.join(', '),
+    typed: (t) => t.split(/[\s,;]+/).filter(Boolean).map((r) => r.replace(/%$/, '')),
+  },
+  'yes/no': { holds: (v) => typeof v === 'boolean', shown: (v) => (v ? 'yes' : 'no'), typed: (t) => t === 'yes' },
+  days: { holds: Number.isInteger, shown: String, typed: (t) => (t.trim() === '' ? NaN : Number(t)) },
+};
+
+function currencyProblem(currency) {
+  return /^[A-Z]{3}$/.test(currency) ? '' : 'not a currency code: three capital letters, such as EUR or SEK';
+}
+function localeProblem(locale) {
+  try {
+    Intl.getCanonicalLocales(locale);
+    if (locale) return '';
+  } catch {
+    // Not a language tag.
+  }
+  return 'not a locale: write it as a language tag, such as fi-FI or sv-SE';
+}
+function ratesProblem(rates) {
+  const bad = rates.findLast((r) => {
+    const d = parseDecimal(r);
+    return !d || d.units < 0n || Number(r) > 100;
+  });
+  if (bad !== undefined) return `“${bad}” is not a rate in percent, such as 25.5`;
+  return rates.length ? '' : 'give at least one VAT rate (0 where there is none)';
+}
+function daysProblem(days) {
+  return Number.isInteger(days) && days >= 1 && days <= 3650 ? '' : 'a whole number of days, at least 1';
+}
 
 // The settings a file's text holds (what follows get's key line), every
 // field that is missing or of the wrong kind taken from the defaults: a
@@ -36,12 +88,8 @@ export function readSettings(text) {
   } catch {
     // Not ours yet (create's new-file lines): the defaults.
   }
-  const s = { ...DEFAULT_SETTINGS, vatRates: [...DEFAULT_SETTINGS.vatRates] };
-  for (const k of TEXTS) if (typeof stored[k] === 'string') s[k] = stored[k];
-  if (typeof stored.included === 'boolean') s.included = stored.included;
-  for (const k of ['validityDays', 'offerDays']) if (Number.isInteger(stored[k])) s[k] = stored[k];
-  if (Array.isArray(stored.vatRates) && stored.vatRates.every((r) => typeof r === 'string')) s.vatRates = stored.vatRates;
-  return s;
+  return Object.fromEntries(SETTINGS.map(({ name, kind, default: value }) =>
+    [name, KINDS[kind].holds(stored[name]) ? stored[name] : structuredClone(value)]));
 }
 
 // The whole file for put: the key line, then the settings.
@@ -50,20 +98,9 @@ export const settingsFile = (s) => SETTINGS_KEY + '\n' + JSON.stringify(s, null,
 // What is wrong with settings, field by field ({} when nothing is).
 export function settingsProblems(s) {
   const found = {};
-  try {
-    Intl.getCanonicalLocales(s.locale);
-    if (!s.locale) throw new RangeError();
-  } catch {
-    found.locale = 'not a locale: write it as a language tag, such as fi-FI or sv-SE';
-  }
-  if (!/^[A-Z]{3}$/.test(s.currency)) found.currency = 'not a currency code: three capital letters, such as EUR or SEK';
-  if (!s.vatRates.length) found.vatRates = 'give at least one VAT rate (0 where there is none)';
-  for (const r of s.vatRates) {
-    const d = parseDecimal(r);
-    if (!d || d.units < 0n || Number(r) > 100) found.vatRates = `“${r}” is not a rate in percent, such as 25.5`;
-  }
-  for (const k of ['validityDays', 'offerDays']) {
-    if (!Number.isInteger(s[k]) || s[k] < 1 || s[k] > 3650) found[k] = 'a whole number of days, at least 1';
+  for (const { name, check } of SETTINGS) {
+    const problem = check?.(s[name]) ?? '';
+    if (problem) found[name] = problem;
   }
   return found;
 }

@@ -36,6 +36,7 @@ export class Grid {
     this.resize = new ResizeObserver(() => {
       this.height = scroller.clientHeight;
       this.head = tbody.offsetTop;
+      this.measured = false;  // a narrower view may lay a row out taller
       this.schedule();
     });
     this.resize.observe(scroller);

@@ -122,8 +122,10 @@ function renderList() {
   const rows = names.map(([, name]) => {
     const label = show(name);
     const problem = nameProblem(name);
+    // The name opens the list too, for the mouse: the keyboard has Open.
     return h('tr', {},
-      h('td', {}, label, isDemo(name) ? h('span', { class: 'muted', text: ' (demo: cannot be saved)' }) : null,
+      h('td', {}, problem ? label : h('button', { type: 'button', class: 'link', tabindex: '-1', onclick: () => askOpen(name) }, label),
+        isDemo(name) ? h('span', { class: 'muted', text: ' (demo: cannot be saved)' }) : null,
         problem ? h('div', { class: 'problem warning', text: 'Cannot be opened from here: ' + problem + '.' }) : null),
       h('td', { class: 'list-actions' },
         h('button', { type: 'button', disabled: !!problem, 'aria-label': 'Open ' + label, onclick: () => askOpen(name) }, 'Open'),

@@ -30,67 +30,64 @@ const LF = 0x0a;
 // cell is never closed (it then runs to the end of the text). `limit` stops
 // after that many rows.
 export function parseCsv(text, sep, limit = Infinity) {
-  const s = sep.charCodeAt(0);
-  const n = text.length;
+  const cut = { text, sep: sep.charCodeAt(0), at: 0, line: 1, problem: null };
   const rows = [];
   const lines = [];
-  let problem = null;
-  let line = 1;
-  let at = 0;
-  while (at < n && rows.length < limit) {
-    const row = [];
-    lines.push(line);
-    for (;;) {
-      let cell;
-      if (text.charCodeAt(at) === QUOTE) {
-        // A quoted cell: up to a quote that no second quote follows. Text
-        // between the closing quote and the separator is kept as it is.
-        const start = line;
-        cell = '';
-        let from = at + 1;
-        for (;;) {
-          const q = text.indexOf('"', from);
-          const end = q < 0 ? n : q;
-          const part = text.slice(from, end);
-          line += countLines(part);
-          cell += part;
-          if (q < 0) {
-            problem = problem || { line: start, text: `the quoted cell that begins on line ${start} is never closed` };
-            at = n;
-            break;
-          }
-          if (text.charCodeAt(q + 1) === QUOTE) {
-            cell += '"';
-            from = q + 2;
-            continue;
-          }
-          at = q + 1;
-          break;
-        }
-        let k = at;
-        while (k < n && !ends(text.charCodeAt(k), s)) k++;
-        cell += text.slice(at, k);
-        at = k;
-      } else {
-        let k = at;
-        while (k < n && !ends(text.charCodeAt(k), s)) k++;
-        cell = text.slice(at, k);
-        at = k;
-      }
-      row.push(cell);
-      if (at < n && text.charCodeAt(at) === s) {
-        at++;
-        continue;
-      }
-      break;
-    }
-    // The row's line end.
-    if (text.charCodeAt(at) === CR) at++;
-    if (text.charCodeAt(at) === LF) at++;
-    line++;
-    rows.push(row);
+  while (cut.at < text.length && rows.length < limit) {
+    lines.push(cut.line);
+    rows.push(readRow(cut));
   }
-  return { rows, lines, problem };
+  return { rows, lines, problem: cut.problem };
+}
+
+// The row at `cut.at`, and its line end.
+function readRow(cut) {
+  const { text } = cut;
+  const row = [];
+  for (;;) {
+    row.push(text.charCodeAt(cut.at) === QUOTE ? quotedCell(cut) : plainCell(cut));
+    if (text.charCodeAt(cut.at) !== cut.sep) break;
+    cut.at++;
+  }
+  if (text.charCodeAt(cut.at) === CR) cut.at++;
+  if (text.charCodeAt(cut.at) === LF) cut.at++;
+  cut.line++;
+  return row;
+}
+
+// A cell up to the separator or the line's end.
+function plainCell(cut) {
+  const { text, sep } = cut;
+  let k = cut.at;
+  while (k < text.length && !ends(text.charCodeAt(k), sep)) k++;
+  const cell = text.slice(cut.at, k);
+  cut.at = k;
+  return cell;
+}
+
+// A quoted cell: up to a quote that no second quote follows. Text between
+// the closing quote and the separator is kept as it is.
+function quotedCell(cut) {
+  const { text } = cut;
+  const start = cut.line;
+  let cell = '';
+  for (let from = cut.at + 1; ;) {
+    const q = text.indexOf('"', from);
+    const part = text.slice(from, q < 0 ? text.length : q);
+    cut.line += countLines(part);
+    cell += part;
+    if (q < 0) {
+      cut.problem ||= { line: start, text: `the quoted cell that begins on line ${start} is never closed` };
+      cut.at = text.length;
+      return cell;
+    }
+    if (text.charCodeAt(q + 1) !== QUOTE) {
+      cut.at = q + 1;
+      return cell + plainCell(cut);
+    }
+    cell += '"';
+    from = q + 2;
+  }
 }
 
 const ends = (c, s) => c === s || c === LF || c === CR;

@@ -22,14 +22,48 @@ export function readAmount(written, decimal = null) {
   const simple = SIMPLE.exec(written);
   if (simple) return readSimple(simple, decimal);
   const grouped = BLANK_GROUPED.exec(written);
-  if (grouped) {
-    const [, minus, before, mark, after] = grouped;
-    const digits = before.replace(/[^0-9]/g, '');
-    const value = strip(digits) + (mark ? '.' + after : '');
-    return { value: (minus && /[1-9]/.test(digits + (after || '')) ? '-' : '') + value, decimal: mark ?? null, grouping: null };
+  if (grouped) return readBlankGrouped(grouped);
+  const trimmed = written.trim();
+  if (trimmed === '') return { empty: true };
+  const read = readWritten(trimmed, decimal);
+  return read.why ? { problem: `“${trimmed}” ${read.why}` } : read;
+}
+
+// The general way: the sign and currency signs taken off, the digit groups
+// and the separators between them, and which separator marks the decimals.
+// Returns what readAmount does, or { why } it is no amount.
+function readWritten(trimmed, decimal) {
+  const { text, negative } = unsigned(trimmed);
+  if (!/^[0-9.,]/.test(text) || !/^[0-9., \u00a0\u2009\u202f'’]*$/.test(text) || !/[0-9]/.test(text)) {
+    return { why: 'is not an amount' };
   }
-  let text = written.trim();
-  if (text === '') return { empty: true };
+  const groups = text.split(/[^0-9]/);
+  const seps = text.replace(/[0-9]+/g, '').split('');
+  if (groups.slice(1, -1).some((g) => g === '') || (groups[0] === '' && seps.length > 1)) {
+    return { why: 'has separators next to each other' };
+  }
+  const point = decimalPoint(groups, seps, decimal);
+  if (typeof point !== 'number') return point;
+  // Every group left of the decimal separator but the first has three digits.
+  const whole = point < 0 ? groups : groups.slice(0, point + 1);
+  const fraction = point < 0 ? '' : groups.slice(point + 1).join('');
+  if (point >= 0 && point !== seps.length - 1) return { why: 'has a separator after its decimals' };
+  if (whole.length > 1 && (whole[0].length > 3 || whole.slice(1).some((g) => g.length !== 3))) {
+    return { why: 'is not grouped in thousands' };
+  }
+  const digits = strip(whole.join('') || '0');
+  const decimalMark = point >= 0 ? seps[point] : null;
+  return {
+    value: (negative && /[1-9]/.test(digits + fraction) ? '-' : '') + digits + (fraction ? '.' + fraction : ''),
+    decimal: decimalMark,
+    grouping: seps.find((c) => (c === ',' || c === '.') && c !== decimalMark) ?? null,
+  };
+}
+
+// The amount without its sign and currency ('€ -12,50', '-12,50 €', '12,-'),
+// and whether it is negative.
+function unsigned(trimmed) {
+  let text = trimmed;
   let negative = false;
   if (/^[-−+]/.test(text)) {
     negative = text[0] !== '+';
@@ -40,56 +74,35 @@ export function readAmount(written, decimal = null) {
     negative = true;
     text = text.slice(1).trimStart();
   }
-  text = text.replace(/([.,])-$/, '$1');  // '12,-' is 12 whole
-  if (!/^[0-9.,]/.test(text) || !/^[0-9., \u00a0\u2009\u202f'’]*$/.test(text) || !/[0-9]/.test(text)) {
-    return { problem: `“${written.trim()}” is not an amount` };
-  }
-  // Digit groups and the separators between them.
-  const groups = text.split(/[^0-9]/);
-  const seps = text.replace(/[0-9]+/g, '').split('');
-  if (groups.slice(1, -1).some((g) => g === '') || (groups[0] === '' && seps.length > 1)) {
-    return { problem: `“${written.trim()}” has separators next to each other` };
-  }
+  return { text: text.replace(/([.,])-$/, '$1'), negative };  // '12,-' is 12 whole
+}
+
+// Where the decimal separator is among `seps`: its index, -1 for none, or
+// { why } or { ambiguous } where it cannot be told.
+function decimalPoint(groups, seps, decimal) {
   const marks = seps.filter((c) => c === ',' || c === '.');
-  const blanks = seps.some((c) => GROUP.test(c));
-  let point = -1;  // index in seps of the decimal separator
-  if (marks.length) {
-    const last = marks[marks.length - 1];
-    const lastAt = seps.lastIndexOf(last);
-    const others = marks.filter((c) => c !== last);
-    if (others.length) {
-      // '1.234,50': the last kind of mark is the decimal one, and only once.
-      if (marks.filter((c) => c === last).length > 1) return { problem: `“${written.trim()}” mixes its separators` };
-      point = lastAt;
-    } else if (marks.length > 1) {
-      point = -1;  // '1,234,567': grouping only
-    } else {
-      const before = groups[lastAt];
-      const after = groups[lastAt + 1];
-      const grouped = after.length === 3 && before.length >= 1 && before.length <= 3 && before !== '0' && !blanks;
-      if (!grouped) point = lastAt;
-      else if (decimal === last) point = lastAt;
-      else if (decimal && decimal !== last) point = -1;
-      else {
-        const whole = groups.join('');
-        return { ambiguous: [strip(whole), strip(before) + '.' + after] };
-      }
-    }
+  if (!marks.length) return -1;
+  const last = marks[marks.length - 1];
+  const lastAt = seps.lastIndexOf(last);
+  if (marks.some((c) => c !== last)) {
+    // '1.234,50': the last kind of mark is the decimal one, and only once.
+    return marks.filter((c) => c === last).length > 1 ? { why: 'mixes its separators' } : lastAt;
   }
-  // Every group left of the decimal separator but the first has three digits.
-  const whole = point < 0 ? groups : groups.slice(0, point + 1);
-  const fraction = point < 0 ? '' : groups.slice(point + 1).join('');
-  if (point >= 0 && point !== seps.length - 1) return { problem: `“${written.trim()}” has a separator after its decimals` };
-  if (whole.length > 1 && (whole[0].length > 3 || whole.slice(1).some((g) => g.length !== 3))) {
-    return { problem: `“${written.trim()}” is not grouped in thousands` };
-  }
-  const digits = strip(whole.join('') || '0');
-  const decimalMark = point >= 0 ? seps[point] : null;
-  return {
-    value: (negative && /[1-9]/.test(digits + fraction) ? '-' : '') + digits + (fraction ? '.' + fraction : ''),
-    decimal: decimalMark,
-    grouping: marks.find((c) => c !== decimalMark) ?? null,
-  };
+  if (marks.length > 1) return -1;  // '1,234,567': grouping only
+  const before = groups[lastAt];
+  const after = groups[lastAt + 1];
+  const grouped = after.length === 3 && before.length >= 1 && before.length <= 3 && before !== '0' &&
+    !seps.some((c) => GROUP.test(c));
+  if (!grouped || decimal === last) return lastAt;
+  if (decimal) return -1;
+  return { ambiguous: [strip(groups.join('')), strip(before) + '.' + after] };
+}
+
+// Thousands grouped by blanks, and perhaps decimals: '1 234,50'.
+function readBlankGrouped([, minus, before, mark, after]) {
+  const digits = before.replace(/[^0-9]/g, '');
+  const value = strip(digits) + (mark ? '.' + after : '');
+  return { value: (minus && /[1-9]/.test(digits + (after || '')) ? '-' : '') + value, decimal: mark ?? null, grouping: null };
 }
 
 const strip = (digits) => digits.replace(/^0+(?=[0-9])/, '');

@@ -11,7 +11,7 @@
 import { concat, encodingOf, isSeparator, latin1Bytes, latin1Text } from './bytes.js';
 import { atoi, priceCount, scanDouble } from './number.js';
 
-export const MAX_PIECE = 59999;
+const MAX_PIECE = 59999;
 
 // A line's ending: CR LF, LF, or none (the file's last line).
 function cutEnding(bytes) {
@@ -27,7 +27,7 @@ function cutEnding(bytes) {
 const UNSHOWABLE = /[\x00-\x08\x0a-\x1f\x7f]/;
 
 // The kinds of row and the text fields each holds.
-export const FIELDS = {
+const FIELDS = {
   key: ['text'],
   header: ['text'],
   trailing: ['text'],
@@ -62,92 +62,87 @@ export const isEdited = (row) => row.orig === null || snapshot(row) !== row.base
 // `ended` is true where the file ends before its parts do, so that writing
 // it back unedited adds the missing lines (else it gives `bytes` again).
 export function readDatabase(bytes) {
-  const encoding = encodingOf(bytes);
-  const crlf = bytes.indexOf(0x0a) > 0 && bytes[bytes.indexOf(0x0a) - 1] === 0x0d;
-  const db = {
-    bytes,
-    encoding,
-    eol: crlf ? '\r\n' : '\n',
-    factors: [],
-    prices: [],
-    trailing: [],
-    readOnly: null,
-    notes: [],
-  };
-  let at = 0;
-  let lineNo = 0;
-  let ended = null;  // the part the file ended before, if it ends early
+  const nl = bytes.indexOf(0x0a);
+  const file = new Lines(bytes);
+  const db = { bytes, encoding: file.encoding, eol: nl > 0 && bytes[nl - 1] === 0x0d ? '\r\n' : '\n' };
+  db.key = file.next('key', 'its key line') || newRow('key');
+  db.factorCountRow = file.next('count', 'its factor count');
+  const n = db.factorCountRow ? atoi(db.factorCountRow.content) : 0;
+  db.factors = file.some('factor', n, 'its factors');
+  db.headerA = file.next('header', 'header line A') || newRow('header');
+  db.headerB = file.next('header', 'header line B') || newRow('header');
+  db.priceCountRow = file.next('count', 'its price count');
+  const m = db.priceCountRow ? priceCount(db.priceCountRow.content) : 0;
+  db.prices = file.some('price', m, 'its price lines');
+  db.factorCount = Math.max(n, 0);
+  db.priceCount = Math.max(m, 0);
+  db.trailing = file.rest();
+  db.readOnly = file.readOnly;
+  db.notes = file.ended ? [`The file ends before ${file.ended}. Saving writes the missing lines.`] : [];
+  db.ended = !!file.ended;
+  return db;
+}
 
-  // The next structured piece as a row of `kind`, or null at the end.
-  const next = (kind, what) => {
+// A file cut into rows as the server reads it, from the start on. It keeps
+// the first reason the page cannot edit the file without losing bytes
+// (`readOnly`), and what the file ended before, if it ends early (`ended`).
+class Lines {
+  constructor(bytes) {
+    Object.assign(this, { bytes, encoding: encodingOf(bytes), at: 0, lineNo: 0, readOnly: null, ended: null });
+  }
+
+  // The next piece of at most MAX_PIECE bytes, a line as the server counts
+  // lines, as a row of `kind`; null at the end of the file, which ends
+  // before `what`.
+  next(kind, what) {
+    const { bytes, at } = this;
     if (at >= bytes.length) {
-      ended = ended || what;
+      this.ended ||= what;
       return null;
     }
-    lineNo++;
     const limit = Math.min(bytes.length, at + MAX_PIECE);
     let end = bytes.indexOf(0x0a, at);
     end = end < 0 || end >= limit ? limit : end + 1;
-    const orig = bytes.subarray(at, end);
-    at = end;
+    this.lineNo++;
     if (bytes[end - 1] !== 0x0a && end < bytes.length) {
-      db.readOnly = db.readOnly ||
-        `line ${lineNo} is longer than the ${MAX_PIECE.toLocaleString('en')} bytes ` +
+      this.readOnly ||= `line ${this.lineNo} is longer than the ${MAX_PIECE.toLocaleString('en')} bytes ` +
         'the server reads as one line, so the server splits it';
     }
+    return this.row(kind, end);
+  }
+
+  // Up to `count` rows of `kind`: fewer where the file ends.
+  some(kind, count, what) {
+    const rows = [];
+    for (let row; rows.length < count && (row = this.next(kind, what));) rows.push(row);
+    return rows;
+  }
+
+  // The trailing lines, copied through whole, whatever their length.
+  rest() {
+    const rows = [];
+    while (this.at < this.bytes.length) {
+      const end = this.bytes.indexOf(0x0a, this.at);
+      this.lineNo++;
+      rows.push(this.row('trailing', end < 0 ? this.bytes.length : end + 1));
+    }
+    return rows;
+  }
+
+  // The bytes up to `end` as a row of `kind`.
+  row(kind, end) {
+    const orig = this.bytes.subarray(this.at, end);
+    this.at = end;
     const [content, ending] = cutEnding(orig);
     const row = { kind, orig, ending, content };
-    const text = encoding.decode(content);
-    if (UNSHOWABLE.test(text) && !db.readOnly) {
-      db.readOnly = `line ${lineNo} holds control bytes that the page cannot show`;
-    }
-    if (kind === 'factor') splitFactor(row, content, encoding);
-    else if (kind === 'price') splitPrice(row, content, encoding, text);
+    const text = this.encoding.decode(content);
+    if (UNSHOWABLE.test(text)) this.readOnly ||= `line ${this.lineNo} holds control bytes that the page cannot show`;
+    if (kind === 'factor') splitFactor(row, content, this.encoding);
+    else if (kind === 'price') splitPrice(row, content, this.encoding, text);
     else row.text = text;
     if (kind !== 'count') row.base = snapshot(row);
     return row;
-  };
-
-  db.key = next('key', 'its key line') || newRow('key');
-  db.factorCountRow = next('count', 'its factor count');
-  const n = db.factorCountRow ? atoi(db.factorCountRow.content) : 0;
-  for (let i = 0; i < n; i++) {
-    const row = next('factor', 'its factors');
-    if (!row) break;
-    db.factors.push(row);
   }
-  db.headerA = next('header', 'header line A') || newRow('header');
-  db.headerB = next('header', 'header line B') || newRow('header');
-  db.priceCountRow = next('count', 'its price count');
-  const m = db.priceCountRow ? priceCount(db.priceCountRow.content) : 0;
-  for (let i = 0; i < m; i++) {
-    const row = next('price', 'its price lines');
-    if (!row) break;
-    db.prices.push(row);
-  }
-  db.factorCount = Math.max(n, 0);
-  db.priceCount = Math.max(m, 0);
-
-  // Trailing lines are copied through whole, whatever their length.
-  while (at < bytes.length) {
-    lineNo++;
-    let end = bytes.indexOf(0x0a, at);
-    end = end < 0 ? bytes.length : end + 1;
-    const orig = bytes.subarray(at, end);
-    at = end;
-    const [content, ending] = cutEnding(orig);
-    const row = { kind: 'trailing', orig, ending, text: encoding.decode(content) };
-    row.base = snapshot(row);
-    if (UNSHOWABLE.test(row.text) && !db.readOnly) {
-      db.readOnly = `line ${lineNo} holds control bytes that the page cannot show`;
-    }
-    db.trailing.push(row);
-  }
-  if (ended) {
-    db.notes.push(`The file ends before ${ended}. Saving writes the missing lines.`);
-  }
-  db.ended = !!ended;
-  return db;
 }
 
 // A factor entry: the server's name runs to the first separator byte, but a

@@ -20,17 +20,12 @@ export function parseDecimal(text) {
 }
 
 // n / d rounded to the nearest whole number, halves away from zero.
-export function divRound(n, d) {
+function divRound(n, d) {
   if (d < 0n) return divRound(-n, -d);
   const q = n / d;
   const r = n % d;
   if (2n * (r < 0n ? -r : r) >= d) return n < 0n ? q - 1n : q + 1n;
   return q;
-}
-
-// The number of minor units a currency writes: 2 for EUR, 0 for JPY.
-export function minorDigits(currency) {
-  return new Intl.NumberFormat('en', { style: 'currency', currency }).resolvedOptions().maximumFractionDigits;
 }
 
 // A decimal rounded to minor units, or null where it is no decimal.

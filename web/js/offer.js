@@ -15,7 +15,7 @@ export const OFFER_PAGE_HEAD = '<html><head><title>Offer</title></head><body>\n<
 export const OFFER_PAGE_TAIL = '</body></html>\n';
 export const offerPage = (text) => OFFER_PAGE_HEAD + text + OFFER_PAGE_TAIL;
 
-export const escapeHtml = (text) => String(text)
+const escapeHtml = (text) => String(text)
   .replace(/[&<>"']/g, (c) => ({ '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', "'": '&#39;' })[c])
   .replace(/\r\n?/g, '\n')
   .replace(/[^\x0a\x20-\x7e]/gu, (c) => (c === '\t' ? ' ' : `&#${c.codePointAt(0)};`));
@@ -33,7 +33,7 @@ const letterhead = (shop, side, say) => SETTINGS.filter((s) => s.letterhead === 
   .map((s) => `<p>${s.word ? say(s.word) + ' ' : ''}${lineBreaks(shop[s.name])}</p>`).join('');
 
 // A date "2026-12-09" as the locale writes it; anything else as typed.
-export function formatDate(iso, locale) {
+function formatDate(iso, locale) {
   const m = /^(\d{4})-(\d{2})-(\d{2})$/.exec(iso || '');
   if (!m) return String(iso || '');
   const date = new Date(Date.UTC(Number(m[1]), Number(m[2]) - 1, Number(m[3])));

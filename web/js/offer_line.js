@@ -7,7 +7,7 @@
 // the key. Pure: node tests import it.
 
 const KEY_CHARS = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-';
-export const OFFER_KEY_LENGTH = 22;
+const OFFER_KEY_LENGTH = 22;
 
 const KEY = /^[A-Za-z0-9_-]{16,64}$/;
 export const isOfferKey = (key) => typeof key === 'string' && KEY.test(key);

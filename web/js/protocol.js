@@ -89,15 +89,6 @@ export function storedKey(bytes) {
   return piece.subarray(0, size);
 }
 
-// The key check: 'match', 'mismatch' or 'unreadable', and the stored key.
-export function keyCheck(file, requestKey) {
-  const stored = storedKey(file);
-  if (stored === null) return { outcome: 'unreadable', stored: new Uint8Array() };
-  const key = asBytes(requestKey);
-  const same = stored.length === key.length && stored.every((b, i) => b === key[i]);
-  return { outcome: same ? 'match' : 'mismatch', stored };
-}
-
 // A put text becomes the whole database; its first line is the new key line,
 // and the key it leaves must be one the page could send again.
 export function putTextProblem(text) {
@@ -126,7 +117,7 @@ export function readAnswer(bytes) {
 
 // The letter-pair encoding: each byte as 'a' plus its low four bits, then
 // 'a' plus its high four bits.
-export function encodeLetterPairs(bytes) {
+function encodeLetterPairs(bytes) {
   let letters = '';
   for (const b of asBytes(bytes)) letters += String.fromCharCode(97 + (b & 15), 97 + (b >> 4));
   return letters;

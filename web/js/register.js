@@ -17,7 +17,7 @@ import { commandBody, isOfferName } from './protocol.js';
 export const REGISTER_NAME = '.talvenplan-offers';
 export const REGISTER_KEY = 'offers';
 // The register keeps the newest offers; older ones drop off the end.
-export const REGISTER_SIZE = 2000;
+const REGISTER_SIZE = 2000;
 
 // Entries: { name, key, reference, customer, total, date, validUntil, link,
 // gone?, withdrawn?, withdrawnBy? } with `date` the moment of staging,

@@ -146,78 +146,80 @@ function samePrice(a, b) {
 // file does not name, and `duplicates` lines skipped for repeating a
 // description the file named before (update mode matches one line each).
 export function planImport(prices, lines, mode, removeRest = false) {
-  const byKey = new Map();
-  prices.forEach((row) => {
-    const key = sameKey(row.description);
-    if (!byKey.has(key)) byKey.set(key, []);
-    byKey.get(key).push(row);
-  });
-  const used = new Set();
-  const result = [];
-  const added = [];
-  const changed = [];
-  const duplicates = [];
-  let unchanged = 0;
-  const take = (line) => {
-    const rows = byKey.get(sameKey(line.description)) || [];
-    return mode === 'replace' ? rows.find((row) => !used.has(row)) : rows;
-  };
+  const plan = new ImportPlan(prices);
+  if (mode === 'replace') plan.replace(lines);
+  else plan.update(prices, lines, removeRest);
+  const { result, added, changed, used, unchanged, duplicates } = plan;
+  const missing = prices.filter((row) => !used.has(row));
+  return { result, added, changed, missing, removed: mode === 'replace' || removeRest, unchanged, duplicates };
+}
+
+class ImportPlan {
+  constructor(prices) {
+    Object.assign(this, { byKey: new Map(), used: new Set(), result: [], added: [], changed: [], duplicates: [], unchanged: 0 });
+    for (const row of prices) {
+      const key = sameKey(row.description);
+      if (!this.byKey.has(key)) this.byKey.set(key, []);
+      this.byKey.get(key).push(row);
+    }
+  }
+
+  // The rows of the list a file line's description names.
+  named(line) {
+    return this.byKey.get(sameKey(line.description)) || [];
+  }
+
   // A file line matched to a row: the row kept, with the file's price where
   // it differs.
-  const keep = (row, line) => {
+  keep(row, line) {
+    this.used.add(row);
     if (samePrice(row.price, line.price)) {
-      result.push({ row });
-      unchanged++;
+      this.result.push({ row });
+      this.unchanged++;
     } else {
-      result.push({ row, price: line.price });
-      changed.push({ description: row.description, old: row.price, price: line.price, line: line.row });
+      this.result.push({ row, price: line.price });
+      this.changed.push({ description: row.description, old: row.price, price: line.price, line: line.row });
     }
-  };
-  if (mode === 'replace') {
+  }
+
+  // The file's lines, in its order: each takes the next list row of its
+  // description not taken yet, or is added.
+  replace(lines) {
     for (const line of lines) {
-      const row = take(line);
-      if (!row) {
-        result.push({ add: line });
-        added.push(line);
-        continue;
+      const row = this.named(line).find((r) => !this.used.has(r));
+      if (row) {
+        this.keep(row, line);
+      } else {
+        this.result.push({ add: line });
+        this.added.push(line);
       }
-      used.add(row);
-      keep(row, line);
     }
-  } else {
+  }
+
+  // The list's rows, in its order: every row a file line names takes its
+  // price; then the file's other lines, added.
+  update(prices, lines, removeRest) {
     const lineOf = new Map();
     const first = new Map();
     for (const line of lines) {
       const key = sameKey(line.description);
       if (first.has(key)) {
-        duplicates.push({ row: line.row, description: line.description,
+        this.duplicates.push({ row: line.row, description: line.description,
           reason: `row ${first.get(key)} has the same description, and only the first is used` });
         continue;
       }
       first.set(key, line.row);
-      const rows = take(line);
-      if (!rows.length) {
-        added.push(line);
-        continue;
-      }
-      for (const row of rows) {
-        used.add(row);
-        lineOf.set(row, line);
-      }
+      const rows = this.named(line);
+      if (!rows.length) this.added.push(line);
+      for (const row of rows) lineOf.set(row, line);
     }
     for (const row of prices) {
       const line = lineOf.get(row);
-      if (!line) {
-        if (!removeRest) result.push({ row });
-        continue;
-      }
-      keep(row, line);
+      if (line) this.keep(row, line);
+      else if (!removeRest) this.result.push({ row });
     }
-    for (const line of added) result.push({ add: line });
+    for (const line of this.added) this.result.push({ add: line });
   }
-  const missing = prices.filter((row) => !used.has(row));
-  const removed = mode === 'replace' || removeRest;
-  return { result, added, changed, missing, removed, unchanged, duplicates };
 }
 
 // The price rows after the plan: rows the plan leaves alone are the same
@@ -290,7 +292,7 @@ const localDecimal = (text, decimal) => (decimal === ',' && /^-?[0-9]*\.[0-9]+$/
 // apostrophe keeps such a text a text; reading a sheet takes one off again
 // (so a text that began with apostrophes before such a sign gets one more).
 const FORMULA = /^'*[=+\-@\t\r]/;
-export const guardText = (text) => (FORMULA.test(text) ? "'" + text : text);
+const guardText = (text) => (FORMULA.test(text) ? "'" + text : text);
 export const unguardText = (text) => (/^'+[=+\-@\t\r]/.test(text) ? text.slice(1) : text);
 
 // The rows of an export: optionally the list's two title lines, a header,

@@ -28,7 +28,7 @@ export function versionsDir(directory, name) {
 }
 
 const STAMP = /^(\d{4})(\d{2})(\d{2})T(\d{2})(\d{2})(\d{2})\.(\d{6})Z$/;
-export const isStamp = (text) => STAMP.test(text);
+const isStamp = (text) => STAMP.test(text);
 
 // A version's time, or null for another name.
 export function stampTime(text) {
@@ -39,7 +39,7 @@ export function stampTime(text) {
 }
 
 // The names a listing answered, as text, one a line.
-export function listedNames(payload) {
+function listedNames(payload) {
   return latin1Text(payload).split('\n').filter(Boolean);
 }
 
@@ -48,7 +48,7 @@ export const stampsOf = (payload) => listedNames(payload).filter(isStamp).sort()
 
 // "NAME STAMP", the shelved versions of a list removed at STAMP: { name,
 // stamp }, or null for another name. A list's name holds no space.
-export function shelfOf(entry) {
+function shelfOf(entry) {
   const at = entry.lastIndexOf(' ');
   const name = entry.slice(0, at);
   const stamp = entry.slice(at + 1);

@@ -1,9 +1,7 @@
 // The open list: reading it (get), writing it (put, then a look at what the
 // put replaced and what the server holds), its repricing (query), and its
-// life on the page: shown in the editor, saved (with the merge dialog where
-// someone else changed the same lines), its price lines changed from
-// elsewhere, closed. These talk to the server and change `state`; the
-// screens show the outcome.
+// life on the page: shown, saved (the merge dialog asks where someone else
+// changed the same lines), its prices changed from elsewhere, closed.
 
 import { equalBytes, latin1Bytes, latin1Text } from './bytes.js';
 import { adoptWritten, readDatabase, repricedTexts, writeDatabase, isEdited } from './format.js';
@@ -206,8 +204,9 @@ export async function saveBytes(mine, base, written = null) {
   open.undo = null;
   adopt(open, put.mine, written);
   const told = put.theirs ? [`Merged with ${plural(put.theirs, 'change')} saved by someone else since you opened this list.`] : [];
-  say(told.length ? 'note' : 'ok', [...told, `Saved “${show(open.name)}” (${num(put.mine.length)} bytes).`].join(' '));
-  open.checked = checkAfterPut(open, token, oldKey, put, told);
+  const saved = { outcome: 'saved', merged: put.theirs };
+  say(told.length ? 'note' : 'ok', [...told, `Saved “${show(open.name)}” (${num(put.mine.length)} bytes).`].join(' '), saved);
+  open.checked = checkAfterPut(open, token, oldKey, put, told, saved);
   return true;
 }
 
@@ -216,7 +215,7 @@ export async function saveBytes(mine, base, written = null) {
 // between: it is merged in, and saved again. It resolves with true, false or
 // { conflict } as a save does, or null when a later save or another list
 // made it stale (the versions keep everything either way).
-async function checkAfterPut(open, token, key, put, told) {
+async function checkAfterPut(open, token, key, put, told, saved) {
   const stale = () => state.open !== open || open.saving !== token;
   let { mine, base } = put;
   let again = 0;
@@ -252,7 +251,7 @@ async function checkAfterPut(open, token, key, put, told) {
   }
   if (again || learnedOff) {
     say(told.length ? 'note' : 'ok', [...told, `Saved “${show(open.name)}” (${num(mine.length)} bytes).`].join(' ') +
-      (learnedOff ? ' ' + HISTORY_OFF : ''));
+      (learnedOff ? ' ' + HISTORY_OFF : ''), { ...saved, again, history: state.history });
   }
   readBack(open, token, mine);
   return true;

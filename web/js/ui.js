@@ -25,9 +25,12 @@ export function h(tag, attrs = {}, ...kids) {
 const counts = new Intl.NumberFormat('en');
 export const num = (n) => counts.format(n);
 
-// Messages: one line that says what the last action came to.
-export function say(level, text) {
-  $('message').replaceChildren(h('p', { class: level, text }));
+// Messages: one line that says what the last action came to, and as
+// data-* attributes what tests read ({ outcome: 'saved', merged: 1 }).
+export function say(level, text, data = {}) {
+  const p = h('p', { class: level, text });
+  Object.assign(p.dataset, data);
+  $('message').replaceChildren(p);
 }
 export function sayOutcome(outcome, refusal) {
   const { level, text } = describe(outcome, refusal);

@@ -270,7 +270,7 @@ function sortTheList() {
   reView();
   renderChecks();
   updateDirty();
-  say('ok', `Sorted the price lines ${order}: ${num(moved)} moved. Save to keep the new order.`);
+  say('ok', `Sorted the price lines ${order}: ${num(moved)} moved. Save to keep the new order.`, { outcome: 'sorted', moved });
 }
 
 function onPriceClick(event) {

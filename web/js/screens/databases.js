@@ -97,7 +97,7 @@ function askRestore(entry) {
     const opened = await openDatabase(target, storedKey(newest.file));
     if (!opened) {
       say('ok', `Restored “${entry.label}” as it was when it was removed` +
-        (equalBytes(target, name) ? '' : `, as “${show(target)}”`) + '. It is open in the editor.');
+        (equalBytes(target, name) ? '' : `, as “${show(target)}”`) + '. It is open in the editor.', { outcome: 'restored', as: show(target) });
     }
     return '';
   }, 'Restore');

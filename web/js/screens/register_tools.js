@@ -108,6 +108,7 @@ export async function refresh() {
 function showState(row, e, s) {
   const [cell, actions] = [row.cells[4], row.cells[6]];
   cell.className = 'state-' + s;
+  row.dataset.state = s;
   cell.replaceChildren(WORDS[s],
     ...(s === 'withdrawn' ? [h('div', { class: 'muted small', text: `by ${e.withdrawnBy || 'someone'}, ${when(e.withdrawn)}` })] : []));
   actions.replaceChildren(...(s === 'waiting'

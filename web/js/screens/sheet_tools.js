@@ -121,7 +121,10 @@ function renderImport() {
     h('input', { type: 'radio', name: 'import-mode', value, checked: work.mode === value, onchange: () => { work.mode = value; renderImport(); } }), ' ', text);
   const focused = document.activeElement?.id;
   fill($('import-settings'),
-    h('p', { id: 'import-read', text: `“${work.name}”: ${plural(rows.length, 'row')}, read as ${work.encoding}, cells separated by a ${SEPARATORS.find(([s]) => s === work.sep)[1]}${work.sep === work.detected ? ' (detected)' : ''}.` }),
+    h('p', {
+      id: 'import-read', 'data-rows': rows.length, 'data-encoding': work.encoding, 'data-sep': work.sep, 'data-detected': work.detected,
+      text: `“${work.name}”: ${plural(rows.length, 'row')}, read as ${work.encoding}, cells separated by a ${SEPARATORS.find(([s]) => s === work.sep)[1]}${work.sep === work.detected ? ' (detected)' : ''}.`,
+    }),
     work.problem ? h('p', { class: 'problem', text: `The file is not well formed: ${work.problem.text}, so everything after it would be one cell. Check the file in the spreadsheet and save it again.` }) : null,
     h('div', { class: 'fields' },
       field('Cells separated by', 'import-sep', select('import-sep', mark(SEPARATORS.map(([s, name]) => [s, name]), work.detected), work.sep, (e) => { work.sep = e.target.value; cutRows(true); renderImport(); })),
@@ -159,7 +162,10 @@ function renderImportPreview() {
   ].join(', ') + '.' + (work.mode === 'replace' && orderChanged(plan) ? ' The lines take the file’s order.' : '');
   fill($('import-preview'),
     h('h3', { text: 'What the import would do' }),
-    h('p', { id: 'import-summary', text: summary }),
+    h('p', {
+      id: 'import-summary', text: summary, 'data-added': plan.added.length, 'data-changed': plan.changed.length,
+      'data-missing': plan.missing.length, 'data-rest': plan.removed ? 'removed' : 'kept', 'data-same': plan.unchanged, 'data-skipped': skipped.length,
+    }),
     ambiguous ? h('p', { class: 'problem warning', text: `${plural(ambiguous, 'price')} such as “${read.skipped.find((s) => s.ambiguous).written}” may be read two ways and ${ambiguous === 1 ? 'is' : 'are'} skipped: say above how the file marks decimals.` }) : null,
     previewTable('Lines added', [['Row', 'num'], ['Description'], ['Price', 'num']], plan.added,
       (l) => [[String(l.row), 'num'], [l.description], [l.price, 'num']]),
@@ -185,7 +191,8 @@ function applyTheImport() {
   pricesChanged();
   showScreen('editor');
   say('ok', `Imported “${name}”: ${plural(plan.added.length, 'line')} added, ${plural(plan.changed.length, 'price')} changed, ` +
-    `${plural(removed, 'line')} removed. Save the list to keep it.`);
+    `${plural(removed, 'line')} removed. Save the list to keep it.`,
+  { outcome: 'imported', added: plan.added.length, changed: plan.changed.length, removed });
 }
 
 // Export.
@@ -272,7 +279,10 @@ function renderBulk() {
   const locked = readOnly();
   fill(box,
     bulk.rounding.startsWith('.') ? h('p', { class: 'muted', text: `Each new price goes to the nearest price ending in ${bulk.rounding}; a rise never turns into a cut, nor a cut into a rise.` }) : null,
-    h('p', { id: 'bulk-summary', text: `Of ${plural(indexes.length, 'line')} chosen: ${plural(plan.changes.length, 'price')} change, ${plural(plan.unchanged, 'stays', 'stay')} the same, ${plural(plan.skipped.length, 'is', 'are')} skipped.` }),
+    h('p', {
+      id: 'bulk-summary', 'data-chosen': indexes.length, 'data-changes': plan.changes.length, 'data-same': plan.unchanged, 'data-skipped': plan.skipped.length,
+      text: `Of ${plural(indexes.length, 'line')} chosen: ${plural(plan.changes.length, 'price')} change, ${plural(plan.unchanged, 'stays', 'stay')} the same, ${plural(plan.skipped.length, 'is', 'are')} skipped.`,
+    }),
     previewTable('Prices that change', [['Line', 'num'], ['Description'], ['Now', 'num'], ['Becomes', 'num']], plan.changes,
       (c) => [[String(c.index + 1), 'num'], [prices[c.index].description], [c.old, 'num'], [c.price, 'num']]),
     previewTable('Lines skipped', [['Line', 'num'], ['Description'], ['Why']], plan.skipped,

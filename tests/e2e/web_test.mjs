@@ -512,7 +512,8 @@ test('speed and size', async (t) => {
   const warm = times.slice(1).sort((a, b) => a - b);
   // Saves that merge and see a colleague's save took the page from about
   // 157 KB to 170 KB; the merge itself, its choice and the history load
-  // when first used.
+  // when first used. The offer screen and its languages took it to 184 KB;
+  // its work, and the settings', now load when first shown: about 153 KB.
   t.diagnostic(`page files loaded to be ready: ${size} bytes (goal: under 180 KB)`);
   t.diagnostic(`ready after ${times[0].toFixed(0)} ms on first load, ${warm[2].toFixed(0)} ms median of ${warm.length} loads after (goal: under 200 ms)`);
   assert.ok(size < 180 * 1024, `${size} bytes`);

@@ -49,7 +49,6 @@ export async function start(config) {
 
   if (state.directory) await databases.refreshList();
   else say('note', 'Enter the data directory to begin.');
-  offer.renderOfferLines();
   // A reload opens the list this tab had open, on the screen it showed.
   const was = remembered();
   if (was && was.directory === state.directory) {

@@ -102,13 +102,22 @@ async function save(event) {
   say('ok', `Saved the shop settings for ${state.directory}.`);
 }
 
+// The form the first time, once there is something to show in it: the
+// settings read, or no directory to read them from.
+function renderOnce() {
+  if ($('settings-fields').childElementCount) return;
+  renderForm();
+  $('settings-form').addEventListener('submit', save);
+  $('settings-form').addEventListener('input', example);
+}
+
 export async function enter() {
-  if (!$('settings-fields').childElementCount) {
-    renderForm();
-    $('settings-form').addEventListener('submit', save);
-    $('settings-form').addEventListener('input', example);
+  if (!state.directory) {
+    renderOnce();
+    return say('note', 'Enter the data directory first: the settings are kept there.');
   }
-  if (!state.directory) return say('note', 'Enter the data directory first: the settings are kept there.');
   state.shop = null;  // someone else may have changed them
-  fill(await loadShop());
+  const shop = await loadShop();
+  renderOnce();
+  fill(shop);
 }

@@ -106,11 +106,13 @@ export function renderChecks() {
         `Line ${row.at + 1}${row.description ? ` “${row.description}”` : ''}`), ': ', what, ' ',
       fix !== null ? h('button', { type: 'button', onclick: () => setPrice(row, fix) }, `Use ${fix.trim()}`) : null);
   });
-  box.replaceChildren(h('h3', { text: `${num(rows.length)} price line${rows.length === 1 ? '' : 's'} to look at` }),
+  // replaceChildren writes a null child as the word "null": the parts left
+  // out are dropped first.
+  box.replaceChildren(...[h('h3', { text: `${num(rows.length)} price line${rows.length === 1 ? '' : 's'} to look at` }),
     commas.length > 1 ? h('p', {}, h('button', { type: 'button', onclick: () => commas.forEach((row) => setPrice(row, decimalCommaFix(row.price), true)) },
       `Write all ${num(commas.length)} decimal commas as points`)) : null,
     h('ul', {}, items),
-    rows.length > SHOWN_CHECKS ? h('p', { class: 'muted', text: `And ${num(rows.length - SHOWN_CHECKS)} more.` }) : null);
+    rows.length > SHOWN_CHECKS ? h('p', { class: 'muted', text: `And ${num(rows.length - SHOWN_CHECKS)} more.` }) : null].filter(Boolean));
 }
 
 // A price set by a button (the decimal comma fix), as if typed.

@@ -39,7 +39,9 @@ export function rowProblems(row, db) {
     }
     number('value', 'factor');
   } else if (row.kind === 'price') {
-    if (row.price.includes(' ')) add('price', 'a price cannot hold a space: the price is what follows the last space');
+    const readings = unsureReadings(row);
+    if (readings) add('price', `“${row.price}” could be ${readings[0]} or ${readings[1]}: choose the one you mean`);
+    else if (row.price.includes(' ')) add('price', 'a price cannot hold a space: the price is what follows the last space');
     else number('price', 'price');
   }
   return found;
@@ -53,6 +55,11 @@ export function createProblem(directory, name, key) {
     (isPutTempName(name) ? 'names of ".put-" and six letters or digits belong to unfinished saves' : '') ||
     keyProblem(key);
 }
+
+// The two readings of a price the person typed that could be read either
+// way ("1,234" where the shop writes decimal commas), while the line still
+// holds that text; else null. The editor sets row.unsure as it is typed.
+export const unsureReadings = (row) => (row.unsure && row.unsure.text === row.price ? row.unsure.readings : null);
 
 // A price written with a decimal comma, as many shops write it ("199,50",
 // "1.234,50"): the point form the server reads, or null where the text is

@@ -20,3 +20,7 @@ export async function loadShop() {
   state.shopDirectory = state.directory;
   return state.shop;
 }
+
+// The locale the shop writes numbers and dates in: the settings' once read,
+// else the default.
+export const shopLocale = () => (state.shop ?? readSettings('')).locale;

@@ -126,6 +126,9 @@ test('from a new database to an offer opened twice', async () => {
   await page.getByLabel('Quantity of Oak chair').fill('3');
   await page.getByLabel('Offer Table <b>').check();
   await page.getByLabel('VAT rate of Table <b>').selectOption('14');
+  // Rates as the shop's locale writes them, as the offer does.
+  const rates = await page.getByLabel('VAT rate of Table <b>').locator('option').allInnerTexts();
+  assert.deepEqual(rates.map((r) => r.replace(/\s/g, ' ')), ['25,5 %', '14 %']);
   await page.getByLabel('Customer', { exact: true }).fill('Kahvila Kuura');
   await page.getByLabel('Introduction').fill('Dear Ms <i>Virtanen</i> & co,\n\nhere is our offer.');
   await page.getByRole('button', { name: 'Stage the offer' }).click();
@@ -169,6 +172,8 @@ test('from a new database to an offer opened twice', async () => {
   assert.equal(rows.length, 2);
   assert.match(rows[0], /Kahvila Kuura\s+81,82\s€/);
   assert.match(rows[1], /Kahvila Kuura\s+75,55\s€/);
+  // Staged when, in the shop's locale (fi-FI: 9.12.2026), not the browser's.
+  assert.match(rows[0], /€\s+\d{1,2}\.\d{1,2}\.\d{4}/);
   assert.deepEqual(await page.locator('#register-list tbody tr').evaluateAll((trs) => trs.map((tr) => tr.dataset.state)), ['waiting', 'opened']);
   await page.getByRole('button', { name: 'Check again' }).click();
   await page.waitForSelector('#register[data-checked="yes"]');

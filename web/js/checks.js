@@ -47,6 +47,16 @@ export function rowProblems(row, db) {
   return found;
 }
 
+// A factor name the server reads whole, for a name it cannot ("vähittäis"
+// becomes "vahittais"): accents taken off, letters NFD does not split
+// spelled out, blanks joined by "-", and what is left beyond ASCII letters,
+// digits and - _ . + dropped. '' where nothing is left.
+const SPELLED = { ß: 'ss', æ: 'ae', Æ: 'AE', ø: 'o', Ø: 'O', œ: 'oe', Œ: 'OE', ł: 'l', Ł: 'L', đ: 'd', Đ: 'D', þ: 'th', Þ: 'TH' };
+export function serverFactorName(name) {
+  return name.normalize('NFD').replace(/\p{M}/gu, '').replace(/[ßæÆøØœŒłŁđĐþÞ]/g, (c) => SPELLED[c])
+    .trim().replace(/\s+/g, '-').replace(/[^A-Za-z0-9\-_.+]/g, '');
+}
+
 // Why a database cannot be created under `name` in `directory` with `key`
 // (all bytes or text), or ''.
 export function createProblem(directory, name, key) {

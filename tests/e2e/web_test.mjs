@@ -49,6 +49,8 @@ const noteOf = (field) => field.evaluate((el) => {
 });
 
 test('from a new database to an offer opened twice', async () => {
+  // A shop that writes decimal commas.
+  put('.talvenplan-shop', 'shop\n{ "locale": "fi-FI" }\n');
   const page = await open();
   made.add('web-shop');
   await page.locator('#create-name').fill('web-shop');
@@ -64,9 +66,10 @@ test('from a new database to an offer opened twice', async () => {
     await page.keyboard.type(value);
   }
   await page.getByLabel('Title line 1').fill('Winter prices');
-  // Two price lines, the second with a decimal comma, which the page flags
-  // and will not save.
-  for (const [description, price] of [['Oak chair', '10'], ['Table <b>', '99,5']]) {
+  // Two price lines, the second with a decimal comma as the shop writes
+  // them, but one that could be read two ways: the page marks it and will
+  // not save.
+  for (const [description, price] of [['Oak chair', '10'], ['Table <b>', '9,950']]) {
     await page.getByRole('button', { name: 'Add a price line' }).click();
     await page.keyboard.type(description);
     await page.keyboard.press('Tab');
@@ -74,13 +77,20 @@ test('from a new database to an offer opened twice', async () => {
   }
   await page.getByRole('button', { name: 'Save', exact: true }).click();
   assert.match(await message(page), /Not saved/);
+  assert.deepEqual(await noteOf(page.getByLabel('Price, line 1')), { invalid: false, said: false, warning: false });
   assert.deepEqual(await noteOf(page.getByLabel('Price, line 2')), { invalid: true, said: true, warning: false });
-  // The decimal comma, fixed in one click.
-  await page.getByRole('button', { name: 'Use 99.5' }).click();
-  assert.equal(await page.getByLabel('Price, line 2').inputValue(), '99.5');
+  const checks = page.locator('#price-checks');
+  assert.deepEqual(await checks.locator('li').evaluateAll((lis) => lis.map((li) => li.dataset.line)), ['2']);
+  assert.deepEqual(await checks.locator('[data-use]').evaluateAll((bs) => bs.map((b) => b.dataset.use)), ['9950', '9.950']);
+  assert.ok(!(await checks.innerText()).includes('null'));
   await shot(page, 'editor');
+  // Written plainly, the comma saves as the point the server reads, and
+  // stays on screen as typed.
+  await page.getByLabel('Price, line 2').fill('99,5');
   await page.getByRole('button', { name: 'Save', exact: true }).click();
   await page.waitForFunction(() => /Saved/.test(document.querySelector('#message').innerText));
+  assert.equal(await page.getByLabel('Price, line 2').inputValue(), '99,5');
+  assert.equal(await checks.innerText(), '');
   // The two lines create wrote after the counts stay as trailing lines.
   assert.equal(file('web-shop').toString(),
     'k1\n2\nretail 1.0\nhalf 0.5\nWinter prices\n""\n2\nOak chair 10\nTable <b> 99.5\n0\n0\n');
@@ -116,6 +126,9 @@ test('from a new database to an offer opened twice', async () => {
   await page.getByLabel('Quantity of Oak chair').fill('3');
   await page.getByLabel('Offer Table <b>').check();
   await page.getByLabel('VAT rate of Table <b>').selectOption('14');
+  // Rates as the shop's locale writes them, as the offer does.
+  const rates = await page.getByLabel('VAT rate of Table <b>').locator('option').allInnerTexts();
+  assert.deepEqual(rates.map((r) => r.replace(/\s/g, ' ')), ['25,5 %', '14 %']);
   await page.getByLabel('Customer', { exact: true }).fill('Kahvila Kuura');
   await page.getByLabel('Introduction').fill('Dear Ms <i>Virtanen</i> & co,\n\nhere is our offer.');
   await page.getByRole('button', { name: 'Stage the offer' }).click();
@@ -159,6 +172,8 @@ test('from a new database to an offer opened twice', async () => {
   assert.equal(rows.length, 2);
   assert.match(rows[0], /Kahvila Kuura\s+81,82\s€/);
   assert.match(rows[1], /Kahvila Kuura\s+75,55\s€/);
+  // Staged when, in the shop's locale (fi-FI: 9.12.2026), not the browser's.
+  assert.match(rows[0], /€\s+\d{1,2}\.\d{1,2}\.\d{4}/);
   assert.deepEqual(await page.locator('#register-list tbody tr').evaluateAll((trs) => trs.map((tr) => tr.dataset.state)), ['waiting', 'opened']);
   await page.getByRole('button', { name: 'Check again' }).click();
   await page.waitForSelector('#register[data-checked="yes"]');
@@ -321,13 +336,14 @@ test('the editor works by keyboard alone', async () => {
   await page.keyboard.type('Lamp');
   await press('Tab');
   await page.keyboard.type('7.5');
-  // Enter starts the next line below; a decimal comma gets its fix.
+  // Enter starts the next line below; a price that could be read two ways
+  // gets a button for each.
   await press('Enter');
   assert.equal(await focused(), 'Description, line 4');
   await page.keyboard.type('Stool');
   await press('Tab');
-  await page.keyboard.type('3,5');
-  await tabTo('Use 3.5');
+  await page.keyboard.type('3,500');
+  await tabTo('Use 3.500');
   await press('Enter');
   assert.equal(await focused(), 'Price, line 4');
   await tabTo('Remove note 1');
@@ -338,7 +354,7 @@ test('the editor works by keyboard alone', async () => {
   await press('Control+s');
   await page.waitForFunction(() => /Saved/.test(document.querySelector('#message').innerText));
   assert.equal(await focused(), before, 'Ctrl+S keeps the focus');
-  assert.equal(file('web-keys').toString(), 'k1\n0\nA\nB\n4\nTable 205\nChair 10\nLamp 7.5\nStool 3.5\n');
+  assert.equal(file('web-keys').toString(), 'k1\n0\nA\nB\n4\nTable 205\nChair 10\nLamp 7.5\nStool 3.500\n');
   assert.deepEqual(page.errors, []);
   await page.close();
 });
@@ -444,6 +460,7 @@ test('10,000 lines: find, edit a line far down, save; only that line changes', a
 test('a newcomer finds a line among 10,000 and saves its new price, by keyboard alone', async () => {
   const list = shopList(10000, 50);
   put('web-find', list);
+  put('.talvenplan-shop', 'shop\n{ "locale": "fi-FI" }\n');
   const page = await open(400);
   await openList(page, 'web-find');
   await page.waitForSelector('#price-grid tr.row');
@@ -464,14 +481,17 @@ test('a newcomer finds a line among 10,000 and saves its new price, by keyboard 
   }));
   // At 400 px the description has the room to show whole.
   assert.ok(await page.getByLabel('Description, line 3212').evaluate((el) => el.value.length > 25 && el.scrollWidth <= el.clientWidth));
-  await page.keyboard.type('99.50');
+  // A decimal comma, as a Finnish shop types it.
+  await page.keyboard.type('21,90');
   await page.keyboard.press('Control+s');
   // "Saved" where the person is: the bar at the bottom of the view.
   await page.waitForFunction(() => /^Saved\. No unsaved changes/.test(document.querySelector('#dirty').innerText));
   assert.ok(await page.locator('#dirty').evaluate((el) => el.getBoundingClientRect().bottom <= innerHeight));
   await shot(page, 'find-saved-400');
   const line = list.split('\n').find((l) => l.includes('no. 03212'));
-  assert.equal(file('web-find').toString(), list.replace(line, line.slice(0, line.lastIndexOf(' ') + 1) + '99.50'));
+  assert.equal(file('web-find').toString(), list.replace(line, line.slice(0, line.lastIndexOf(' ') + 1) + '21.90'));
+  assert.equal(await page.getByLabel('Price, line 3212').inputValue(), '21,90');
+  assert.ok(!(await page.locator('#price-checks').innerText()).includes('null'));
   // Enter in the find box goes to the first line found; an edit takes the
   // "Saved" away again.
   await page.keyboard.press('Control+f');

@@ -39,10 +39,22 @@ export function rowProblems(row, db) {
     }
     number('value', 'factor');
   } else if (row.kind === 'price') {
-    if (row.price.includes(' ')) add('price', 'a price cannot hold a space: the price is what follows the last space');
+    const readings = unsureReadings(row);
+    if (readings) add('price', `“${row.price}” could be ${readings[0]} or ${readings[1]}: choose the one you mean`);
+    else if (row.price.includes(' ')) add('price', 'a price cannot hold a space: the price is what follows the last space');
     else number('price', 'price');
   }
   return found;
+}
+
+// A factor name the server reads whole, for a name it cannot ("vähittäis"
+// becomes "vahittais"): accents taken off, letters NFD does not split
+// spelled out, blanks joined by "-", and what is left beyond ASCII letters,
+// digits and - _ . + dropped. '' where nothing is left.
+const SPELLED = { ß: 'ss', æ: 'ae', Æ: 'AE', ø: 'o', Ø: 'O', œ: 'oe', Œ: 'OE', ł: 'l', Ł: 'L', đ: 'd', Đ: 'D', þ: 'th', Þ: 'TH' };
+export function serverFactorName(name) {
+  return name.normalize('NFD').replace(/\p{M}/gu, '').replace(/[ßæÆøØœŒłŁđĐþÞ]/g, (c) => SPELLED[c])
+    .trim().replace(/\s+/g, '-').replace(/[^A-Za-z0-9\-_.+]/g, '');
 }
 
 // Why a database cannot be created under `name` in `directory` with `key`
@@ -53,6 +65,11 @@ export function createProblem(directory, name, key) {
     (isPutTempName(name) ? 'names of ".put-" and six letters or digits belong to unfinished saves' : '') ||
     keyProblem(key);
 }
+
+// The two readings of a price the person typed that could be read either
+// way ("1,234" where the shop writes decimal commas), while the line still
+// holds that text; else null. The editor sets row.unsure as it is typed.
+export const unsureReadings = (row) => (row.unsure && row.unsure.text === row.price ? row.unsure.readings : null);
 
 // A price written with a decimal comma, as many shops write it ("199,50",
 // "1.234,50"): the point form the server reads, or null where the text is

@@ -122,6 +122,29 @@ function readSimple([, minus, before, mark, after], decimal) {
   return { ambiguous: [strip(before + after), strip(before) + '.' + after] };
 }
 
+// The decimal separator `locale` writes: ',' for fi-FI, sv-FI and de-DE.
+export function localeDecimal(locale) {
+  try {
+    return new Intl.NumberFormat(locale).formatToParts(1.5).find((p) => p.type === 'decimal')?.value ?? '.';
+  } catch {
+    return '.';
+  }
+}
+
+// A price typed in the editor where the shop's locale writes `decimal`.
+// With decimal commas: { price } in the form the server reads ('21,90' is
+// 21.90), { ambiguous } where the text could be read either way ('1,234',
+// '1.234'), or null where the text is kept as typed for the checks to judge
+// (it already is the server's form, or uses a point as its decimals, or is
+// no amount). With decimal points, always null: the text is the server's.
+export function typedPrice(text, decimal) {
+  if (decimal !== ',') return null;
+  const read = readAmount(text);
+  if (read.ambiguous) return { ambiguous: read.ambiguous };
+  if (!read.value || read.decimal === '.' || read.grouping === ',') return null;
+  return read.value === text ? null : { price: read.value };
+}
+
 // The decimal separator a column of amounts shows, or null where it shows
 // none or both: '12,50' shows ',', '1,234.50' shows '.'.
 export function columnDecimal(cells) {

@@ -9,6 +9,7 @@ import { commandBody, crlfDatabaseFromGet, databaseFromGet, keyProblem, listBody
 import { HISTORY_OFF, stampsOf, versionsDir } from './versions.js';
 import { send } from './api.js';
 import { rowProblems } from './checks.js';
+import { loadShop } from './shop.js';
 import { isDirty, savedList, setOpen, show, state, useDb } from './state.js';
 import { $, enableListTabs, num, say, sayOutcome } from './ui.js';
 import { renderEditor } from './editor/body.js';
@@ -81,6 +82,8 @@ export async function openList(name, key) {
   if (db.readOnly) reasons.push(db.readOnly);
   if (crlf) db.notes.push('The server does not send back how the key line ends; like the next line, it is taken to end in CR LF.');
   setOpen({ name, key, file, db, saved: null, reasons });
+  // The editor reads typed prices in the shop's locale.
+  await loadShop();
   remember();
   return '';
 }
@@ -112,7 +115,7 @@ export async function saveList() {
     say('refused', 'Not saved: ' + problem + '.');
     return false;
   }
-  return saveBytes(bytes, state.open.file);
+  return saveBytes(bytes, state.open.file, { db, spans, bytes });
 }
 
 const plural = (n, one) => `${n} ${one}${n === 1 ? '' : 's'}`;

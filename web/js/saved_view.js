@@ -9,14 +9,35 @@ export function renderFactorChoice(select) {
   const saved = savedList();
   const chosen = select.value;
   const seen = new Set();
+  const why = [];
   select.replaceChildren(h('option', { value: '', text: saved.factors.length ? 'Choose a factor' : 'The list has no factors' }),
     ...saved.factors.map((f, i) => {
-      const unusable = nameProblem(saved.encoding.encode(f.name)) || seen.has(f.name);
+      const unusable = nameProblem(saved.encoding.encode(f.name), 'factor name') ||
+        (seen.has(f.name) ? 'an earlier factor has this name: the server only ever finds that one' : '');
       seen.add(f.name);
+      if (unusable) why.push(`“${f.name}” cannot be chosen: ${unusable}.`);
       return h('option', { value: String(i), disabled: !!unusable, text: `${f.name} (${f.value})` });
     }));
   select.value = chosen;
   if (select.selectedIndex < 0) select.value = '';
+  explainGreyed(select, why);
+}
+
+// Says below the <select> why its greyed factors cannot be chosen, which a
+// disabled option cannot say itself; the editor offers the rename.
+function explainGreyed(select, why) {
+  const id = select.id + '-greyed';
+  let note = document.getElementById(id);
+  if (!note) {
+    note = h('div', { id, class: 'note small' });
+    (select.closest('.toolbar') ?? select).after(note);
+  }
+  note.hidden = !why.length;
+  note.dataset.greyed = String(why.length);
+  note.replaceChildren(...why.map((text) => h('p', { text })),
+    why.length ? h('p', { text: 'Rename such a factor in the editor, and save.' }) : '');
+  if (why.length) select.setAttribute('aria-describedby', id);
+  else select.removeAttribute('aria-describedby');
 }
 
 // The warning Preview and Offer give while the editor holds unsaved edits.

@@ -20,3 +20,12 @@ export async function loadShop() {
   state.shopDirectory = state.directory;
   return state.shop;
 }
+
+// The locale the shop writes numbers and dates in: the settings' once read,
+// else the default.
+export const shopLocale = () => (state.shop ?? readSettings('')).locale;
+
+// A moment as the shop writes it: "9.12.2026 klo 17.13" in fi-FI, as the
+// offers it sends do, not in the browser's own way.
+export const shopTime = (date, timeStyle = 'short') =>
+  date.toLocaleString(shopLocale(), { dateStyle: 'medium', timeStyle });

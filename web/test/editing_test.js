@@ -4,7 +4,8 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { adoptWritten, isEdited, newRow, readDatabase, writeDatabase } from '../js/format.js';
 import { isDirty } from '../js/state.js';
-import { decimalCommaFix, placeholderRows, rowProblems } from '../js/checks.js';
+import { decimalCommaFix, placeholderRows, rowProblems, serverFactorName } from '../js/checks.js';
+import { nameProblem } from '../js/protocol.js';
 import { viewOf } from '../js/view.js';
 import { bytes, text, vectors } from './vectors.js';
 import { shopList } from '../../bench/web_list.mjs';
@@ -76,6 +77,16 @@ test('the checks say what the server would read, and offer the point form', () =
   assert.deepEqual([chair, table, lamp].map((row) => decimalCommaFix(row.price)), ['12.50', '1234.50', null]);
   for (const [typed, fixed] of [['199,5', '199.5'], ['-0,99', '-0.99'], ['12.50', null], ['1,234,5', null], ['12,', null], [',5', null]]) {
     assert.equal(decimalCommaFix(typed), fixed, typed);
+  }
+});
+
+test('a factor name the server cannot read whole gets one it can', () => {
+  for (const [name, renamed] of [
+    ['vähittäis', 'vahittais'], ['Händler', 'Handler'], ['Großhandel', 'Grosshandel'], ['Ørsted', 'Orsted'],
+    ['iso asiakas', 'iso-asiakas'], ['café-2%', 'cafe-2'], ['net_1.5+', 'net_1.5+'], ['日本', ''],
+  ]) {
+    assert.equal(serverFactorName(name), renamed, name);
+    if (renamed) assert.equal(nameProblem(renamed), '', renamed);
   }
 });
 

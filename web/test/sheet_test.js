@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { test } from 'node:test';
-import { changePrice, readAmount } from '../js/decimals.js';
+import { changePrice, localeDecimal, readAmount, typedPrice } from '../js/decimals.js';
 import { UTF8, CP1252 } from '../js/bytes.js';
 import { decodeFile, detectSeparator, parseCsv, writeCsv } from '../js/csv.js';
 import { readDatabase, writeDatabase } from '../js/format.js';
@@ -22,11 +22,17 @@ const readFile = (file, encoding = UTF8) => {
 const pairs = (lines) => lines.map((l) => [l.description, l.price]);
 
 test('prices written in every common form read as the server reads them', () => {
-  for (const [written, decimal, want] of vectors('price_forms.tsv')) {
+  for (const [written, decimal, want, typed] of vectors('price_forms.tsv')) {
     const read = readAmount(utf8(written), text(decimal) || null);
     const got = read.value ?? (read.ambiguous ? 'ambiguous' : read.empty ? 'empty' : 'unreadable');
     assert.equal(got, text(want), JSON.stringify(utf8(written)));
     if (read.problem) assert.match(read.problem, /“/);
+    if (!typed) continue;
+    // The price editor: a decimal comma where the shop writes them, never
+    // where it writes points.
+    const kept = typedPrice(utf8(written), localeDecimal('fi-FI'));
+    assert.equal(kept ? kept.price ?? 'ambiguous' : 'as typed', text(typed), 'typed ' + JSON.stringify(utf8(written)));
+    assert.equal(typedPrice(utf8(written), localeDecimal('en-GB')), null);
   }
 });
 

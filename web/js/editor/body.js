@@ -5,7 +5,7 @@
 import { UTF8 } from '../bytes.js';
 import { newRow } from '../format.js';
 import { KEY_SIZE, storedKey } from '../protocol.js';
-import { placeholderRows } from '../checks.js';
+import { placeholderRows, serverFactorName } from '../checks.js';
 import { readOnly, show, state } from '../state.js';
 import { $, h, say } from '../ui.js';
 import { markRow, marked, updateDirty } from './marks.js';
@@ -40,10 +40,29 @@ function fieldInput(row, field, label, focusId, el) {
       // A new name may end or start a clash with a later factor's.
       if (row.kind === 'factor') state.open.db.factors.forEach((f, i) => markRow(document.querySelector(`[data-row="factors-${i}"]`), f));
       if (row.kind === 'header') renderPlaceholders();
+      if (rename) offerRename(rename, row);
       updateDirty();
     },
   });
-  return [input, h('p', { id: note, class: 'problem', 'aria-live': 'polite' })];
+  // A factor name the server cannot read whole gets a button that renames
+  // it to one it can.
+  const rename = row.kind === 'factor' && field === 'name' && !readOnly() ? h('button', {
+    type: 'button', class: 'rename', onclick: () => {
+      row.name = rename.dataset.rename;
+      input.value = row.name;
+      input.dispatchEvent(new Event('input'));
+      input.focus();
+    },
+  }) : null;
+  if (rename) offerRename(rename, row);
+  return [input, h('p', { id: note, class: 'problem', 'aria-live': 'polite' }), rename];
+}
+
+function offerRename(button, row) {
+  const name = /[^\x21-\x7e]/.test(row.name) ? serverFactorName(row.name) : '';
+  button.hidden = !name || name === row.name;
+  button.dataset.rename = name;
+  button.textContent = `Rename to “${name}”`;
 }
 
 // A short part of the list, rendered whole.

@@ -3,7 +3,7 @@
 // and the save bar's line. The editor's other parts call these after every
 // edit. A price row knows its place in the list as `row.at`.
 
-import { decimalCommaFix, rowProblems } from '../checks.js';
+import { decimalCommaFix, rowProblems, unsureReadings } from '../checks.js';
 import { isEdited } from '../format.js';
 import { dirty, readOnly, state } from '../state.js';
 import { $, h, num } from '../ui.js';
@@ -96,26 +96,30 @@ export function renderChecks() {
   const rows = [...checks.keys()];
   if (!rows.length) return box.replaceChildren();
   rows.sort((a, b) => (isEdited(b) - isEdited(a)) || a.at - b.at);
-  const commas = readOnly() ? [] : rows.filter((row) => decimalCommaFix(row.price) !== null);
+  const commas = readOnly() ? [] : rows.filter((row) => !unsureReadings(row) && decimalCommaFix(row.price) !== null);
   const items = rows.slice(0, SHOWN_CHECKS).map((row) => {
     const found = checks.get(row);
-    const fix = readOnly() ? null : decimalCommaFix(row.price);
+    const readings = unsureReadings(row);
+    const fixes = readOnly() ? [] : readings ?? [decimalCommaFix(row.price)].filter((fix) => fix !== null);
     const what = ['description', 'price'].filter((f) => found[f]).map((f) => noteText(found[f], isEdited(row))).join(' ');
-    return h('li', { class: isEdited(row) ? 'problem' : 'problem warning' },
+    return h('li', { class: isEdited(row) ? 'problem' : 'problem warning', 'data-line': row.at + 1 },
       h('button', { type: 'button', class: 'link', onclick: () => goTo(row, found.price ? 'price' : 'description') },
-        `Line ${row.at + 1}${row.description ? ` “${row.description}”` : ''}`), ': ', what, ' ',
-      fix !== null ? h('button', { type: 'button', onclick: () => setPrice(row, fix) }, `Use ${fix.trim()}`) : null);
+        `Line ${row.at + 1}${row.description ? ` “${row.description}”` : ''}`), ': ', what,
+      fixes.flatMap((fix) => [' ', h('button', { type: 'button', 'data-use': fix.trim(), onclick: () => setPrice(row, fix) }, `Use ${fix.trim()}`)]));
   });
-  box.replaceChildren(h('h3', { text: `${num(rows.length)} price line${rows.length === 1 ? '' : 's'} to look at` }),
+  // replaceChildren writes a null child as the word "null": the parts left
+  // out are dropped first.
+  box.replaceChildren(...[h('h3', { text: `${num(rows.length)} price line${rows.length === 1 ? '' : 's'} to look at` }),
     commas.length > 1 ? h('p', {}, h('button', { type: 'button', onclick: () => commas.forEach((row) => setPrice(row, decimalCommaFix(row.price), true)) },
       `Write all ${num(commas.length)} decimal commas as points`)) : null,
     h('ul', {}, items),
-    rows.length > SHOWN_CHECKS ? h('p', { class: 'muted', text: `And ${num(rows.length - SHOWN_CHECKS)} more.` }) : null);
+    rows.length > SHOWN_CHECKS ? h('p', { class: 'muted', text: `And ${num(rows.length - SHOWN_CHECKS)} more.` }) : null].filter(Boolean));
 }
 
 // A price set by a button (the decimal comma fix), as if typed.
 function setPrice(row, text, quiet) {
   row.price = text;
+  row.typed = row.unsure = null;
   const tr = state.editor.grid.rowAt(state.editor.view.rows.indexOf(row));
   const found = rowProblems(row, state.open.db);
   if (tr) {

@@ -7,6 +7,8 @@
 
 import { newRow } from '../format.js';
 import { rowProblems } from '../checks.js';
+import { localeDecimal, typedPrice } from '../decimals.js';
+import { shopLocale } from '../shop.js';
 import { ORDERS, sortRows, viewOf } from '../view.js';
 import { Grid } from '../grid.js';
 import { readOnly, state } from '../state.js';
@@ -132,7 +134,10 @@ function priceRow(p, tr) {
     tr.setAttribute('aria-rowindex', String(p + 2));
   }
   if (tr.line !== n) labelRow(tr, n);
-  for (const f of tr.fields) if (f.input.value !== row[f.field]) f.input.value = row[f.field];
+  for (const f of tr.fields) {
+    const text = shownText(row, f.field);
+    if (f.input.value !== text) f.input.value = text;
+  }
   if (!locked) {
     const ordered = view.order === 'file';
     tr.buttons[0].disabled = p === 0 || !ordered;
@@ -193,11 +198,26 @@ export function focusRow(p, field) {
   (el && !el.disabled ? el : tr.querySelector('input')).focus();
 }
 
+// A price as the person types it. Where the shop's locale writes decimal
+// commas, "21,90" stays on screen and the line holds 21.90, the form the
+// server reads; text that could be read either way is kept and marked until
+// the person picks a reading.
+export function typePrice(row, text) {
+  const read = typedPrice(text, localeDecimal(shopLocale()));
+  row.price = read?.price ?? text;
+  row.typed = read?.price ? { text, price: read.price } : null;
+  row.unsure = read?.ambiguous ? { text, readings: read.ambiguous } : null;
+}
+// What a field of a price line shows: the price as typed while the line
+// still holds what it was read as.
+const shownText = (row, field) => (field === 'price' && row.typed?.price === row.price ? row.typed.text : row[field]);
+
 function onPriceInput(event) {
   const input = event.target;
   const tr = input.closest('tr');
   const row = tr.row;
-  row[input.dataset.field] = input.value;
+  if (input.dataset.field === 'price') typePrice(row, input.value);
+  else row[input.dataset.field] = input.value;
   const found = rowProblems(row, state.open.db);
   markPriceRow(tr, row, found);
   recheck(row, found);

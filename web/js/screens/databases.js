@@ -8,6 +8,7 @@ import { createProblem } from '../checks.js';
 import { dirty, show, state } from '../state.js';
 import { closeList, isDemo, listed, newestVersion, openList, showList } from '../list.js';
 import { $, focusTitle, h, say, sayOutcome, showScreen } from '../ui.js';
+import { shopTime } from '../shop.js';
 
 const utf8 = (text) => UTF8.encode(text);
 
@@ -59,7 +60,7 @@ async function renderRemoved() {
       }, 'Restore'))))))] : []));
 }
 
-const removedAt = (entry) => stampTime(entry.stamp).toLocaleString('en-GB', { dateStyle: 'medium', timeStyle: 'medium' });
+const removedAt = (entry) => shopTime(stampTime(entry.stamp), 'medium');
 
 // Makes a removed list a list again from its newest version: under its own
 // name, or, where a list of that name was made since, under a name the

@@ -11,10 +11,11 @@ import { HISTORY_OFF, stampsOf, stampTime, versionsDir } from '../versions.js';
 import { dirty, setOpen, show, state } from '../state.js';
 import { fileFromGet, openList, saveBytes, saved, settled, showList } from '../list.js';
 import { $, h, num, say, showScreen } from '../ui.js';
+import { shopTime } from '../shop.js';
 
 // The list the history is of: the open list, or the list of an open version.
 const listOf = () => state.open.list ?? state.open;
-const when = (stamp) => stampTime(stamp).toLocaleString('en-GB', { dateStyle: 'medium', timeStyle: 'medium' });
+const when = (stamp) => shopTime(stampTime(stamp), 'medium');
 
 // A version's file, read with the list's key: { file }, or { problem }.
 async function readVersion(stamp) {

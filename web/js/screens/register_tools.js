@@ -11,7 +11,7 @@ import {
 } from '../register.js';
 import { state } from '../state.js';
 import { $, h, say, sayOutcome } from '../ui.js';
-import { loadShop } from '../shop.js';
+import { loadShop, shopTime } from '../shop.js';
 
 const WORDS = {
   waiting: 'Waiting',
@@ -22,7 +22,7 @@ const WORDS = {
   keyless: 'Not known: staged before the register kept offer keys',
 };
 
-const when = (iso) => new Date(iso).toLocaleString(undefined, { dateStyle: 'medium', timeStyle: 'short' });
+const when = (iso) => shopTime(new Date(iso));
 const label = (e) => e.reference || e.name;
 
 // Who withdrew an offer: there is no login name the page can read (the web

@@ -11,11 +11,7 @@ import { isOfferName, offerLinkQuery, offerTextProblem, storeBody } from '../pro
 import { send } from '../api.js';
 import { updateShared } from '../datafile.js';
 import { buildOffer, offerPage } from '../offer.js';
-<<<<<<< HEAD
-import { moneyFormat, toMinor } from '../money.js';
-=======
 import { formatRate, moneyFormat, toMinor } from '../money.js';
->>>>>>> lang3
 import { addDays } from '../settings.js';
 import { viewOf } from '../view.js';
 import { gridTable } from '../grid.js';
@@ -74,11 +70,7 @@ async function renderOfferLines() {
         h('td', { class: 'num', text: money && cents !== null ? money.format(cents) : texts[i] ?? '', title: texts[i] ?? '' }),
         h('td', { class: 'qty' }, h('input', { type: 'number', min: '0', step: 'any', value: was.quantity, 'aria-label': 'Quantity of ' + label })),
         h('td', {}, h('select', { 'aria-label': 'VAT rate of ' + label },
-<<<<<<< HEAD
-          shop.vatRates.map((r) => h('option', { value: r, text: r + ' %', selected: r === was.rate })))));
-=======
           shop.vatRates.map((r) => h('option', { value: r, text: formatRate(r, shop.locale), selected: r === was.rate })))));
->>>>>>> lang3
       markQuantity(tr.querySelector('input[type="number"]'));
       return tr;
     },

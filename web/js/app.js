@@ -11,6 +11,7 @@ import { KEY_SIZE } from './protocol.js';
 import { dirty, readOnly, state } from './state.js';
 import { forget, remember, remembered } from './list.js';
 import { $, addScreen, say, showScreen } from './ui.js';
+import { chooseLanguage, loadFallback, startLanguage, t } from './lang.js';
 import * as databases from './screens/databases.js';
 import * as editor from './screens/editor.js';
 import * as preview from './screens/preview.js';
@@ -23,10 +24,17 @@ import * as history from './screens/history.js';
 const SCREENS = { databases, editor, preview, offer, sheet, history, register, settings };
 
 export async function start(config) {
+  const lang = await startLanguage();
   state.program = new URL(config.program || 'talvenplan.cgi', location.href);
   state.directory = new URLSearchParams(location.search).get('dir') ?? config.directory ?? '';
   $('directory').value = state.directory;
-  $('create-key-label').textContent = `Key (at most ${KEY_SIZE} bytes)`;
+  $('create-key-label').textContent = t('databases.keyAtMost', { size: KEY_SIZE });
+  // Changes to save come first: the page loads again in the new language.
+  $('language').addEventListener('change', (event) => {
+    if (!(state.open && !readOnly() && dirty())) return chooseLanguage(event.target.value);
+    event.target.value = lang;
+    say('note', t('app.saveFirst'));
+  });
 
   for (const [name, module] of Object.entries(SCREENS)) {
     addScreen(name, module.screen);
@@ -48,7 +56,7 @@ export async function start(config) {
   });
 
   if (state.directory) await databases.refreshList();
-  else say('note', 'Enter the data directory to begin.');
+  else say('note', t('app.begin'));
   // A reload opens the list this tab had open, on the screen it showed.
   const was = remembered();
   if (was && was.directory === state.directory) {
@@ -57,4 +65,5 @@ export async function start(config) {
   }
   document.body.dataset.ready = 'yes';
   window.talvenplanReadyMs = performance.now();
+  loadFallback();
 }

@@ -7,6 +7,7 @@ import { rowProblems } from '../checks.js';
 import { dirty, readOnly, show, state, useDb } from '../state.js';
 import { badRows, saveBytes, saveList, saved, settled } from '../list.js';
 import { $, say } from '../ui.js';
+import { t } from '../lang.js';
 import { renderEditor } from '../editor/body.js';
 import { goTo, remark } from '../editor/marks.js';
 import { focusRow, reView } from '../editor/prices.js';
@@ -85,7 +86,7 @@ async function undo() {
   if (await settled(await saved(await saveBytes(was.file, state.open.file)))) {
     state.open.undo = null;
     renderEditor();
-    say('ok', `Undone: “${show(state.open.name)}” is as it was before that save, which is kept in the history.`);
+    say('ok', t('editor.undone', { name: show(state.open.name) }));
   }
 }
 
@@ -95,7 +96,7 @@ function discard() {
   useDb(state.open, readDatabase(state.open.file));
   renderEditor();
   restoreFocus(place);
-  say('ok', 'Changes discarded.');
+  say('ok', t('editor.discarded'));
 }
 
 export function init() {

@@ -8,6 +8,7 @@ import { savedList } from '../state.js';
 import { repriced } from '../list.js';
 import { renderFactorChoice, unsavedNote } from '../saved_view.js';
 import { $, h, num, say } from '../ui.js';
+import { t } from '../lang.js';
 
 // A figure as money, the exact text on hover, or the exact text itself.
 function figure(text) {
@@ -40,7 +41,7 @@ async function renderPreview() {
         figure(row.price), figure(texts[i] ?? '(missing)'));
     },
   });
-  say('ok', `Prices with the factor “${factor.name}”, as the server computes them.`);
+  say('ok', t('preview.shown', { factor: factor.name }));
 }
 
 export function init() {

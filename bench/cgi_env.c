@@ -38,16 +38,16 @@ static void add(struct environment* env, size_t* count, char* entry) {
   env->entries[*count] = NULL;
 }
 
-void make_env(struct environment* env, const char* body, const char* query,
-              const char* root) {
+/* A POST of `length` bytes, or (query not NULL) a GET of `query`. */
+static void make(struct environment* env, size_t length, const char* query,
+                 const char* root) {
   size_t count = 0;
   for (size_t i = 0; i < sizeof kServerEnv / sizeof *kServerEnv; ++i) {
     add(env, &count, (char*)kServerEnv[i]);
   }
   snprintf(env->text[0], sizeof env->text[0], "TALVEN_ROOT=%s", root);
   add(env, &count, env->text[0]);
-  if (body != NULL) {
-    size_t length = strlen(body);
+  if (query == NULL) {
     snprintf(env->text[1], sizeof env->text[1], "CONTENT_LENGTH=%zu", length);
     snprintf(env->text[2], sizeof env->text[2], "HTTP_CONTENT_LENGTH=%zu",
              length);
@@ -65,6 +65,18 @@ void make_env(struct environment* env, const char* body, const char* query,
     add(env, &count, env->text[2]);
     add(env, &count, "REQUEST_METHOD=GET");
   }
+}
+
+void make_env(struct environment* env, const char* body, const char* query,
+              const char* root) {
+  if (body != NULL)
+    make(env, strlen(body), NULL, root);
+  else
+    make(env, 0, query, root);
+}
+
+void make_post_env(struct environment* env, size_t length, const char* root) {
+  make(env, length, NULL, root);
 }
 
 const char kDatabase[] =

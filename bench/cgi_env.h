@@ -4,6 +4,8 @@
 #ifndef TALVENPLAN_BENCH_CGI_ENV_H_
 #define TALVENPLAN_BENCH_CGI_ENV_H_
 
+#include <stddef.h>
+
 enum { kMaxEnv = 40 };
 
 struct environment {
@@ -20,5 +22,8 @@ extern const char kOffer[];
  * (body NULL) a GET of `query`. */
 void make_env(struct environment* env, const char* body, const char* query,
               const char* root);
+
+/* The environment of a POST of a body of `length` bytes under `root`. */
+void make_post_env(struct environment* env, size_t length, const char* root);
 
 #endif /* TALVENPLAN_BENCH_CGI_ENV_H_ */

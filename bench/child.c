@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -157,6 +158,43 @@ long long make_price_list(const char* path, long long lines) {
     }
   }
   fputs("Prices without tax\nEnd\n", file);
+  size = ftell(file);
+  if (fclose(file) != 0) die("fclose");
+  return size;
+}
+
+/* web_list.mjs's generator, in JavaScript's numbers: doubles, whose product
+ * is rounded here as JavaScript rounds it. */
+static long next_random(double* seed) {
+  *seed = fmod(*seed * 1103515245.0 + 12345.0, 2147483648.0);
+  return (long)floor(*seed / 65536);
+}
+
+long long make_shop_list(const char* path, long lines, int factors) {
+  static const char* const kWords[] = {"Oak",    "Birch", "Pine", "Steel",
+                                       "Walnut", "Ash",   "Teak", "Maple"};
+  static const char* const kThings[] = {"chair", "table", "lamp",  "shelf",
+                                        "desk",  "stool", "bench", "cabinet",
+                                        "bed",   "sofa"};
+  double seed = 12345;
+  long long size;
+  FILE* file = fopen(path, "w");
+  if (file == NULL) die(path);
+  fprintf(file, "k1\n%d\n", factors);
+  for (int f = 0; f < factors; ++f) {
+    fprintf(file, "f%d %.2f\n", f + 1, 0.5 + f / 100.0);
+  }
+  fprintf(file, "Winter prices 2026\nAll prices in euros\n%ld\n", lines);
+  for (long i = 0; i < lines; ++i) {
+    long width = 40 + next_random(&seed) % 16 * 10;
+    long depth = 40 + next_random(&seed) % 16 * 10;
+    const char* word = kWords[next_random(&seed) % 8];
+    const char* thing = kThings[next_random(&seed) % 10];
+    long cents = next_random(&seed) % 100000;
+    fprintf(file, "%s %s %ldx%ld cm no. %05ld %.2f\n", word, thing, width,
+            depth, i + 1, cents / 100.0 + 1);
+  }
+  fputs("Prices valid until further notice.\n", file);
   size = ftell(file);
   if (fclose(file) != 0) die("fclose");
   return size;

@@ -55,6 +55,13 @@ void write_file(const char* path, const char* data, size_t size);
  * a short header, price lines of three shapes, and two trailing lines. */
 long long make_price_list(const char* path, long long lines);
 
+/* Writes the price list bench/web_list.mjs makes, byte for byte (a shop's
+ * list: the key line "k1", `factors` factors f1, f2, ..., titles, `lines`
+ * price lines of furniture and a closing note) to a new file at `path` and
+ * returns its size. The browser benchmark opens the same list: a change to
+ * one is a change to both (cmp their files of 100,000 lines). */
+long long make_shop_list(const char* path, long lines, int factors);
+
 /* Whether `file` holds `prefix` and then exactly what `content` holds. */
 int holds(int file, const char* prefix, int content);
 

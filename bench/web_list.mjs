@@ -1,6 +1,8 @@
 // A price list of LINES price lines and FACTORS factors, as a shop's might
 // be: the bytes of a database file. Shared by the browser benchmark and the
 // browser tests. Deterministic: the same arguments give the same bytes.
+// bench/child.c's make_shop_list writes the same bytes for request_bench:
+// change the two together.
 export function shopList(lines, factors, key = 'k1') {
   const words = ['Oak', 'Birch', 'Pine', 'Steel', 'Walnut', 'Ash', 'Teak', 'Maple'];
   const things = ['chair', 'table', 'lamp', 'shelf', 'desk', 'stool', 'bench', 'cabinet', 'bed', 'sofa'];

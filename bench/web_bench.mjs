@@ -30,21 +30,21 @@ const WARM_UP = 4;
 // The goals, by the list's size. `over` gives how far above its goal a
 // figure is, as a ratio (at most 1: met), from the figure and its baseline.
 //   open: against the static table of the same rows, or at most a time
-//   edit: to the frame it is drawn in, at most a time, or at most one frame
-//         (16 ms) more than the unhandled key
+//   edit: `measure` (see MEASURE) at most a time: the time to the frame the
+//         edit is drawn in, or the page's work for it, one frame at most
 //   save: at most the put by fetch plus this many milliseconds
 //   heap: megabytes
 const CATALOGUE = {
   opens: 3,  // its static table takes seconds to load
   open: { goal: '<= 1000 ms', over: (value) => value / 1000 },
-  edit: { goal: '<= baseline + 16 ms', over: (value, idle) => value / (idle + 16) },
+  edit: { measure: 'work', saying: 'work until drawn', goal: '<= 16 ms (a frame)', over: (value) => value / 16 },
   save: 150,
   heap: 100,
 };
 const SHOP = {
   opens: ROUNDS,
   open: { goal: '<= 2.00', over: (value, base) => value / base / 2 },
-  edit: { goal: '<= 50 ms', over: (value) => value / 50 },
+  edit: { measure: 'frame', saying: 'to the next frame', goal: '<= 50 ms', over: (value) => value / 50 },
   save: 100,
   heap: 60,
 };
@@ -94,14 +94,28 @@ function staticPage(list) {
     '</script></body></html>\n';
 }
 
-// In the page: resolves with the time from the next `type` event to the
-// frame drawn after it (a task after the next animation frame).
-const MEASURE = `window.measureNext = (type, until) => new Promise((resolve) => {
+// In the page: resolves with { frame, work } of the next `type` event.
+// frame: the time from the event to the frame drawn after it (a task after
+// the next animation frame). work: the same less the wait for the display's
+// next frame (up to 16.7 ms at 60 Hz), from when the event's handlers were
+// done (the last key, input or change event to reach the window) to the
+// frame's begin time; whatever kept the page busy past that time counts,
+// the browser's own work for the key among it.
+const MEASURE = `for (const type of ['keydown', 'keypress', 'input', 'change']) {
+  addEventListener(type, () => { window.handledAt = performance.now(); });
+}
+window.measureNext = (type, until) => new Promise((resolve) => {
   addEventListener(type, (event) => {
     const t0 = event.timeStamp;
-    const frame = () => requestAnimationFrame(() => {
+    const frame = () => requestAnimationFrame((begun) => {
+      const start = performance.now();
+      const handled = window.handledAt >= t0 && window.handledAt <= start ? window.handledAt : start;
+      const wait = Math.max(0, Math.min(begun, start) - handled);
       const c = new MessageChannel();
-      c.port1.onmessage = () => resolve(performance.now() - t0);
+      c.port1.onmessage = () => {
+        const end = performance.now();
+        resolve({ frame: end - t0, work: end - t0 - wait });
+      };
       c.port2.postMessage(0);
     });
     if (!until) return frame();
@@ -141,7 +155,7 @@ async function openWorkbench(page, name) {
   await page.locator('#open-key').fill('k1');
   const done = await arm(page, 'click', "!document.getElementById('editor').hidden && document.querySelector('#price-grid tr.row input')");
   await page.locator('#open-dialog').getByRole('button', { name: 'Open', exact: true }).click();
-  return done();
+  return (await done()).frame;
 }
 
 async function benchSize(lines) {
@@ -184,8 +198,9 @@ async function benchSize(lines) {
   };
   await toMiddle();
 
-  // The median of `count` times, after WARM-UP runs that are not counted
+  // The medians of `count` times, after WARM-UP runs that are not counted
   // (the first runs of a handler also pay for its compilation).
+  const medians = (out) => ({ frame: median(out.map((t) => t.frame)), work: median(out.map((t) => t.work)) });
   const times = async (type, count, act) => {
     const out = [];
     for (let i = 0; i < count + WARM_UP; i++) {
@@ -194,7 +209,7 @@ async function benchSize(lines) {
       const t = await done();
       if (i >= WARM_UP) out.push(t);
     }
-    return median(out);
+    return medians(out);
   };
   const edits = {};
   await price.click();
@@ -223,7 +238,7 @@ async function benchSize(lines) {
     }
   }
   filters.splice(0, WARM_UP);
-  edits['filter (3 letters typed)'] = median(filters);
+  edits['filter (3 letters typed)'] = medians(filters);
   await filter.fill('');
   const orders = ['description', 'price-up', 'price-down', 'file'];
   edits.sort = await times('change', Math.min(EDITS, 12), (i) => page.locator('#price-order').selectOption(orders[i % orders.length]));
@@ -232,9 +247,15 @@ async function benchSize(lines) {
   // frame. What a busy machine adds to every figure shows here.
   await page.locator('#editor-title').focus();
   const idle = await times('keydown', EDITS, () => page.keyboard.press('Shift'));
-  for (const [what, value] of Object.entries(edits)) {
-    row(`${label}: ${what}, to the next frame, vs an unhandled key`, ms(value), ms(idle), (value / idle).toFixed(2),
-      goals.edit.goal, goals.edit.over(value, idle));
+  const { measure, saying } = goals.edit;
+  for (const [what, t] of Object.entries(edits)) {
+    const [value, base] = [t[measure], idle[measure]];
+    row(`${label}: ${what}, ${saying}, vs an unhandled key`, ms(value), ms(base), (value / base).toFixed(2),
+      goals.edit.goal, goals.edit.over(value));
+  }
+  if (measure !== 'frame') {
+    console.log(`note\t${label}, to the next frame: ` +
+      Object.entries(edits).map(([what, t]) => `${what.replace(/ \(.*/, '')} ${ms(t.frame)}`).join(', ') + `; unhandled key ${ms(idle.frame)}`);
   }
 
   // The heap with the list open and edited.
@@ -263,7 +284,7 @@ async function benchSize(lines) {
     await quiet();
     const done = await arm(page, 'keydown', `(${saved})()`);
     await page.keyboard.press('Control+s');
-    return done();
+    return (await done()).frame;
   };
   await toMiddle();
   await price.click();

@@ -11,6 +11,7 @@
 #include "cgi/confine.h"
 #include "database/database.h"
 #include "io/fd.h"
+#include "offer/answer.h"
 #include "offer/offer.h"
 #include "protocol/letter_pair.h"
 #include "protocol/messages.h"
@@ -73,6 +74,50 @@ int ServeOfferLink(const char* encoded, const CgiEnv& env,
   return ShowOffer(name, head, context, out);
 }
 
+// The customer's answer to an offer: `encoded` is the query string after
+// the answer key, the offer link's own. Only a POST of a short body is read;
+// nothing else changes anything.
+int ServeAnswer(const char* encoded, const CgiEnv& env, int input_fd,
+                const Context& context, Output& out) {
+  if (env.request_method == nullptr ||
+      std::strcmp(env.request_method, "POST") != 0) {
+    return Fail(out, Message::kAnswerNotPosted);
+  }
+  const char* length_text = env.content_length != nullptr
+                                ? env.content_length
+                                : env.http_content_length;
+  if (length_text == nullptr) return Fail(out, Message::kAnswerIncomplete);
+  std::optional<std::int32_t> length = ParseContentLength(length_text);
+  if (!length) return Fail(out, Message::kAnswerIncomplete);
+  // Refused before a byte of it is read.
+  if (static_cast<std::size_t>(*length) > kAnswerMax) {
+    return Fail(out, Message::kAnswerTooLong);
+  }
+  char body[kAnswerMax];
+  std::size_t count =
+      ReadBody(input_fd, body, static_cast<std::size_t>(*length));
+  if (count != static_cast<std::size_t>(*length)) {
+    return Fail(out, Message::kAnswerIncomplete);
+  }
+  // The offer's name and directory, as its link gives them.
+  char name[kOfferNameSize + 1];
+  DecodedName decoded = DecodeLetterPairs(encoded, name);
+  if (!decoded.complete || !IsOfferName({name, decoded.size})) {
+    return Fail(out, Message::kAnswerNoSlot);
+  }
+  char directory[PATH_MAX];
+  DecodedName decoded_directory = DecodeLetterPairs(decoded.rest, directory);
+  if (!decoded_directory.complete ||
+      std::memchr(directory, '\0', decoded_directory.size) != nullptr ||
+      !EnterDirectory(directory, context.root)) {
+    return Fail(out, Message::kAnswerNoSlot);
+  }
+  const bool record_address = env.answer_address != nullptr &&
+                              std::strcmp(env.answer_address, "1") == 0;
+  return RunAnswer(name, {body, count},
+                   record_address ? env.remote_addr : nullptr, context, out);
+}
+
 }  // namespace
 
 CgiEnv ReadCgiEnv() {
@@ -84,6 +129,9 @@ CgiEnv ReadCgiEnv() {
   env.request_method = std::getenv("REQUEST_METHOD");
   env.root = std::getenv("TALVEN_ROOT");
   env.versions = std::getenv("TALVEN_VERSIONS");
+  env.remote_user = std::getenv("REMOTE_USER");
+  env.remote_addr = std::getenv("REMOTE_ADDR");
+  env.answer_address = std::getenv("TALVEN_ANSWER_ADDRESS");
   return env;
 }
 
@@ -118,12 +166,19 @@ int ServeRequest(const CgiEnv& env, int input_fd, std::span<char> line_buffer,
   // the same for every request.
   Root root;
   ResolveRoot(env.root, root);
-  const Context context{root, line_buffer, VersionsToKeep(env.versions)};
+  const Context context{root, line_buffer, VersionsToKeep(env.versions),
+                        env.remote_user};
 
   if (env.query_string != nullptr &&
       std::strncmp(env.query_string, kOfferKey.data(), kOfferKey.size()) == 0) {
     return ServeOfferLink(env.query_string + kOfferKey.size(), env, context,
                           out);
+  }
+  if (env.query_string != nullptr &&
+      std::strncmp(env.query_string, kAnswerKey.data(), kAnswerKey.size()) ==
+          0) {
+    return ServeAnswer(env.query_string + kAnswerKey.size(), env, input_fd,
+                       context, out);
   }
 
   const char* length_text = env.content_length != nullptr

@@ -19,8 +19,12 @@ struct CgiEnv {
   const char* http_content_length = nullptr;
   const char* test = nullptr;  // TALVEN_TEST: allows a short body
   const char* request_method = nullptr;
-  const char* root = nullptr;      // TALVEN_ROOT: requests stay below it
-  const char* versions = nullptr;  // TALVEN_VERSIONS: versions kept of each
+  const char* root = nullptr;         // TALVEN_ROOT: requests stay below it
+  const char* versions = nullptr;     // TALVEN_VERSIONS: versions kept of each
+  const char* remote_user = nullptr;  // the login the web server checked
+  const char* remote_addr = nullptr;
+  // TALVEN_ANSWER_ADDRESS=1: a customer's answer records REMOTE_ADDR.
+  const char* answer_address = nullptr;
 };
 
 CgiEnv ReadCgiEnv();

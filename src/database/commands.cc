@@ -81,7 +81,8 @@ Answered GuardVersions(int dir, const Context& context, Message cant,
 // or an offer, reached by the request's name or by a link on the way.
 Answered GuardPut(const Request& request, const Context& context,
                   const Place& place, Output& out) {
-  if (IsOfferName(place.name) || IsWithdrawnName(place.name)) {
+  if (IsOfferName(place.name) || IsWithdrawnName(place.name) ||
+      IsAnswerFileName(place.name)) {
     return Refuse(out);
   }
   constexpr Message kCant = Message::kCantWriteDatabase;
@@ -166,8 +167,8 @@ int RunCreate(const Request& request, const Context& context, Output& out) {
   // database may be given either name.
   // Nor the name of the directory that keeps the versions.
   std::string_view last = request.name.substr(request.name.rfind('/') + 1);
-  if (IsOfferName(last) || IsWithdrawnName(last) || IsPutTempName(last) ||
-      last == kVersionsDir) {
+  if (IsOfferName(last) || IsWithdrawnName(last) || IsAnswerFileName(last) ||
+      IsPutTempName(last) || last == kVersionsDir) {
     return Refuse(out);
   }
   if (NameLeavesDirectory(request, context.root)) {

@@ -16,6 +16,9 @@ struct Context {
   // How many versions of each database put and remove keep (io/versions.h);
   // 0: none, and no versions directory is ever made.
   int versions = 0;
+  // The login the web server checked (REMOTE_USER), or nullptr: recorded
+  // with what the request stages.
+  const char* login = nullptr;
 };
 
 }  // namespace talvenplan

@@ -13,6 +13,7 @@
 #include "io/file.h"
 #include "io/line_reader.h"
 #include "io/place.h"
+#include "offer/answer.h"
 #include "protocol/messages.h"
 #include "protocol/offer_line.h"
 #include "protocol/wire.h"
@@ -94,14 +95,17 @@ bool NamesOffer(const Request& request) {
     return false;
   }
   std::string_view last = request.name.substr(request.name.rfind('/') + 1);
-  return IsOfferName(last) || IsWithdrawnName(last);
+  return IsOfferName(last) || IsWithdrawnName(last) || IsAnswerFileName(last);
 }
 
 int RunOfferCommand(const Request& request, const Context& context,
                     Output& out) {
   const bool remove = request.letter == 'r';
   std::string_view last = request.name.substr(request.name.rfind('/') + 1);
-  if ((!remove && request.letter != 'g') || IsWithdrawnName(last)) {
+  // Of the answer's files, only the slot is read, with the offer's key.
+  const bool slot = IsAnswerFileName(last) && last.ends_with(kSlotSuffix);
+  if ((!remove && request.letter != 'g') || IsWithdrawnName(last) ||
+      (IsAnswerFileName(last) && (!slot || remove))) {
     return Refuse(out);
   }
   // As for a database: under a root the name stays in the request's
@@ -112,6 +116,12 @@ int RunOfferCommand(const Request& request, const Context& context,
     if (FindParent(context.root, request.name.data(), place) == 0) {
       file = OpenRegular(place.dir(), place.name, O_NOFOLLOW);
     }
+  }
+  if (slot) {
+    return file.fd && !file.directory
+               ? ReadAnswerState(place.dir(), place.name, request.key, context,
+                                 out)
+               : Refuse(out);
   }
   if (!file.fd || file.directory) {
     return remove ? Fail(out, Message::kCantOpenDatabase) : Refuse(out);
@@ -157,8 +167,25 @@ int RunStore(const Request& request, const Context& context, Output& out) {
   if (!WriteDurably(file.fd, here.get(), name, {request.text})) {
     return Fail(out, Message::kCantWriteTemporary);
   }
+  // An offer that asks for an answer is staged with its slot, or not at all.
+  std::string_view first = request.text.substr(0, request.text.find('\n') + 1);
+  OfferLine line = ReadOfferLine(first.substr(0, kOfferLineMax + 1));
+  if (line.answer &&
+      !WriteSlot(here.get(), name, line, request.text.substr(first.size()),
+                 !context.root.confined, context)) {
+    ::unlinkat(here.get(), name, 0);
+    return Fail(out, Message::kCantWriteTemporary);
+  }
   if (!SyncDirectory(here.get())) {
     ::unlinkat(here.get(), name, 0);
+    if (line.answer) {
+      char slot[NAME_MAX + 1];
+      std::memcpy(slot, name, sizeof name - 1);
+      std::memcpy(slot + sizeof name - 1, kSlotSuffix.data(),
+                  kSlotSuffix.size());
+      slot[sizeof name - 1 + kSlotSuffix.size()] = '\0';
+      ::unlinkat(here.get(), slot, 0);
+    }
     return Fail(out, Message::kCantWriteTemporary);
   }
   Done(out);
@@ -191,6 +218,8 @@ int ShowOffer(const char* name, bool head, const Context& context,
   if (!head && (!StillNamed(name, file.id) || ::unlink(name) != 0)) {
     return LinkGone(name, out);
   }
+
+  if (!head) MarkOpened(name);
 
   out.Write(kPageStart);
   LineReader content(file.fd.get(), context.lines);

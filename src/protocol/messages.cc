@@ -43,6 +43,14 @@ constexpr MessageEntry kMessages[] = {
      "error on server:can't change directory on server"},
     {kLinkCantOpen, kLink, "error on server: can't open temp file"},
     {kLinkWithdrawn, kLink, "error on server: offer withdrawn"},
+    {kAnswerNotPosted, kLink, "error on server: answers are posted"},
+    {kAnswerTooLong, kLink, "error on server: answer too long"},
+    {kAnswerIncomplete, kLink, "error on server: answer incomplete"},
+    {kAnswerNoSlot, kLink, "error on server: offer takes no answer"},
+    {kAnswerAlready, kLink, "error on server: offer already answered"},
+    {kAnswerNotOpened, kLink, "error on server: offer not opened"},
+    {kAnswerExpired, kLink, "error on server: offer expired"},
+    {kAnswerCantWrite, kLink, "error on server: can't write the answer"},
 };
 
 // Fail looks a message up by its place in the enum.

@@ -3,8 +3,9 @@
 //
 // Command failures follow the status word "fs"; the process then ends with
 // exit status 1, except after store's three messages, which let the client
-// read the message and decide. Offer links answer a browser: their messages
-// carry no status word, and the process ends normally.
+// read the message and decide. Offer links and answers to offers answer a
+// browser: their messages carry no status word, and the process ends
+// normally.
 #ifndef TALVENPLAN_PROTOCOL_MESSAGES_H_
 #define TALVENPLAN_PROTOCOL_MESSAGES_H_
 
@@ -32,6 +33,14 @@ enum class Message {
   kLinkCantChangeDirectory,
   kLinkCantOpen,
   kLinkWithdrawn,
+  kAnswerNotPosted,
+  kAnswerTooLong,
+  kAnswerIncomplete,
+  kAnswerNoSlot,
+  kAnswerAlready,
+  kAnswerNotOpened,
+  kAnswerExpired,
+  kAnswerCantWrite,
 };
 
 // Writes `message` as its kind is written and returns the exit status that

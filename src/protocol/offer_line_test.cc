@@ -10,7 +10,11 @@ namespace {
 TEST(OfferLineTest, KeyOnlyFromAWholeWellFormedLine) {
   auto vectors = testing::ReadVectors("offer_lines.tsv");
   ASSERT_FALSE(vectors.empty());
-  for (const auto& v : vectors) EXPECT_EQ(OfferLineKey(v[0]), v[1]) << v[0];
+  for (const auto& v : vectors) {
+    OfferLine line = ReadOfferLine(v[0]);
+    EXPECT_EQ(line.key, v[1]) << v[0];
+    EXPECT_EQ(line.answer, v[2] == "1") << v[0];
+  }
 }
 
 }  // namespace

@@ -18,6 +18,11 @@ inline constexpr std::string_view kHeader = "Content-type: text/html\n\n";
 
 // A query string that starts with this is an offer link.
 inline constexpr std::string_view kOfferKey = "TALVENPLAN_FILE=";
+// One that starts with this posts the customer's answer to an offer; the
+// rest is the offer link's.
+inline constexpr std::string_view kAnswerKey = "TALVENPLAN_ANSWER=";
+// An answer's body is at most this long; a longer one is not read.
+inline constexpr std::size_t kAnswerMax = 4096;
 
 // The key check compares at most this many bytes of a database's key line.
 inline constexpr std::size_t kKeySize = 8;
@@ -58,6 +63,26 @@ inline bool IsOfferName(std::string_view name) {
 inline bool IsWithdrawnName(std::string_view name) {
   return name.ends_with(kWithdrawnSuffix) &&
          IsOfferName(name.substr(0, name.size() - kWithdrawnSuffix.size()));
+}
+
+// The files beside an offer NAME that take its customer's answer: the
+// slot store writes (NAME.slot), the mark the link leaves when it shows the
+// offer (NAME.opened), the answer (NAME.answer) and the mail job's record
+// of what it told the shop (NAME.told). Only the program writes them.
+inline constexpr std::string_view kSlotSuffix = ".slot";
+inline constexpr std::string_view kOpenedSuffix = ".opened";
+inline constexpr std::string_view kAnswerSuffix = ".answer";
+inline constexpr std::string_view kToldSuffix = ".told";
+
+inline bool IsAnswerFileName(std::string_view name) {
+  for (std::string_view suffix :
+       {kSlotSuffix, kOpenedSuffix, kAnswerSuffix, kToldSuffix}) {
+    if (name.ends_with(suffix) &&
+        IsOfferName(name.substr(0, name.size() - suffix.size()))) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // A put's temporary file: kPutTemplate's form, its X's letters or digits.

@@ -145,6 +145,52 @@ if [ "$server" = nginx ]; then
   fi
 fi
 
+# The customer's answer: as public as the link, but only a POST of a short
+# form, and refused unread beyond 4 KiB.
+key=aB3_-dE9fG0hIjKlMnOpQr
+answered=$(stage "<!--talvenplan-offer key=$key answer=1-->
+<p>Answered by its customer</p>
+") || fail "could not stage an offer with an answer slot"
+answer_query=$(link_of "$answered") && answer_query=TALVENPLAN_ANSWER=${answer_query#TALVENPLAN_FILE=}
+hash=$(printf '<p>Answered by its customer</p>\n' | sha256sum | cut -c1-64)
+form="decision=accept&name=Anna+Virtanen&message=&sha256=$hash"
+curl -s -o /dev/null "$url?$(link_of "$answered")"  # the customer opens it
+line=$(head_only "Content-Length: 5000" "$answer_query")
+if [[ $line =~ ^HTTP/1\.[01]\ 413 ]]; then
+  ok "an answer announcing 5000 bytes is refused unread: $line"
+else
+  fail "an answer announcing 5000 bytes got '$line' before its body"
+fi
+status 413 "an answer of 8 MiB" --data-binary @"$state/big" "$url?$answer_query"
+status 405 "a GET of the answer's address" "$url?$answer_query"
+status "405|413" "a chunked PUT of an answer" -X PUT -H 'Transfer-Encoding: chunked' \
+  --data-binary "$form" "$url?$answer_query"
+status 200 "a guessed answer's address" --data-binary "$form" \
+  "$url?TALVENPLAN_ANSWER=ocbgbgbgbgbgbgzz"
+grep -qx "error on server: offer takes no answer" "$state/body" ||
+  fail "a guessed answer's address: $(cat "$state/body")"
+[ -e "$data/$answered.answer" ] && fail "a refused answer was written"
+status 200 "the answer, without a login" -A "$mark-answer" --data-binary "$form" "$url?$answer_query"
+if grep -qx "decision accept" "$state/body" && grep -qx "matched yes" "$state/body"; then
+  ok "the answer is taken, and the hash matches"
+else
+  fail "the answer: $(head -c 300 "$state/body")"
+fi
+grep -qixF "Content-Security-Policy: sandbox; default-src 'none'"$'\r' "$state/headers" ||
+  fail "the answer: no Content-Security-Policy"
+status 200 "a second answer" --data-binary "${form/accept/decline}" "$url?$answer_query"
+grep -qx "error on server: offer already answered" "$state/body" ||
+  fail "a second answer: $(cat "$state/body")"
+grep -qx "decision accept" "$data/$answered.answer" || fail "the first answer was not kept"
+for _ in $(seq 1 300); do
+  grep -qF "$mark-answer" "$log" 2>/dev/null && break
+  sleep 0.1
+done
+if grep -F "$mark-answer" "$log" | grep -qF TALVENPLAN_ANSWER; then
+  fail "the access log holds the answer's query"
+fi
+rm -f "$data/$answered".*
+
 # A chunked command: lighttpd and nginx pass it on with its length, Apache
 # is to ask for a length (411) instead of running the program without one.
 printf 'l\n%s\n' "$data" >"$state/request"

@@ -134,8 +134,8 @@ DirectoryIndex index.html
 Include $root/talvenplan.conf
 # The site's access log, as doc/install.md has it for Apache.
 LogFormat "%h %l %u %t \"%r\" %>s %O \"%{Referer}i\" \"%{User-Agent}i\"" combined
-CustomLog $root/logs/access.log combined "expr=%{QUERY_STRING} !~ /^TALVENPLAN_FILE=/"
-CustomLog $root/logs/access.log talvenplan_link "expr=%{QUERY_STRING} =~ /^TALVENPLAN_FILE=/"
+CustomLog $root/logs/access.log combined "expr=%{QUERY_STRING} !~ /^TALVENPLAN_(FILE|ANSWER)=/"
+CustomLog $root/logs/access.log talvenplan_link "expr=%{QUERY_STRING} =~ /^TALVENPLAN_(FILE|ANSWER)=/"
 CONF
   snippet apache2/talvenplan.conf "$1" >"$root/talvenplan.conf"
   [ -z "$https" ] || snippet apache2/talvenplan-ssl.conf "$1" >"$root/talvenplan-ssl.conf"

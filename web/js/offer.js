@@ -100,8 +100,9 @@ tr{break-inside:avoid}
 
 // The offer's HTML. `shop`: the shop's settings (settings.js: name,
 // locale, currency, included, terms, and what the letterhead shows);
-// `offer`: { reference, date, validUntil, customer, intro, notes } (dates
-// as "2026-12-09"); `lines`: [{ description, quantity, unit, rate }] with
+// `offer`: { reference, date, validUntil, customer, intro, notes, answer }
+// (dates as "2026-12-09"; answer: the customer may answer it online, which
+// the landing page reads from the article); `lines`: [{ description, quantity, unit, rate }] with
 // decimal texts; `t`: the words of the offer's
 // language (i18n.js). Numbers and dates follow the shop's locale. Returns
 // { html, totals }, or { problem } where a number cannot be used.
@@ -147,7 +148,7 @@ export function buildOffer(shop, offer, lines, t) {
   const head = (key, cls = '') => `<th${cls ? ` class="${cls}"` : ''}>${say(key)}</th>`;
 
   const html = STYLE +
-    `<article class="tp-offer" lang="${escapeHtml(t.lang)}">\n` +
+    `<article class="tp-offer" lang="${escapeHtml(t.lang)}"${offer.answer ? ' data-answer="1"' : ''}>\n` +
     '<header class="tp-shop"><div>' +
     `<p class="tp-shopname">${escapeHtml(shop.name || '')}</p>` + letterhead(shop, 'left', say) +
     '</div><div class="tp-contact">' + letterhead(shop, 'right', say) + '</div></header>\n' +

@@ -95,9 +95,13 @@ test('the offer line carries a fresh key and the last valid day, and reads back'
   const k64 = '-_'.repeat(32);
   // [text, what it reads as]
   for (const [text, read] of [
-    [offerLine(key, '2028-02-29') + '<style>', { key, until: '2028-02-29' }],
-    [`<!--talvenplan-offer key=${k16}-->\n`, { key: k16, until: '' }],
-    [`<!--talvenplan-offer key=${k64}-->\n`, { key: k64, until: '' }],
+    [offerLine(key, '2028-02-29') + '<style>', { key, until: '2028-02-29', answer: false }],
+    [offerLine(key, '2028-02-29', true), { key, until: '2028-02-29', answer: true }],
+    [offerLine(k16, '', true), { key: k16, until: '', answer: true }],
+    [`<!--talvenplan-offer key=${k16}-->\n`, { key: k16, until: '', answer: false }],
+    [`<!--talvenplan-offer key=${k64}-->\n`, { key: k64, until: '', answer: false }],
+    [`<!--talvenplan-offer key=${k16} answer=1 until=2027-02-28-->\n`, null],
+    [`<!--talvenplan-offer key=${k16} answer=yes-->\n`, null],
     [`<!--talvenplan-offer key=${k16} until=2027-02-29-->\n`, null],
     [`<!--talvenplan-offer key=${k16}-->`, null],
     [`<!--talvenplan-offer key=${k16}-->\r\n`, null],

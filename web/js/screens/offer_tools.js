@@ -141,6 +141,8 @@ function currentOffer() {
   const facts = {
     reference: $('offer-reference').value.trim(), customer: $('offer-customer').value.trim(),
     date: today(), validUntil: $('offer-valid').value, intro: $('offer-intro').value, notes: $('offer-notes').value,
+    // Every staged offer can be answered online: the landing page offers it.
+    answer: true,
   };
   return { ...buildOffer(shop, facts, chosenLines(), words.t), facts, lang };
 }
@@ -185,7 +187,7 @@ async function stage() {
   const { validUntil } = offer.facts;
   if (validUntil && !isCalendarDate(validUntil)) return say('refused', 'Not staged: “Valid until” is not a date.');
   const key = newOfferKey();
-  const text = latin1Bytes(offerLine(key, validUntil) + offer.html);
+  const text = latin1Bytes(offerLine(key, validUntil, true) + offer.html);
   const problem = offerTextProblem(text);
   if (problem) return say('refused', 'Not staged: ' + problem + '.');
   const outcome = await send(state.program, storeBody(state.directory, text));

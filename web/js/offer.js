@@ -7,7 +7,7 @@
 // HTML; the program leaves that line out of the page. Its words are the
 // offer's language's (i18n.js), and it says which language that is.
 
-import { formatRate, moneyFormat, offerTotals } from './money.js';
+import { formatRate, moneyFormat, offerTotals, parseDecimal } from './money.js';
 import { SETTINGS } from './settings.js';
 
 // The page the program wraps an offer in.
@@ -102,7 +102,7 @@ tr{break-inside:avoid}
 // locale, currency, included, terms, and what the letterhead shows);
 // `offer`: { reference, date, validUntil, customer, intro, notes, answer }
 // (dates as "2026-12-09"; answer: the customer may answer it online, which
-// the landing page reads from the article); `lines`: [{ description, quantity, unit, rate }] with
+// the landing page reads from the article); `lines`: [{ description, quantity, unit, rate, discount }] with
 // decimal texts; `t`: the words of the offer's
 // language (i18n.js). Numbers and dates follow the shop's locale. Returns
 // { html, totals }, or { problem } where a number cannot be used.
@@ -130,12 +130,16 @@ export function buildOffer(shop, offer, lines, t) {
     ['offer.validUntil', formatDate(offer.validUntil, locale)],
     ['offer.customer', offer.customer],
   ].filter(([, v]) => v && String(v).trim());
+  // A discount column only where a line has a discount.
+  const hasDiscount = (line) => (parseDecimal(line.discount ?? '')?.units ?? 0n) !== 0n;
+  const discounts = lines.some(hasDiscount);
   const rows = lines.map((line, i) => {
     const { unit, amount } = totals.lines[i];
     return `<tr><td>${escapeHtml(line.description)}</td><td class="n">${number(line.quantity)}</td><td class="n tp-unit">${m(unit)}</td>` +
+      (discounts ? `<td class="n tp-discount">${hasDiscount(line) ? rate(line.discount) : ''}</td>` : '') +
       (manyRates ? `<td class="n tp-vat">${rate(line.rate)}</td>` : '') + `<td class="n">${m(amount)}</td></tr>\n`;
   });
-  const span = manyRates ? 4 : 3;
+  const span = 3 + (manyRates ? 1 : 0) + (discounts ? 1 : 0);
   const foot = (label, value, cls = '') =>
     `<tr${cls ? ` class="${cls}"` : ''}><td colspan="${span}">${label}</td><td class="n">${value}</td></tr>\n`;
   // With several rates, each names the amount it is on, or, where the
@@ -156,7 +160,7 @@ export function buildOffer(shop, offer, lines, t) {
     '<div class="tp-rest">\n' +
     (facts.length ? '<dl class="tp-facts">' + facts.map(([k, v]) => `<dt>${say(k)}</dt><dd>${escapeHtml(v)}</dd>`).join('') + '</dl>\n' : '') +
     paragraphs(offer.intro, 'tp-intro') +
-    '<table>\n<thead><tr>' + head('offer.description') + head('offer.quantity', 'n') + head('offer.unitPrice', 'n') +
+    '<table>\n<thead><tr>' + head('offer.description') + head('offer.quantity', 'n') + head('offer.unitPrice', 'n') + (discounts ? head('offer.discount', 'n') : '') +
     (manyRates ? head('offer.vatColumn', 'n') : '') + head('offer.amount', 'n') + '</tr></thead>\n<tbody class="tp-lines">\n' + rows.join('') +
     '</tbody>\n<tbody class="tp-sum">\n' + foot(say('offer.netTotal'), m(totals.net)) + vatRows.join('') +
     foot(say('offer.total'), m(totals.gross), 'tp-gross') + '</tbody>\n</table>\n' +

@@ -235,7 +235,7 @@ test('the customer answers once, keeps a copy with a receipt, and the register s
   await staff.locator('#offer-lines input[type="checkbox"]').first().check();
   await staff.locator('#offer-customer').fill('Kahvila Kuura');
   await staff.locator('#stage').click();
-  await staff.waitForSelector('#message p.ok');
+  await staff.waitForFunction(() => /The offer is staged and in the register/.test(document.querySelector('#message').innerText));
   const landing = await staff.locator('#link').inputValue();
   const offer = readRegister(readFileSync(join(data, '.talvenplan-offers'), 'utf8')).find((e) => e.customer === 'Kahvila Kuura');
   for (const end of ['', '.slot', '.opened', '.answer', '.told']) made.add(offer.name + end);

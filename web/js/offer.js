@@ -171,3 +171,17 @@ export function buildOffer(shop, offer, lines, t) {
     '</div>\n</article>\n';
   return { html, totals };
 }
+
+// The mail that carries an offer's link to the customer, as a mailto: URL
+// for the person's own mail program, in the offer's words `t`. `to` is the
+// customer's address ('' leaves it for the person to fill in); `until` a
+// date as "2026-12-16" or ''.
+export function offerMail({ to, reference, shop, link, until, locale }, t) {
+  const values = { reference: reference || '', shop: shop || '', link, until: until ? formatDate(until, locale || 'en') : '' };
+  const subject = t(reference ? 'offer.mailSubject' : 'offer.mailSubjectPlain', values);
+  const body = [t('offer.mailBody', values), ...(until ? [t('offer.mailUntil', values)] : []), t('offer.mailAnswer'), t('offer.mailEnd', values)]
+    .join('\n\n');
+  // Only an address: anything that would add headers or recipients is left out.
+  const address = /^[^\s@?&#%,;<>"]+@[^\s@?&#%,;<>"]+$/.test(to || '') ? to : '';
+  return `mailto:${address}?subject=${encodeURIComponent(subject)}&body=${encodeURIComponent(body)}`;
+}

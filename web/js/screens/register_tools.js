@@ -9,6 +9,7 @@ import {
   REGISTER_KEY, REGISTER_NAME, changeEntry, hasKey, offerState, probeBody, probeResult, readRegister, readSlot, registerFile,
   slotBody, withdrawBody, withdrawResult,
 } from '../register.js';
+import { rememberName, yourName } from '../person.js';
 import { state } from '../state.js';
 import { $, h, say, sayOutcome } from '../ui.js';
 import { loadShop, shopTime } from '../shop.js';
@@ -26,25 +27,6 @@ const WORDS = {
 
 const when = (iso) => shopTime(new Date(iso));
 const label = (e) => e.reference || e.name;
-
-// Who withdrew an offer: there is no login name the page can read (the web
-// server keeps the login to itself), so it is the name the person types at
-// their first withdrawal, which this browser remembers.
-const NAME_KEY = 'talvenplan-your-name';
-function yourName() {
-  try {
-    return localStorage.getItem(NAME_KEY) || '';
-  } catch {
-    return '';
-  }
-}
-function rememberName(name) {
-  try {
-    localStorage.setItem(NAME_KEY, name);
-  } catch {
-    // A browser that keeps nothing asks again next time.
-  }
-}
 
 // The newest offers first; older ones on request (state.register.showAll),
 // so a long register does not make a long page.
@@ -68,7 +50,7 @@ export async function refresh() {
     h('tbody', {}, entries.map((e) => {
       const row = h('tr', { 'data-offer': e.name },
         h('td', { text: label(e) }), h('td', { text: e.customer || '' }),
-        h('td', { class: 'num', text: e.total || '' }), h('td', { text: when(e.date) }), h('td', { text: 'Checking…' }),
+        h('td', { class: 'num', text: e.total || '' }), h('td', {}, when(e.date), ...sentDetails(e)), h('td', { text: 'Checking…' }),
         h('td', {}, h('input', { readOnly: true, value: e.link || '', 'aria-label': 'Link of ' + label(e), class: 'reglink' })),
         h('td', { class: 'list-actions' }));
       rows.set(e.name, row);
@@ -93,10 +75,12 @@ export async function refresh() {
       // When an offer was first found gone is what tells opened from
       // expired later, where there is no slot to say.
       if (waits === false && !e.gone) change.gone = new Date(now).toISOString();
-      if (waits === false) {
+      // The slot also says who staged the offer: asked once while it waits.
+      if (waits === false || !('stagedBy' in e)) {
         const slot = readSlot(await send(state.program, slotBody(state.directory, e)));
         if (slot?.opened && !e.opened) change.opened = slot.opened;
         if (slot?.answer) change.answer = slot.answer;
+        if (slot && !('stagedBy' in e)) change.stagedBy = slot.by ?? '';
       }
       Object.assign(e, change);
       if (Object.keys(change).length) learned.set(e.name, change);
@@ -123,6 +107,13 @@ function showState(row, e, s) {
   cell.replaceChildren(WORDS[s], ...stateDetails(e, s));
   actions.replaceChildren(...(s === 'waiting'
     ? [h('button', { type: 'button', 'aria-label': 'Withdraw ' + label(e), onclick: () => askWithdraw(e) }, 'Withdraw')] : []));
+}
+
+// Who staged an offer (the login the web server gave the program, where
+// there is one) and who mailed it from here.
+function sentDetails(e) {
+  return [h('div', { class: 'muted small', text: `by ${e.stagedBy || '—'}` }),
+    ...(e.mailed ? [h('div', { class: 'muted small', text: `mailed ${when(e.mailed)}${e.mailedBy ? ' by ' + e.mailedBy : ''}` })] : [])];
 }
 
 // An answer found replaces none; what else was found keeps what another

@@ -234,10 +234,20 @@ test('the customer answers once, keeps a copy with a receipt, and the register s
   await staff.locator('#offer-factor').selectOption({ index: 1 });
   await staff.locator('#offer-lines input[type="checkbox"]').first().check();
   await staff.locator('#offer-customer').fill('Kahvila Kuura');
+  await staff.locator('#offer-email').fill('anna@kuura.example');
   await staff.locator('#stage').click();
   await staff.waitForFunction(() => /The offer is staged and in the register/.test(document.querySelector('#message').innerText));
   const landing = await staff.locator('#link').inputValue();
-  const offer = readRegister(readFileSync(join(data, '.talvenplan-offers'), 'utf8')).find((e) => e.customer === 'Kahvila Kuura');
+  // The mail program gets the address, and the link in the offer's words.
+  const mail = new URL(await staff.locator('#mail').getAttribute('href'));
+  assert.equal(mail.pathname, 'anna@kuura.example');
+  assert.ok(mail.searchParams.get('body').includes(landing));
+  await staff.locator('#mail').evaluate((a) => {
+    a.addEventListener('click', (event) => event.preventDefault());  // no mail program here
+    a.click();
+  });
+  const registered = () => readRegister(readFileSync(join(data, '.talvenplan-offers'), 'utf8')).find((e) => e.customer === 'Kahvila Kuura');
+  const offer = registered();
   for (const end of ['', '.slot', '.opened', '.answer', '.told']) made.add(offer.name + end);
 
   const customer = await browser.newContext({ acceptDownloads: true });
@@ -279,7 +289,8 @@ test('the customer answers once, keeps a copy with a receipt, and the register s
   const row = staff.locator(`#register-list tr[data-offer="${offer.name}"]`);
   assert.equal(await row.getAttribute('data-state'), 'accepted');
   assert.match(await row.innerText(), /Anna Virtanen[\s\S]*Kiitos! Toimitus maanantaina/);
-  assert.equal(readRegister(readFileSync(join(data, '.talvenplan-offers'), 'utf8')).find((e) => e.name === offer.name).answer.name, 'Anna Virtanen');
+  assert.equal(registered().answer.name, 'Anna Virtanen');
+  assert.ok(registered().mailed, 'the register knows it was mailed');
   await staff.screenshot({ path: join(dir, 'offer-register-answered.png') });
   assert.deepEqual(errors, []);
   await staff.close();

@@ -187,7 +187,7 @@ test('the register learns an offer waits by its key, and withdraws it', async ()
   const offer = registered().find((e) => e.customer === 'Kahvila Kuura');
   made.add(offer.name).add(offer.name + '.withdrawn');
   assert.deepEqual(readOfferLine(readFileSync(join(data, offer.name), 'latin1')),
-    { key: offer.key, until: await page.locator('#offer-valid').inputValue() });
+    { key: offer.key, until: await page.locator('#offer-valid').inputValue(), answer: true });
 
   await page.getByRole('button', { name: 'Offers sent' }).click();
   await page.waitForSelector('#register[data-checked="yes"]');
@@ -221,4 +221,77 @@ test('the register learns an offer waits by its key, and withdraws it', async ()
   await customer.close();
   assert.deepEqual(errors, []);
   await page.close();
+});
+
+test('the customer answers once, keeps a copy with a receipt, and the register shows the answer', async () => {
+  put('o-answer', 'k1\n1\nretail 1.0\nWinter\n""\n2\nOak chair 49.90\nLamp 20.00\n');
+  const staff = await browser.newPage({ viewport: { width: 1300, height: 800 } });
+  const errors = [];
+  staff.on('pageerror', (error) => errors.push(error.message));
+  await staff.goto(base);
+  await openList(staff, 'o-answer');
+  await staff.locator('[data-screen="offer"]').click();
+  await staff.locator('#offer-factor').selectOption({ index: 1 });
+  await staff.locator('#offer-lines input[type="checkbox"]').first().check();
+  await staff.locator('#offer-customer').fill('Kahvila Kuura');
+  await staff.locator('#offer-email').fill('anna@kuura.example');
+  await staff.locator('#stage').click();
+  await staff.waitForFunction(() => /The offer is staged and in the register/.test(document.querySelector('#message').innerText));
+  const landing = await staff.locator('#link').inputValue();
+  // The mail program gets the address, and the link in the offer's words.
+  const mail = new URL(await staff.locator('#mail').getAttribute('href'));
+  assert.equal(mail.pathname, 'anna@kuura.example');
+  assert.ok(mail.searchParams.get('body').includes(landing));
+  await staff.locator('#mail').evaluate((a) => {
+    a.addEventListener('click', (event) => event.preventDefault());  // no mail program here
+    a.click();
+  });
+  const registered = () => readRegister(readFileSync(join(data, '.talvenplan-offers'), 'utf8')).find((e) => e.customer === 'Kahvila Kuura');
+  const offer = registered();
+  for (const end of ['', '.slot', '.opened', '.answer', '.told']) made.add(offer.name + end);
+
+  const customer = await browser.newContext({ acceptDownloads: true });
+  const page = await customer.newPage();
+  await page.goto(landing);
+  await page.locator('#open').click();
+  await page.locator('#answer').waitFor();
+  // A name is asked for before anything is sent.
+  await page.locator('#answer-form button[value="accept"]').click();
+  assert.equal(await page.locator('#answer-name').getAttribute('aria-invalid'), 'true');
+  assert.ok(!existsSync(join(data, offer.name + '.answer')));
+  await page.locator('#answer-name').fill('Anna Virtanen');
+  await page.locator('#answer-message').fill('Kiitos! Toimitus maanantaina.\nTerveisin Anna');
+  await page.locator('#answer-form button[value="accept"]').click();
+  await page.waitForSelector('body[data-answer="accept"] #receipt:not([hidden])');
+  const receipt = await page.locator('#receipt-lines').innerText();
+  assert.ok(receipt.includes(offer.name.slice(1)), 'the offer number');
+  const slot = readFileSync(join(data, offer.name + '.slot'), 'latin1');
+  const hash = /^sha256 ([0-9a-f]{64})$/m.exec(slot)[1];
+  assert.ok(receipt.includes(hash.slice(0, 16)), 'the first characters of the hash');
+  assert.match(readFileSync(join(data, offer.name + '.answer'), 'latin1'), /^decision accept$[\s\S]*^name Anna%20Virtanen$[\s\S]*^matched yes$/m);
+  await page.screenshot({ path: join(dir, 'offer-answered.png'), fullPage: true });
+  // The copy is the offer and the receipt, in one file that opens anywhere.
+  const [download] = await Promise.all([page.waitForEvent('download'), page.locator('#save').click()]);
+  const copy = readFileSync(await download.path(), 'utf8');
+  assert.ok(copy.includes('Kahvila Kuura') && copy.includes(hash.slice(0, 16)) && !copy.includes(offer.key));
+  // A reload keeps the receipt; a second answer is refused and changes nothing.
+  await page.reload();
+  await page.waitForSelector('body[data-answer="accept"] #receipt:not([hidden])');
+  const before = readFileSync(join(data, offer.name + '.answer'));
+  const second = await page.evaluate(async (url) => (await fetch(url, { method: 'POST', body: 'decision=decline&name=Mallory&message=&sha256=' + '0'.repeat(64) })).text(),
+    landing.replace(/offer\.html#TALVENPLAN_FILE=([a-z]+)&.*/, 'talvenplan.cgi?TALVENPLAN_ANSWER=$1'));
+  assert.match(second, /already answered/);
+  assert.deepEqual(readFileSync(join(data, offer.name + '.answer')), before);
+  await customer.close();
+
+  await staff.locator('[data-screen="register"]').click();
+  await staff.waitForSelector('#register[data-checked="yes"]');
+  const row = staff.locator(`#register-list tr[data-offer="${offer.name}"]`);
+  assert.equal(await row.getAttribute('data-state'), 'accepted');
+  assert.match(await row.innerText(), /Anna Virtanen[\s\S]*Kiitos! Toimitus maanantaina/);
+  assert.equal(registered().answer.name, 'Anna Virtanen');
+  assert.ok(registered().mailed, 'the register knows it was mailed');
+  await staff.screenshot({ path: join(dir, 'offer-register-answered.png') });
+  assert.deepEqual(errors, []);
+  await staff.close();
 });

@@ -2,11 +2,15 @@
 // program until a person clicks "Open the offer"; landing.js says what the
 // page reads. Its words come first, in the link's language (i18n.js and
 // the catalogs); where they cannot be read, it speaks the English it holds.
-import { answerWords, frameDocument, incomplete, offerLanguage, plainWords, target, unreachable } from './landing.js';
+import {
+  answerBody, answerProblem, answerUrl, answerWords, copyDocument, frameDocument, incomplete, offerBytes, offerLanguage,
+  offerNumber, plainWords, readAnswer, receiptLines, sha256Hex, takesAnswer, target, unreachable,
+} from './landing.js';
 
 const $ = (id) => document.getElementById(id);
 const { link, program, lang } = target(location);
 const storeKey = 'talvenplan-offer ' + program.pathname + '?' + link;
+const receiptKey = storeKey + ' answer';
 let i18n = null;  // i18n.js, where it could be loaded
 let t;  // the page's words
 
@@ -53,6 +57,107 @@ async function show(page) {
   $('intro').hidden = true;
   $('shown').hidden = false;
   document.title = t('landing.shown');
+  shown = page;
+  const receipt = kept(receiptKey);
+  if (receipt) showReceipt(JSON.parse(receipt));
+  else if (takesAnswer(page)) $('answer').hidden = false;
+}
+
+let shown = '';  // the offer's page, once shown
+
+function kept(key) {
+  try {
+    return sessionStorage.getItem(key);
+  } catch {
+    return null;  // no storage: the offer shows once only
+  }
+}
+function keep(key, value) {
+  try {
+    sessionStorage.setItem(key, value);
+  } catch {
+    // A tab that keeps nothing still shows the offer now.
+  }
+}
+
+// The customer's answer: once, with a typed name and a click, and the
+// hash of the offer this page showed.
+async function sendAnswer(event) {
+  event.preventDefault();
+  const name = $('answer-name').value;
+  const message = $('answer-message').value;
+  const problem = answerProblem(name, message);
+  $('answer-name').setAttribute('aria-invalid', String(problem === 'landing.answer.nameMissing' || problem === 'landing.answer.nameLong'));
+  if (problem) return answerSays(problem);
+  const buttons = [...$('answer-form').querySelectorAll('button')];
+  for (const button of buttons) button.disabled = true;
+  answerSays('');
+  const decision = event.submitter?.value === 'decline' ? 'decline' : 'accept';
+  let text;
+  try {
+    const response = await fetch(answerUrl(program, link), {
+      method: 'POST', cache: 'no-store', credentials: 'same-origin', referrerPolicy: 'no-referrer',
+      headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
+      body: answerBody({ decision, name, message, sha256: sha256Hex(offerBytes(shown)) }),
+    });
+    if (!response.ok) throw response.status;
+    text = await response.text();
+  } catch (status) {
+    for (const button of buttons) button.disabled = false;
+    return answerSays('landing.answer.failed', typeof status === 'number' ? status : 0);
+  }
+  const { receipt, state } = readAnswer(text);
+  document.body.dataset.answer = receipt ? receipt.decision : state;
+  if (!receipt) {
+    if (state === 'failed') for (const button of buttons) button.disabled = false;
+    else $('answer-form').hidden = true;
+    return answerSays('landing.answer.' + state, 0);
+  }
+  keep(receiptKey, JSON.stringify(receipt));
+  showReceipt(receipt);
+}
+
+function answerSays(key, status) {
+  $('answer-problem').textContent = !key ? '' : t(key, {
+    reason: status ? t('landing.status', { status: String(status) }) : t('landing.noAnswer'),
+  });
+}
+
+let answered = null;  // the receipt, once the program took the answer
+
+function showReceipt(receipt) {
+  answered = receipt;
+  document.body.dataset.answer = receipt.decision;
+  $('answer').hidden = true;
+  const lines = receiptLines(receipt, offerNumber(link), t, t.lang);
+  if (!receipt.matched) lines.push(['', t('landing.receipt.mismatch')]);
+  $('receipt-lines').replaceChildren(...lines.flatMap(([label, value]) => {
+    const dt = document.createElement('dt');
+    const dd = document.createElement('dd');
+    dt.textContent = label ? t(label) : '';
+    dd.textContent = value;
+    return [dt, dd];
+  }));
+  $('receipt').hidden = false;
+}
+
+// The customer's copy: the offer, and the receipt once there is one, as
+// one HTML file.
+function saveCopy() {
+  const esc = (text) => String(text).replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
+  const receipt = answered
+    ? '<section><h2>' + esc(t('landing.receipt.title')) + '</h2><dl>' +
+      receiptLines(answered, offerNumber(link), t, t.lang).map(([label, value]) => `<dt>${esc(t(label))}</dt><dd>${esc(value)}</dd>`).join('') +
+      '</dl></section>\n'
+    : '';
+  const url = URL.createObjectURL(new Blob([copyDocument(shown, offerLanguage(shown) || t.lang, receipt)], { type: 'text/html' }));
+  const a = document.createElement('a');
+  a.href = url;
+  a.download = `offer-${offerNumber(link) || 'copy'}.html`;
+  document.body.append(a);
+  a.click();
+  a.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 60000);
 }
 
 async function open() {
@@ -71,11 +176,7 @@ async function open() {
   }
   const words = answerWords(answer, t);
   if (!words) {
-    try {
-      sessionStorage.setItem(storeKey, answer);
-    } catch {
-      // A tab that keeps nothing still shows the offer now.
-    }
+    keep(storeKey, answer);
     await show(answer);
     return;
   }
@@ -99,13 +200,10 @@ async function start() {
   }
   await speak(i18n?.pickLanguage(lang, navigator.languages));
   $('print').addEventListener('click', () => print());
-  let kept = null;
-  try {
-    kept = sessionStorage.getItem(storeKey);
-  } catch {
-    // No storage: the offer shows once only.
-  }
-  if (kept) return show(kept);
+  $('save').addEventListener('click', saveCopy);
+  $('answer-form').addEventListener('submit', sendAnswer);
+  const page = kept(storeKey);
+  if (page) return show(page);
   if (!link) {
     $('once').hidden = true;
     problem(incomplete(t));

@@ -35,10 +35,16 @@ export function toMinor(text, digits = 2) {
 }
 
 // A line's amount: the quantity (decimal text) times the rounded unit price
-// (minor units), rounded.
-export function lineAmount(quantity, unitMinor) {
+// (minor units), less its discount in percent (decimal text, '' for none),
+// rounded once. Null where a number is none, or the discount is not from 0
+// to 100.
+export function lineAmount(quantity, unitMinor, discount = '') {
   const q = parseDecimal(quantity);
-  return q && divRound(q.units * unitMinor, pow10(q.scale));
+  const d = String(discount).trim() === '' ? { units: 0n, scale: 0 } : parseDecimal(discount);
+  if (!q || !d) return null;
+  const hundred = 100n * pow10(d.scale);
+  if (d.units < 0n || d.units > hundred) return null;
+  return divRound(q.units * unitMinor * (hundred - d.units), pow10(q.scale) * hundred);
 }
 
 // The VAT in an amount at a rate in percent (decimal text): on top of a net
@@ -84,7 +90,7 @@ export function offerTotals(lines, { included = false, digits = 2 } = {}) {
   const rates = new Map();
   for (const line of lines) {
     const unit = toMinor(line.unit, digits);
-    const amount = unit === null ? null : lineAmount(line.quantity, unit);
+    const amount = unit === null ? null : lineAmount(line.quantity, unit, line.discount ?? '');
     const rate = parseDecimal(line.rate);
     if (amount === null || rate === null) return null;
     rows.push({ unit, amount });

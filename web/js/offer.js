@@ -7,7 +7,7 @@
 // HTML; the program leaves that line out of the page. Its words are the
 // offer's language's (i18n.js), and it says which language that is.
 
-import { formatRate, moneyFormat, offerTotals } from './money.js';
+import { formatRate, moneyFormat, offerTotals, parseDecimal } from './money.js';
 import { SETTINGS } from './settings.js';
 
 // The page the program wraps an offer in.
@@ -100,8 +100,9 @@ tr{break-inside:avoid}
 
 // The offer's HTML. `shop`: the shop's settings (settings.js: name,
 // locale, currency, included, terms, and what the letterhead shows);
-// `offer`: { reference, date, validUntil, customer, intro, notes } (dates
-// as "2026-12-09"); `lines`: [{ description, quantity, unit, rate }] with
+// `offer`: { reference, date, validUntil, customer, intro, notes, answer }
+// (dates as "2026-12-09"; answer: the customer may answer it online, which
+// the landing page reads from the article); `lines`: [{ description, quantity, unit, rate, discount }] with
 // decimal texts; `t`: the words of the offer's
 // language (i18n.js). Numbers and dates follow the shop's locale. Returns
 // { html, totals }, or { problem } where a number cannot be used.
@@ -129,12 +130,16 @@ export function buildOffer(shop, offer, lines, t) {
     ['offer.validUntil', formatDate(offer.validUntil, locale)],
     ['offer.customer', offer.customer],
   ].filter(([, v]) => v && String(v).trim());
+  // A discount column only where a line has a discount.
+  const hasDiscount = (line) => (parseDecimal(line.discount ?? '')?.units ?? 0n) !== 0n;
+  const discounts = lines.some(hasDiscount);
   const rows = lines.map((line, i) => {
     const { unit, amount } = totals.lines[i];
     return `<tr><td>${escapeHtml(line.description)}</td><td class="n">${number(line.quantity)}</td><td class="n tp-unit">${m(unit)}</td>` +
+      (discounts ? `<td class="n tp-discount">${hasDiscount(line) ? rate(line.discount) : ''}</td>` : '') +
       (manyRates ? `<td class="n tp-vat">${rate(line.rate)}</td>` : '') + `<td class="n">${m(amount)}</td></tr>\n`;
   });
-  const span = manyRates ? 4 : 3;
+  const span = 3 + (manyRates ? 1 : 0) + (discounts ? 1 : 0);
   const foot = (label, value, cls = '') =>
     `<tr${cls ? ` class="${cls}"` : ''}><td colspan="${span}">${label}</td><td class="n">${value}</td></tr>\n`;
   // With several rates, each names the amount it is on, or, where the
@@ -147,7 +152,7 @@ export function buildOffer(shop, offer, lines, t) {
   const head = (key, cls = '') => `<th${cls ? ` class="${cls}"` : ''}>${say(key)}</th>`;
 
   const html = STYLE +
-    `<article class="tp-offer" lang="${escapeHtml(t.lang)}">\n` +
+    `<article class="tp-offer" lang="${escapeHtml(t.lang)}"${offer.answer ? ' data-answer="1"' : ''}>\n` +
     '<header class="tp-shop"><div>' +
     `<p class="tp-shopname">${escapeHtml(shop.name || '')}</p>` + letterhead(shop, 'left', say) +
     '</div><div class="tp-contact">' + letterhead(shop, 'right', say) + '</div></header>\n' +
@@ -155,7 +160,7 @@ export function buildOffer(shop, offer, lines, t) {
     '<div class="tp-rest">\n' +
     (facts.length ? '<dl class="tp-facts">' + facts.map(([k, v]) => `<dt>${say(k)}</dt><dd>${escapeHtml(v)}</dd>`).join('') + '</dl>\n' : '') +
     paragraphs(offer.intro, 'tp-intro') +
-    '<table>\n<thead><tr>' + head('offer.description') + head('offer.quantity', 'n') + head('offer.unitPrice', 'n') +
+    '<table>\n<thead><tr>' + head('offer.description') + head('offer.quantity', 'n') + head('offer.unitPrice', 'n') + (discounts ? head('offer.discount', 'n') : '') +
     (manyRates ? head('offer.vatColumn', 'n') : '') + head('offer.amount', 'n') + '</tr></thead>\n<tbody class="tp-lines">\n' + rows.join('') +
     '</tbody>\n<tbody class="tp-sum">\n' + foot(say('offer.netTotal'), m(totals.net)) + vatRows.join('') +
     foot(say('offer.total'), m(totals.gross), 'tp-gross') + '</tbody>\n</table>\n' +
@@ -165,4 +170,18 @@ export function buildOffer(shop, offer, lines, t) {
     (shop.terms && shop.terms.trim() ? '<div class="tp-terms">' + paragraphs(shop.terms, 'tp-p') + '</div>\n' : '') +
     '</div>\n</article>\n';
   return { html, totals };
+}
+
+// The mail that carries an offer's link to the customer, as a mailto: URL
+// for the person's own mail program, in the offer's words `t`. `to` is the
+// customer's address ('' leaves it for the person to fill in); `until` a
+// date as "2026-12-16" or ''.
+export function offerMail({ to, reference, shop, link, until, locale }, t) {
+  const values = { reference: reference || '', shop: shop || '', link, until: until ? formatDate(until, locale || 'en') : '' };
+  const subject = t(reference ? 'offer.mailSubject' : 'offer.mailSubjectPlain', values);
+  const body = [t('offer.mailBody', values), ...(until ? [t('offer.mailUntil', values)] : []), t('offer.mailAnswer'), t('offer.mailEnd', values)]
+    .join('\n\n');
+  // Only an address: anything that would add headers or recipients is left out.
+  const address = /^[^\s@?&#%,;<>"]+@[^\s@?&#%,;<>"]+$/.test(to || '') ? to : '';
+  return `mailto:${address}?subject=${encodeURIComponent(subject)}&body=${encodeURIComponent(body)}`;
 }

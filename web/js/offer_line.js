@@ -1,6 +1,8 @@
 // The offer line: the first line of every offer the workbench stages,
-//   <!--talvenplan-offer key=KEY until=YYYY-MM-DD-->
-// (without " until=..." for an offer with no validity). The server reads its
+//   <!--talvenplan-offer key=KEY until=YYYY-MM-DD answer=1-->
+// (without " until=..." for an offer with no validity; " answer=1" where
+// the customer may answer it online: the program then keeps a slot for the
+// answer and the hash of what the customer will see). The server reads its
 // key: a get with it tells whether the offer still waits, a remove with it
 // withdraws the offer. The clean-up reads until=, the offer's last valid
 // day. The offer link's page leaves the line out, so the customer never sees
@@ -27,17 +29,18 @@ export function isCalendarDate(text) {
 }
 
 // The line, its newline included. `until`: the last valid day, or '' for
-// none.
-export function offerLine(key, until = '') {
+// none; `answer`: whether the customer may answer online.
+export function offerLine(key, until = '', answer = false) {
   if (!isOfferKey(key)) throw new RangeError('not an offer key');
   if (until && !isCalendarDate(until)) throw new RangeError('not a calendar date: ' + until);
-  return `<!--talvenplan-offer key=${key}${until ? ' until=' + until : ''}-->\n`;
+  return `<!--talvenplan-offer key=${key}${until ? ' until=' + until : ''}${answer ? ' answer=1' : ''}-->\n`;
 }
 
-// The offer line at the start of `text`: { key, until } (until '' when the
-// offer has no validity), or null when the text does not begin with one.
+// The offer line at the start of `text`: { key, until, answer } (until ''
+// when the offer has no validity), or null when the text does not begin
+// with one.
 export function readOfferLine(text) {
-  const m = /^<!--talvenplan-offer key=([A-Za-z0-9_-]{16,64})(?: until=(\d{4}-\d{2}-\d{2}))?-->\n/.exec(text);
+  const m = /^<!--talvenplan-offer key=([A-Za-z0-9_-]{16,64})(?: until=(\d{4}-\d{2}-\d{2}))?( answer=1)?-->\n/.exec(text);
   if (!m || (m[2] && !isCalendarDate(m[2]))) return null;
-  return { key: m[1], until: m[2] ?? '' };
+  return { key: m[1], until: m[2] ?? '', answer: !!m[3] };
 }

@@ -67,10 +67,39 @@ export function withdrawResult(outcome) {
   return null;
 }
 
+// An offer staged to take an answer has a slot beside it, NAME.slot, that
+// the same key reads: when the link showed the offer, and the customer's
+// answer once given. readSlot(outcome) gives { opened, answer } (each null
+// until it happened; answer { decision, name, message, at, matched,
+// address }), or null where the answer tells nothing (no slot: an offer
+// from before, or one cleaned away).
+export const slotBody = (directory, entry) => (hasKey(entry) ? commandBody('g', directory, entry.key, entry.name + '.slot') : null);
+export function readSlot(outcome) {
+  if (outcome.kind !== 'done') return null;
+  const fields = {};
+  for (const line of new TextDecoder().decode(outcome.payload).split('\n')) {
+    const space = line.indexOf(' ');
+    if (space > 0) fields[line.slice(0, space)] = line.slice(space + 1);
+  }
+  const decoded = (text) => {
+    try {
+      return decodeURIComponent(text ?? '');
+    } catch {
+      return text;
+    }
+  };
+  const answer = /^(accept|decline)$/.test(fields.decision ?? '') ? {
+    decision: fields.decision, name: decoded(fields.name), message: decoded(fields.message), at: fields.at ?? '',
+    matched: fields.matched === 'yes', ...(fields.address ? { address: fields.address } : {}),
+  } : null;
+  return { opened: fields.opened ?? null, answer, by: fields.by ? decoded(fields.by) : null };
+}
+
 const DAY = 24 * 60 * 60 * 1000;
 
 // An offer's state, from the register and `waits`, what asking the server
 // found (true, false, or null for not asked or no answer): 'withdrawn';
+// 'accepted' or 'declined' and 'opened' where the offer's slot told so;
 // 'waiting'; once gone, 'opened' if it went before the clean-up could have
 // taken it (offerDays after staging), else 'expired' (opened late, or
 // removed unopened), the moment it was first found gone being kept as
@@ -78,6 +107,9 @@ const DAY = 24 * 60 * 60 * 1000;
 // gone; else 'unknown'.
 export function offerState(entry, waits, now, offerDays) {
   if (entry.withdrawn) return 'withdrawn';
+  // What the slot told, kept in the register: it outlives the slot.
+  if (entry.answer) return entry.answer.decision === 'accept' ? 'accepted' : 'declined';
+  if (entry.opened) return 'opened';
   if (waits === true) return 'waiting';
   if (waits === false || entry.gone) {
     const staged = Date.parse(entry.date);

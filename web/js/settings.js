@@ -38,6 +38,10 @@ export const SETTINGS = [
   { name: 'offerDays', kind: 'days', default: 7, label: 'Clean-up removes unopened offers after (days)', size: 4, check: daysProblem,
     note: 'The last is the server\'s `TALVENPLAN_OFFER_DAYS` (7 unless /etc/default/talvenplan says otherwise).' },
   { name: 'terms', kind: 'text', default: '', label: 'Terms', rows: 4 },
+  // Where talvenplan-notify mails news of offers: opened, answered, or about
+  // to expire unanswered. '' for no mail.
+  { name: 'mail', kind: 'text', default: '', label: 'Mail news of offers to', size: 30, check: mailProblem,
+    note: 'Opened, accepted or declined offers, and offers that expire in 2 days unanswered. The server mails them every few minutes.' },
 ];
 
 // Each kind: the values a file may hold, and a value as a field shows it
@@ -72,6 +76,9 @@ function ratesProblem(rates) {
   });
   if (bad !== undefined) return `“${bad}” is not a rate in percent, such as 25.5`;
   return rates.length ? '' : 'give at least one VAT rate (0 where there is none)';
+}
+function mailProblem(mail) {
+  return mail === '' || /^[^\s@<>,;"]+@[^\s@<>,;"]+\.[^\s@<>,;"]+$/.test(mail) ? '' : 'not a mail address, such as sales@shop.example';
 }
 function daysProblem(days) {
   return Number.isInteger(days) && days >= 1 && days <= 3650 ? '' : 'a whole number of days, at least 1';

@@ -19,6 +19,12 @@ test('a unit price is rounded to cents first, and the amount from it', () => {
     assert.equal(rounded, minor(unitMinor), label);
     assert.equal(rounded === null ? null : lineAmount(text(quantity), rounded), minor(amount), label);
   }
+  // A discount is taken off the line's amount, rounded once; one out of 0 to
+  // 100 makes no amount.
+  for (const [quantity, unitMinor, discount, amount] of [
+    ['3', 1999n, '', 5997n], ['3', 1999n, '10', 5397n], ['3', 1999n, '12.5', 5247n], ['0.5', 999n, '33.3', 333n],
+    ['2', 1000n, '100', 0n], ['2', 1000n, '0', 2000n], ['2', 1000n, '100.01', null], ['2', 1000n, '-5', null], ['2', 1000n, 'ten', null],
+  ]) assert.equal(lineAmount(quantity, unitMinor, discount), amount, `${quantity} × ${unitMinor} - ${discount} %`);
   for (const [amount, rate, included, vat] of vectors('vat.tsv')) {
     assert.equal(vatOf(BigInt(text(amount)), text(rate), text(included) === 'yes'), BigInt(text(vat)), text(rate));
   }
@@ -57,6 +63,11 @@ test('the totals are sums of the amounts shown, with or without VAT in the price
     assert.deepEqual(t.perRate.map((r) => r.vat), included ? [280n, 2453n] : [319n, 3079n]);
   }
   assert.equal(offerTotals([{ quantity: '1', unit: '12,50', rate: '24' }]), null);
+  const discounted = buildOffer({ locale: 'fi-FI', currency: 'EUR' }, {}, [...lines.slice(0, 2), { ...lines[2], discount: '10' }], english);
+  assert.deepEqual(discounted.totals.lines.map((l) => l.amount), [2280n, 11976n, 89n]);
+  assert.match(discounted.html, /<th class="n">Discount<\/th>/);
+  assert.match(discounted.html, /<td class="n tp-discount"><\/td>.*\n.*<td class="n tp-discount">10&#160;%<\/td>/);
+  assert.doesNotMatch(buildOffer({ locale: 'fi-FI' }, {}, lines, english).html, /Discount/, 'no column without discounts');
 });
 
 test('the offer is ASCII and escapes everything typed', () => {
@@ -95,9 +106,13 @@ test('the offer line carries a fresh key and the last valid day, and reads back'
   const k64 = '-_'.repeat(32);
   // [text, what it reads as]
   for (const [text, read] of [
-    [offerLine(key, '2028-02-29') + '<style>', { key, until: '2028-02-29' }],
-    [`<!--talvenplan-offer key=${k16}-->\n`, { key: k16, until: '' }],
-    [`<!--talvenplan-offer key=${k64}-->\n`, { key: k64, until: '' }],
+    [offerLine(key, '2028-02-29') + '<style>', { key, until: '2028-02-29', answer: false }],
+    [offerLine(key, '2028-02-29', true), { key, until: '2028-02-29', answer: true }],
+    [offerLine(k16, '', true), { key: k16, until: '', answer: true }],
+    [`<!--talvenplan-offer key=${k16}-->\n`, { key: k16, until: '', answer: false }],
+    [`<!--talvenplan-offer key=${k64}-->\n`, { key: k64, until: '', answer: false }],
+    [`<!--talvenplan-offer key=${k16} answer=1 until=2027-02-28-->\n`, null],
+    [`<!--talvenplan-offer key=${k16} answer=yes-->\n`, null],
     [`<!--talvenplan-offer key=${k16} until=2027-02-29-->\n`, null],
     [`<!--talvenplan-offer key=${k16}-->`, null],
     [`<!--talvenplan-offer key=${k16}-->\r\n`, null],

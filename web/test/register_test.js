@@ -2,7 +2,9 @@
 // whether its file is still there and when it was first found gone.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { changeEntry, offerState, probeBody, probeResult, readRegister, registerFile, withdrawBody, withdrawResult } from '../js/register.js';
+import {
+  changeEntry, offerState, probeBody, probeResult, readRegister, readSlot, registerFile, slotBody, withdrawBody, withdrawResult,
+} from '../js/register.js';
 import { readSettings, settingsFile, settingsProblems } from '../js/settings.js';
 import { isOfferName, isPutTempName, putTextProblem } from '../js/protocol.js';
 
@@ -69,5 +71,28 @@ test("an offer is asked after, and withdrawn, under its own key, which old entri
     [{ ...staged, gone: new Date(at(2)).toISOString() }, null, 30, 'opened'],
     [old, null, 1, 'keyless'],
     [{ ...old, gone: new Date(at(8)).toISOString() }, null, 9, 'expired'],
+    // The slot knows: opened at once is opened however late; answered is answered.
+    [{ ...staged, opened: new Date(at(9)).toISOString() }, false, 30, 'opened'],
+    [{ ...staged, answer: { decision: 'accept' } }, false, 30, 'accepted'],
+    [{ ...staged, answer: { decision: 'decline' } }, null, 1, 'declined'],
   ]) assert.equal(offerState(entry, waits, at(days), 7), state, JSON.stringify([entry, waits, days]));
+});
+
+test("an offer's slot tells when it was opened and how it was answered", () => {
+  const key = 'aB3_-dE9fG0hIjKlMnOpQr';
+  assert.equal(new TextDecoder().decode(slotBody('/srv/shop', { name: '.aB3xY9', key })), `g\n/srv/shop\n${key} .aB3xY9.slot\n`);
+  const done = (text) => ({ kind: 'done', payload: new TextEncoder().encode(text) });
+  const slot = `talvenplan-slot 1\nuntil 2026-12-23\nsha256 ${'a'.repeat(64)}\nstaged 2026-12-09T10:00:00.000000Z\nby anna%20k\n`;
+  const opened = 'opened 2026-12-10T08:00:00.000000Z\n';
+  const answer = `decision accept\nname Matti%20M%C3%A4kinen\nmessage Kiitos!%0AToimitus%20ma\nat 2026-12-10T08:05:00.000000Z\nsha256 ${'a'.repeat(64)}\nmatched no\n`;
+  for (const [outcome, read] of [
+    [done(slot), { opened: null, answer: null, by: 'anna k' }],
+    [done(slot + opened), { opened: '2026-12-10T08:00:00.000000Z', answer: null, by: 'anna k' }],
+    [done(slot + opened + answer), {
+      opened: '2026-12-10T08:00:00.000000Z', by: 'anna k',
+      answer: { decision: 'accept', name: 'Matti Mäkinen', message: 'Kiitos!\nToimitus ma', at: '2026-12-10T08:05:00.000000Z', matched: false },
+    }],
+    [done(slot + 'decision maybe\n'), { opened: null, answer: null, by: 'anna k' }],
+    [{ kind: 'refused', payload: new Uint8Array() }, null],
+  ]) assert.deepEqual(readSlot(outcome), read);
 });

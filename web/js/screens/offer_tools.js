@@ -10,7 +10,8 @@ import { latin1Bytes } from '../bytes.js';
 import { isOfferName, offerLinkQuery, offerTextProblem, storeBody } from '../protocol.js';
 import { send } from '../api.js';
 import { updateShared } from '../datafile.js';
-import { buildOffer, offerPage } from '../offer.js';
+import { yourName } from '../person.js';
+import { buildOffer, offerMail, offerPage } from '../offer.js';
 import { formatRate, moneyFormat, toMinor } from '../money.js';
 import { addDays } from '../settings.js';
 import { viewOf } from '../view.js';
@@ -141,6 +142,8 @@ function currentOffer() {
   const facts = {
     reference: $('offer-reference').value.trim(), customer: $('offer-customer').value.trim(),
     date: today(), validUntil: $('offer-valid').value, intro: $('offer-intro').value, notes: $('offer-notes').value,
+    // Every staged offer can be answered online: the landing page offers it.
+    answer: true,
   };
   return { ...buildOffer(shop, facts, chosenLines(), words.t), facts, lang };
 }
@@ -185,7 +188,7 @@ async function stage() {
   const { validUntil } = offer.facts;
   if (validUntil && !isCalendarDate(validUntil)) return say('refused', 'Not staged: “Valid until” is not a date.');
   const key = newOfferKey();
-  const text = latin1Bytes(offerLine(key, validUntil) + offer.html);
+  const text = latin1Bytes(offerLine(key, validUntil, true) + offer.html);
   const problem = offerTextProblem(text);
   if (problem) return say('refused', 'Not staged: ' + problem + '.');
   const outcome = await send(state.program, storeBody(state.directory, text));
@@ -193,8 +196,9 @@ async function stage() {
   if (!isOfferName(outcome.payload)) return sayOutcome({ kind: 'unexpected', text: 'an offer name of another form' }, '');
   const name = String.fromCharCode(...outcome.payload);
   const link = landingLink(offerLinkQuery(outcome.payload, state.directory), offer.lang);
-  state.offer.staged = { html: offer.html };
+  state.offer.staged = { html: offer.html, name, reference: offer.facts.reference, until: offer.facts.validUntil, link, t: state.offer.words.t };
   $('link').value = link;
+  mailLink();
   $('offer-link').hidden = false;
   // Choices changed while the offer was on its way: not this link, then.
   if (currentOffer().html !== offer.html) takeLinkAway();
@@ -215,6 +219,28 @@ async function registerOffer(entry) {
   return updateShared(state.program, state.directory, REGISTER_NAME, REGISTER_KEY,
     (text) => registerFile([...readRegister(text), entry]),
     (text) => readRegister(text).some((e) => e.name === entry.name));
+}
+
+// "Email to customer": the person's own mail program, with the link in the
+// offer's words; the register records who sent it and when.
+function mailLink() {
+  const staged = state.offer.staged;
+  if (!staged) return;
+  $('mail').href = offerMail({
+    to: $('offer-email').value.trim(), reference: staged.reference, shop: state.shop?.name, link: staged.link, until: staged.until,
+    locale: state.shop?.locale,
+  }, staged.t);
+}
+
+async function recordMail() {
+  const staged = state.offer.staged;
+  if (!staged) return;
+  const { REGISTER_KEY, REGISTER_NAME, changeEntry, readRegister } = await import('../register.js');
+  const change = { mailed: new Date().toISOString(), mailedBy: yourName() };
+  const failed = await updateShared(state.program, state.directory, REGISTER_NAME, REGISTER_KEY,
+    (text) => changeEntry(text, staged.name, change),
+    (text) => readRegister(text).every((e) => e.name !== staged.name || e.mailed));
+  if (failed) sayOutcome(failed, 'the register file has another key');
 }
 
 async function copyLink() {
@@ -249,6 +275,9 @@ function wire() {
   });
   $('stage').addEventListener('click', stage);
   $('copy').addEventListener('click', copyLink);
+  $('offer-email').addEventListener('input', mailLink);
+  // The link opens the mail program itself: recording it waits for nothing.
+  $('mail').addEventListener('click', () => { recordMail(); });
 }
 
 export async function enter() {

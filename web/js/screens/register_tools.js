@@ -6,9 +6,10 @@
 import { describe, send } from '../api.js';
 import { readShared, updateShared } from '../datafile.js';
 import {
-  REGISTER_KEY, REGISTER_NAME, changeEntry, hasKey, offerState, probeBody, probeResult, readRegister, registerFile,
-  withdrawBody, withdrawResult,
+  REGISTER_KEY, REGISTER_NAME, changeEntry, hasKey, offerState, probeBody, probeResult, readRegister, readSlot, registerFile,
+  slotBody, withdrawBody, withdrawResult,
 } from '../register.js';
+import { rememberName, yourName } from '../person.js';
 import { state } from '../state.js';
 import { $, h, say, sayOutcome } from '../ui.js';
 import { loadShop, shopTime } from '../shop.js';
@@ -18,31 +19,14 @@ const WORDS = {
   opened: 'Opened',
   expired: 'Expired or opened late',
   withdrawn: 'Withdrawn',
+  accepted: 'Accepted',
+  declined: 'Declined',
   unknown: 'Could not be checked',
   keyless: 'Not known: staged before the register kept offer keys',
 };
 
 const when = (iso) => shopTime(new Date(iso));
 const label = (e) => e.reference || e.name;
-
-// Who withdrew an offer: there is no login name the page can read (the web
-// server keeps the login to itself), so it is the name the person types at
-// their first withdrawal, which this browser remembers.
-const NAME_KEY = 'talvenplan-your-name';
-function yourName() {
-  try {
-    return localStorage.getItem(NAME_KEY) || '';
-  } catch {
-    return '';
-  }
-}
-function rememberName(name) {
-  try {
-    localStorage.setItem(NAME_KEY, name);
-  } catch {
-    // A browser that keeps nothing asks again next time.
-  }
-}
 
 // The newest offers first; older ones on request (state.register.showAll),
 // so a long register does not make a long page.
@@ -66,7 +50,7 @@ export async function refresh() {
     h('tbody', {}, entries.map((e) => {
       const row = h('tr', { 'data-offer': e.name },
         h('td', { text: label(e) }), h('td', { text: e.customer || '' }),
-        h('td', { class: 'num', text: e.total || '' }), h('td', { text: when(e.date) }), h('td', { text: 'Checking…' }),
+        h('td', { class: 'num', text: e.total || '' }), h('td', {}, when(e.date), ...sentDetails(e)), h('td', { text: 'Checking…' }),
         h('td', {}, h('input', { readOnly: true, value: e.link || '', 'aria-label': 'Link of ' + label(e), class: 'reglink' })),
         h('td', { class: 'list-actions' }));
       rows.set(e.name, row);
@@ -75,29 +59,40 @@ export async function refresh() {
   ...(entries.length < all.length ? [h('p', {}, h('button', { type: 'button', onclick: () => { state.register.showAll = true; refresh(); } },
     `Show all ${all.length} offers`))] : []));
 
-  // The register tells of offers withdrawn or found gone, and of offers it
-  // has no key for; ask for each of the others, a few at a time.
+  // The register tells of offers withdrawn or answered, and of offers it
+  // has no key for; ask for each of the others, a few at a time: whether
+  // it waits, and once it does not, what its answer slot knows.
   const ask = [];
   for (const e of entries) {
-    if (e.gone || e.withdrawn || !hasKey(e)) showState(rows.get(e.name), e, offerState(e, null, now, offerDays));
+    if (e.withdrawn || e.answer || !hasKey(e)) showState(rows.get(e.name), e, offerState(e, null, now, offerDays));
     else ask.push(e);
   }
-  const gone = [];
+  const learned = new Map();  // name: what to keep of it in the register
   const next = async () => {
     for (let e; (e = ask.shift());) {
-      const waits = probeResult(await send(state.program, probeBody(state.directory, e)));
+      const waits = e.gone ? false : probeResult(await send(state.program, probeBody(state.directory, e)));
+      const change = {};
+      // When an offer was first found gone is what tells opened from
+      // expired later, where there is no slot to say.
+      if (waits === false && !e.gone) change.gone = new Date(now).toISOString();
+      // The slot also says who staged the offer: asked once while it waits.
+      if (waits === false || !('stagedBy' in e)) {
+        const slot = readSlot(await send(state.program, slotBody(state.directory, e)));
+        if (slot?.opened && !e.opened) change.opened = slot.opened;
+        if (slot?.answer) change.answer = slot.answer;
+        if (slot && !('stagedBy' in e)) change.stagedBy = slot.by ?? '';
+      }
+      Object.assign(e, change);
+      if (Object.keys(change).length) learned.set(e.name, change);
       showState(rows.get(e.name), e, offerState(e, waits, now, offerDays));
-      if (waits === false) gone.push(e.name);
     }
   };
   await Promise.all([next(), next(), next()]);
-  // When an offer was first found gone is what tells opened from expired
-  // later: keep it in the register.
-  if (gone.length) {
-    const seen = new Date(now).toISOString();
+  // The slot goes with the clean-up: keep what it told in the register.
+  if (learned.size) {
     const failed = await updateShared(state.program, state.directory, REGISTER_NAME, REGISTER_KEY,
-      (text) => registerFile(readRegister(text).map((e) => (gone.includes(e.name) && !e.gone ? { ...e, gone: seen } : e))),
-      (text) => readRegister(text).every((e) => !gone.includes(e.name) || e.gone));
+      (text) => registerFile(readRegister(text).map((e) => (learned.has(e.name) ? { ...learned.get(e.name), ...e, ...answered(learned.get(e.name)) } : e))),
+      (text) => readRegister(text).every((e) => !learned.has(e.name) || Object.keys(learned.get(e.name)).every((k) => k in e)));
     if (failed) sayOutcome(failed, 'the register file has another key');
   }
   $('register').dataset.checked = 'yes';
@@ -109,10 +104,33 @@ function showState(row, e, s) {
   const [cell, actions] = [row.cells[4], row.cells[6]];
   cell.className = 'state-' + s;
   row.dataset.state = s;
-  cell.replaceChildren(WORDS[s],
-    ...(s === 'withdrawn' ? [h('div', { class: 'muted small', text: `by ${e.withdrawnBy || 'someone'}, ${when(e.withdrawn)}` })] : []));
+  cell.replaceChildren(WORDS[s], ...stateDetails(e, s));
   actions.replaceChildren(...(s === 'waiting'
     ? [h('button', { type: 'button', 'aria-label': 'Withdraw ' + label(e), onclick: () => askWithdraw(e) }, 'Withdraw')] : []));
+}
+
+// Who staged an offer (the login the web server gave the program, where
+// there is one) and who mailed it from here.
+function sentDetails(e) {
+  return [h('div', { class: 'muted small', text: `by ${e.stagedBy || '—'}` }),
+    ...(e.mailed ? [h('div', { class: 'muted small', text: `mailed ${when(e.mailed)}${e.mailedBy ? ' by ' + e.mailedBy : ''}` })] : [])];
+}
+
+// An answer found replaces none; what else was found keeps what another
+// page recorded first.
+const answered = (change) => (change.answer ? { answer: change.answer } : {});
+
+// Who and when, under the state: the customer's answer with its message,
+// and whether the offer they answered is the one staged.
+function stateDetails(e, s) {
+  const small = (text) => h('div', { class: 'muted small', text });
+  if (s === 'withdrawn') return [small(`by ${e.withdrawnBy || 'someone'}, ${when(e.withdrawn)}`)];
+  if (s === 'opened' && e.opened) return [small(when(e.opened))];
+  if (s !== 'accepted' && s !== 'declined') return [];
+  const { name, message, at, matched } = e.answer;
+  return [small(`by ${name}, ${when(at)}`), ...(message ? [h('div', { class: 'answer-message', text: message })] : []),
+    matched ? small('The offer answered is the one staged.')
+      : h('div', { class: 'problem small', text: 'The offer answered differs from the one staged: check with the customer.' })];
 }
 
 // Withdraws a waiting offer after asking, with the name of who does it.

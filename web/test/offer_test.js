@@ -122,7 +122,8 @@ test('the offer line carries a fresh key and the last valid day, and reads back'
     [`<style>\n<!--talvenplan-offer key=${k16}-->\n`, null],
   ]) assert.deepEqual(readOfferLine(text), read, text);
   // The key the server reads from a line, the page reads too.
-  for (const [line, key] of vectors('offer_lines.tsv')) {
+  for (const [line, key, answer] of vectors('offer_lines.tsv')) {
     assert.equal(readOfferLine(text(line))?.key ?? '', text(key), text(line));
+    assert.equal(readOfferLine(text(line))?.answer ?? false, text(answer) === '1', text(line));
   }
 });

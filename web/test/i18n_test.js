@@ -11,30 +11,34 @@ import { SETTINGS, readSettings } from '../js/settings.js';
 
 const web = new URL('../', import.meta.url);
 const read = (path) => readFileSync(new URL(path, web), 'utf8');
-const catalog = (lang) => JSON.parse(read(`i18n/${lang}.json`));
+const catalog = (lang, dir = 'i18n/') => JSON.parse(read(`${dir}${lang}.json`));
 const english = catalog('en');
 const wordsOf = (lang) => words(lang, catalog(lang), english);
 const PLURAL = /^(.+)_(zero|one|two|few|many|other)$/;
 const placeholders = (text) => [...text.matchAll(/\{\{(\w+)\}\}/g)].map((m) => m[1]).sort();
 
+// The page's catalogs, and the mail job's (talvenplan-notify) in mail/.
 test('every catalog has the texts English has, with the same values in them, and no others', () => {
-  const files = readdirSync(new URL('i18n/', web)).filter((f) => f.endsWith('.json')).map((f) => f.slice(0, -5));
-  assert.deepEqual(files.sort(), Object.keys(LANGUAGES).sort());
-  for (const lang of files) {
-    const own = catalog(lang);
-    const categories = new Intl.PluralRules(lang).resolvedOptions().pluralCategories;
-    // A text for a count needs every plural form of its language, whatever
-    // forms English has.
-    const wanted = new Set(Object.keys(english).flatMap((key) => {
-      const base = PLURAL.exec(key)?.[1];
-      return base ? categories.map((c) => `${base}_${c}`) : [key];
-    }));
-    for (const key of wanted) {
-      assert.equal(typeof own[key], 'string', `${lang}.json lacks ${key}`);
-      const model = english[key] ?? english[`${PLURAL.exec(key)[1]}_other`];
-      assert.deepEqual(placeholders(own[key]), placeholders(model), `${lang}.json ${key}`);
+  for (const dir of ['i18n/', 'i18n/mail/']) {
+    const english = catalog('en', dir);
+    const files = readdirSync(new URL(dir, web)).filter((f) => f.endsWith('.json')).map((f) => f.slice(0, -5));
+    assert.deepEqual(files.sort(), Object.keys(LANGUAGES).sort());
+    for (const lang of files) {
+      const own = catalog(lang, dir);
+      const categories = new Intl.PluralRules(lang).resolvedOptions().pluralCategories;
+      // A text for a count needs every plural form of its language, whatever
+      // forms English has.
+      const wanted = new Set(Object.keys(english).flatMap((key) => {
+        const base = PLURAL.exec(key)?.[1];
+        return base ? categories.map((c) => `${base}_${c}`) : [key];
+      }));
+      for (const key of wanted) {
+        assert.equal(typeof own[key], 'string', `${dir}${lang}.json lacks ${key}`);
+        const model = english[key] ?? english[`${PLURAL.exec(key)[1]}_other`];
+        assert.deepEqual(placeholders(own[key]), placeholders(model), `${dir}${lang}.json ${key}`);
+      }
+      for (const key of Object.keys(own)) assert.ok(wanted.has(key), `${dir}${lang}.json has ${key}, which English has not`);
     }
-    for (const key of Object.keys(own)) assert.ok(wanted.has(key), `${lang}.json has ${key}, which English has not`);
   }
 });
 

@@ -82,7 +82,13 @@ offer "$work/ok/.oldOf1"
 offer "$work/ok/.longOf" "$(date -d '20 days' +%F)"
 offer "$work/ok/.newOf1"
 echo 'shop=north' >"$work/ok/.config"
-touch -t "$(date -d '12 days ago' '+%Y%m%d%H%M')" "$work/ok/.oldOf1" "$work/ok/.put-abc123"
+# An offer's answer files, as old: neither offers nor anything to warn of.
+printf 'talvenplan-slot 1\nkey checkOfferKey0123456789\nsha256 %064d\nstaged 2026-12-09T17:13:05.123456Z\n' 0 \
+  >"$work/ok/.oldOf2.slot"
+echo 'opened 2026-12-09T18:00:00.000001Z' >"$work/ok/.oldOf2.opened"
+echo opened >"$work/ok/.oldOf2.told"
+touch -t "$(date -d '12 days ago' '+%Y%m%d%H%M')" "$work/ok/.oldOf1" "$work/ok/.put-abc123" \
+  "$work/ok/.oldOf2".*
 touch -d '10 days ago' "$work/ok/.longOf"
 touch -d '30 days ago' "$work/ok/.config"
 touch "$work/ok/.put-new123"

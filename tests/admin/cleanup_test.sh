@@ -26,7 +26,8 @@ fail() {
 # MARK   mark: it carries store's mark.
 # FIRST  its first line: line, an offer line; until:N, one valid until N days
 #        from today (UTC), or until:DAY; like, an offer line but for a key
-#        too short; -, plain text.
+#        too short; -, plain text. An answer file's whole text: slot, a
+#        slot without until, slot:N one with; opened; answer; told.
 # AGE    its modification time: N days (Nd) or hours (Nh) ago, or now.
 # EXPECT removed; kept; left: kept, and reported as not the program's.
 cases='
@@ -63,6 +64,23 @@ week | .versions/old/@200d          | -    | -                | 200d | removed
 week | .versions/old/notes.txt      | -    | -                | 200d | left
 week | .versions/old/.mOld03        | mark | line             | 200d | left
 week | .versions/README             | -    | -                | 400d | left
+week | .aSlt01.slot                 | -    | slot:-20         | 30d  | removed
+week | .aSlt01.opened               | -    | opened           | 30d  | removed
+week | .aSlt01.answer               | -    | answer           | 29d  | removed
+week | .aSlt01.told                 | -    | told             | 29d  | removed
+week | .aSlt02.slot                 | -    | slot:-20         | 30d  | kept
+week | .aSlt02.answer               | -    | answer           | 3d   | kept
+week | .aSlt02.told                 | -    | told             | 3d   | kept
+week | .aSlt03.slot                 | -    | slot:3           | 30d  | kept
+week | .aSlt03.opened               | -    | opened           | 1d   | kept
+week | .aSlt04.slot                 | -    | slot             | 8d   | removed
+week | .aSlt04.told                 | -    | told             | 1d   | removed
+week | .aSlt04.opened               | -    | -                | 30d  | left
+week | .aSlt05.slot                 | -    | slot             | 6d   | kept
+week | .aFor01.slot                 | -    | -                | 400d | left
+week | .aFor01.told                 | -    | -                | 400d | left
+week | .aOrp01.answer               | -    | answer           | 8d   | removed
+week | .aOrp01.opened               | -    | opened           | 6d   | kept
 now  | .wOld01.withdrawn            | mark | -                | now  | removed
 now  | .wOld02.withdrawn            | -    | line             | now  | removed
 now  | .wOld03.withdrawn            | -    | -                | now  | left
@@ -72,7 +90,7 @@ now  | .lUnt04                      | -    | until:-2         | now  | removed
 '
 # The sums each tree's report gives for the table.
 declare -A sums=(
-  [week]="removed 5 offers, 0 withdrawn offers, 1 .put- file and the versions of 3 removed lists; kept 5 offers, 1 withdrawn offer, 1 .put- file and the versions of 1 removed list; left alone 8 files that are not the program's"
+  [week]="removed 5 offers, 0 withdrawn offers, 7 answer files, 1 .put- file and the versions of 3 removed lists; kept 5 offers, 1 withdrawn offer, 7 answer files, 1 .put- file and the versions of 1 removed list; left alone 11 files that are not the program's"
   [now]="removed 1 offer, 2 withdrawn offers, 0 .put- files and the versions of 0 removed lists; kept 1 offer, 0 withdrawn offers, 0 .put- files and the versions of 0 removed lists; left alone 2 files that are not the program's"
 )
 printf 'TALVENPLAN_OFFER_DAYS=7\nTALVENPLAN_OFFER_GRACE_DAYS=7\nTALVENPLAN_VERSION_DAYS=90\n' \
@@ -100,9 +118,21 @@ path() {  # path TREE FILE: the row's path, its stamps filled in
   done
   echo "$work/$1/shop/$file"
 }
-first() {  # first FIRST: the row's first line
+content() {  # content FIRST: the row's text
   local day
   case $1 in
+  slot*)
+    printf 'talvenplan-slot 1\nkey aB3dE9fG1hJ2kL4mN5pQ6r\n'
+    [ "$1" = slot ] || echo "until $(date -u -d "${1#slot:} days" +%F)"
+    printf 'sha256 %064d\nstaged 2026-12-09T17:13:05.123456Z\n' 0
+    return
+    ;;
+  opened) echo 'opened 2026-12-09T18:00:00.000001Z'; return ;;
+  answer)
+    printf 'talvenplan-answer 1\ndecision accept\nname Anna\nmessage \n'
+    return
+    ;;
+  told) printf 'opened\naccepted\n'; return ;;
   line) echo '<!--talvenplan-offer key=aB3dE9fG1hJ2kL4mN5pQ6r-->' ;;
   like) echo '<!--talvenplan-offer key=aB3dE9-->' ;;
   until:*)
@@ -112,6 +142,7 @@ first() {  # first FIRST: the row's first line
     ;;
   *) echo 'shop=north' ;;
   esac
+  echo '<p>Winter offer</p>'
 }
 rows=()
 while IFS='|' read -r tree file mark line age expect; do
@@ -127,7 +158,7 @@ for row in "${rows[@]}"; do
   */) mkdir -p "$file" ;;
   *)
     mkdir -p "${file%/*}"
-    { first "$line"; echo '<p>Winter offer</p>'; } >"$file"
+    content "$line" >"$file"
     [ "$mark" != mark ] || setfattr -n user.talvenplan -v offer "$file"
     ;;
   esac

@@ -5,7 +5,8 @@
 # decoded, in UTF-8, to the shop's address from the configured sender; that
 # a second run mails nothing; that a shop without an address is mailed
 # nothing; that a mail sendmail refused is not recorded and goes at the next
-# run; and that a slot that can't be read is passed over with a word.
+# run; that an offer another run is mailing is left to it; and that a slot
+# that can't be read is passed over with a word.
 # Usage: notify_test.sh   (the arguments the other admin tests take are
 # not needed)
 set -uo pipefail
@@ -201,6 +202,27 @@ if [ "$(cat "$root/north/.opn003.told")" != opened ] || ! mails | grep -q '|Tarj
   fail "the refused mail was not mailed at the next run: $(cat "$work/report")"
 fi
 
+# An offer whose record another run holds (here or on another server of
+# the tree) is passed over, and mailed once that run is done.
+(cd "$root/north" && lay .opn005 slot opened)
+touch "$root/north/.opn005.told"
+mkfifo "$work/held" "$work/holding"
+"$python" -c 'import fcntl, os, sys
+fd = os.open(sys.argv[1], os.O_RDWR)
+fcntl.lockf(fd, fcntl.LOCK_EX)
+print("held", flush=True)
+sys.stdin.read()' "$root/north/.opn005.told" <"$work/held" >"$work/holding" &
+holder=$!
+exec 3>"$work/held"
+read -r _ <"$work/holding"
+run
+grep -qF "passed over $root/north/.opn005: another run is mailing its news" "$work/report" ||
+  fail "a record another run holds: $(cat "$work/report")"
+exec 3>&-
+wait "$holder"
+run
+[ "$(cat "$root/north/.opn005.told")" = opened ] || fail "not mailed once the other run was done"
+
 # A slot that can't be read is passed over, and the rest mailed.
 echo 'shop=north' >"$root/north/.bad001.slot"
 (cd "$root/north" && lay .opn004 slot opened)
@@ -210,5 +232,5 @@ if [ "$status" != 1 ] || ! grep -qF "skipped $root/north/.bad001: can't read it"
   ! grep -qF "mailed opened of $root/north/.opn004" "$work/report"; then
   fail "an unreadable slot: status $status, $(cat "$work/report")"
 fi
-[ "$failures" = 0 ] && echo "ok   a second run mails nothing; a refused mail goes next time; a bad slot is passed over"
+[ "$failures" = 0 ] && echo "ok   a second run mails nothing; a refused mail goes next time, a held one when let go; a bad slot is passed over"
 [ "$failures" = 0 ]

@@ -26,7 +26,8 @@ fail() {
 # MARK   mark: it carries store's mark.
 # FIRST  its first line: line, an offer line; until:N, one valid until N days
 #        from today (UTC), or until:DAY; like, an offer line but for a key
-#        too short; -, plain text. An answer file's whole text: slot, a
+#        too short; asks:N, one valid until N days from today that takes an
+#        answer; -, plain text. An answer file's whole text: slot, a
 #        slot without until, slot:N one with; opened; answer; told.
 # AGE    its modification time: N days (Nd) or hours (Nh) ago, or now.
 # EXPECT removed; kept; left: kept, and reported as not the program's.
@@ -44,6 +45,8 @@ week | .lNew01                      | -    | line             | 6d   | kept
 week | .lUnt01                      | -    | until:-20        | 30d  | removed
 week | .lUnt02                      | -    | until:1          | 30d  | kept
 week | .lBad01                      | -    | until:2026-02-30 | 8d   | removed
+week | .lAsk01                      | -    | asks:-20         | 30d  | removed
+week | .lAsk02                      | -    | asks:3           | 30d  | kept
 week | .nOld01                      | -    | -                | 30d  | left
 week | .nOld02                      | -    | like             | 30d  | left
 week | .wNew01.withdrawn            | mark | line             | 30d  | kept
@@ -90,7 +93,7 @@ now  | .lUnt04                      | -    | until:-2         | now  | removed
 '
 # The sums each tree's report gives for the table.
 declare -A sums=(
-  [week]="removed 5 offers, 0 withdrawn offers, 7 answer files, 1 .put- file and the versions of 3 removed lists; kept 5 offers, 1 withdrawn offer, 7 answer files, 1 .put- file and the versions of 1 removed list; left alone 11 files that are not the program's"
+  [week]="removed 6 offers, 0 withdrawn offers, 7 answer files, 1 .put- file and the versions of 3 removed lists; kept 6 offers, 1 withdrawn offer, 7 answer files, 1 .put- file and the versions of 1 removed list; left alone 11 files that are not the program's"
   [now]="removed 1 offer, 2 withdrawn offers, 0 .put- files and the versions of 0 removed lists; kept 1 offer, 0 withdrawn offers, 0 .put- files and the versions of 0 removed lists; left alone 2 files that are not the program's"
 )
 printf 'TALVENPLAN_OFFER_DAYS=7\nTALVENPLAN_OFFER_GRACE_DAYS=7\nTALVENPLAN_VERSION_DAYS=90\n' \
@@ -119,7 +122,7 @@ path() {  # path TREE FILE: the row's path, its stamps filled in
   echo "$work/$1/shop/$file"
 }
 content() {  # content FIRST: the row's text
-  local day
+  local day asks
   case $1 in
   slot*)
     printf 'talvenplan-slot 1\nkey aB3dE9fG1hJ2kL4mN5pQ6r\n'
@@ -135,10 +138,11 @@ content() {  # content FIRST: the row's text
   told) printf 'opened\naccepted\n'; return ;;
   line) echo '<!--talvenplan-offer key=aB3dE9fG1hJ2kL4mN5pQ6r-->' ;;
   like) echo '<!--talvenplan-offer key=aB3dE9-->' ;;
-  until:*)
-    day=${1#until:}
+  until:* | asks:*)
+    day=${1#*:} asks=
+    [[ $1 == asks:* ]] && asks=' answer=1'
     [[ $day =~ ^-?[0-9]+$ ]] && day=$(date -u -d "$day days" +%F)
-    echo "<!--talvenplan-offer key=aB3dE9fG1hJ2kL4mN5pQ6r until=$day-->"
+    echo "<!--talvenplan-offer key=aB3dE9fG1hJ2kL4mN5pQ6r until=$day$asks-->"
     ;;
   *) echo 'shop=north' ;;
   esac

@@ -7,7 +7,7 @@
 // data-t-aria-label, data-t-title for attributes) and keep their English,
 // so a text no catalog has still reads as English.
 
-import { FALLBACK, LANGUAGES, isLanguage, languageOf, words } from './i18n.js';
+import { FALLBACK, LANGUAGES, isLanguage, languageOf, setWorkWords, words } from './i18n.js';
 
 const KEY = 'talvenplan.language';
 const english = {};
@@ -25,8 +25,8 @@ export function chosenLanguage() {
   return isLanguage(stored) ? stored : languageOf(navigator.languages);
 }
 
-async function readCatalog(lang) {
-  const response = await fetch(new URL(`../i18n/${lang}.json`, import.meta.url));
+async function readCatalog(lang, part = '') {
+  const response = await fetch(new URL(`../i18n/${part}${lang}.json`, import.meta.url));
   if (!response.ok) throw new Error(String(response.status));
   return response.json();
 }
@@ -36,11 +36,15 @@ async function readCatalog(lang) {
 export async function startLanguage() {
   const lang = chosenLanguage();
   let own = {};
+  // The screens' own words (i18n.js tr) come beside the page's; English
+  // needs no catalog for them.
+  const screens = lang === FALLBACK ? null : readCatalog(lang, 'work/').catch(() => ({}));
   try {
     own = await readCatalog(lang);
   } catch {
     // English, from index.html and the catalog behind.
   }
+  setWorkWords(lang, await screens);
   if (lang === FALLBACK) Object.assign(english, own);
   t = words(lang, own, english);
   document.documentElement.lang = lang;

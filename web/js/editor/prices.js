@@ -14,8 +14,14 @@ import { Grid } from '../grid.js';
 import { readOnly, state } from '../state.js';
 import { $, h, num, say } from '../ui.js';
 import { findChecks, markPriceRow, recheck, renderChecks, updateDirty } from './marks.js';
+import { tr } from '../i18n.js';
 
-const FIELDS = [['description', 'Description'], ['price', 'Price']];
+const FIELDS = () => [['description', tr('Description')], ['price', tr('Price')]];
+// The orders of view.js in the person's words.
+const orderWords = () => ({
+  file: tr('as in the list'), description: tr('by description, A to Z'),
+  'price-up': tr('by price, lowest first'), 'price-down': tr('by price, highest first'),
+});
 const view = state.editor.view;
 
 // The price lines' part of the editor, and a function that starts the table
@@ -24,7 +30,7 @@ export function renderPrices() {
   const locked = readOnly();
   // Enter in the find box goes to the price of the first line found.
   const filter = h('input', {
-    id: 'price-filter', type: 'search', value: view.query, placeholder: 'Description or price',
+    id: 'price-filter', type: 'search', value: view.query, placeholder: tr('Description or price'),
     spellcheck: 'false', autocomplete: 'off', 'aria-describedby': 'price-count',
     oninput: () => { view.query = filter.value; reView(); },
     onkeydown: (event) => {
@@ -34,30 +40,30 @@ export function renderPrices() {
     },
   });
   const order = h('select', { id: 'price-order', onchange: () => { view.order = order.value; reView(); } },
-    Object.entries(ORDERS).map(([value, text]) => h('option', { value, text, selected: value === view.order })));
+    Object.keys(ORDERS).map((value) => h('option', { value, text: orderWords()[value], selected: value === view.order })));
   const sortList = locked ? null : h('button', {
     type: 'button', id: 'sort-list', disabled: view.order === 'file', onclick: sortTheList,
-    title: 'Reorder the price lines in the list itself, as shown',
-  }, 'Sort the list this way');
+    title: tr('Reorder the price lines in the list itself, as shown'),
+  }, tr('Sort the list this way'));
   const tbody = h('tbody', {});
   const scroller = h('div', { class: 'grid', id: 'price-grid', tabindex: '-1' },
-    h('table', { class: 'grid-table', 'aria-label': 'Price lines' },
+    h('table', { class: 'grid-table', 'aria-label': tr('Price lines') },
       h('colgroup', {}, h('col', { class: 'c-line' }), h('col', {}), h('col', { class: 'c-price' }), locked ? null : h('col', { class: 'c-actions' })),
       h('thead', {}, h('tr', {},
-        h('th', { scope: 'col', class: 'num', text: 'Line' }), h('th', { scope: 'col', text: 'Description' }),
-        h('th', { scope: 'col', text: 'Price' }), locked ? null : h('th', { scope: 'col' }, h('span', { class: 'muted', text: 'Order' })))),
+        h('th', { scope: 'col', class: 'num', text: tr('Line') }), h('th', { scope: 'col', text: tr('Description') }),
+        h('th', { scope: 'col', text: tr('Price') }), locked ? null : h('th', { scope: 'col' }, h('span', { class: 'muted', text: tr('Order') })))),
       tbody));
   tbody.addEventListener('input', onPriceInput);
   tbody.addEventListener('keydown', onPriceKey);
   tbody.addEventListener('click', onPriceClick);
-  const add = locked ? null : h('button', { type: 'button', 'data-focus': 'prices-add', onclick: () => addPrice(state.open.db.prices.length) }, 'Add a price line');
+  const add = locked ? null : h('button', { type: 'button', 'data-focus': 'prices-add', onclick: () => addPrice(state.open.db.prices.length) }, tr('Add a price line'));
   // The find box comes last, so that Tab goes from it into the lines found.
   const section = h('div', { id: 'section-prices' },
     h('div', { class: 'toolbar' },
-      h('h2', { text: 'Price lines' }),
-      h('div', {}, h('label', { for: 'price-order', text: 'Show' }), order),
+      h('h2', { text: tr('Price lines') }),
+      h('div', {}, h('label', { for: 'price-order', text: tr('Show') }), order),
       sortList,
-      h('div', { class: 'find' }, h('label', { for: 'price-filter' }, 'Find a price line ', h('span', { class: 'muted', text: '(Ctrl+F)' })), filter)),
+      h('div', { class: 'find' }, h('label', { for: 'price-filter' }, tr('Find a price line') + ' ', h('span', { class: 'muted', text: '(Ctrl+F)' })), filter)),
     h('p', { id: 'price-count', class: 'muted', 'aria-live': 'polite' }),
     scroller,
     add ? h('p', {}, add) : null,
@@ -115,8 +121,8 @@ function showCount() {
   const all = state.open.db.prices.length;
   const shown = view.rows.length;
   $('price-count').textContent = shown === all
-    ? `${num(all)} price line${all === 1 ? '' : 's'}.`
-    : `Showing ${num(shown)} of ${num(all)} price lines.`;
+    ? tr(['{{all}} price line.', '{{all}} price lines.'], { count: all, all: num(all) })
+    : tr(['Showing {{shown}} of {{all}} price line.', 'Showing {{shown}} of {{all}} price lines.'], { count: all, shown: num(shown), all: num(all) });
 }
 
 // One row of the price table, for view position `p`: a new <tr>, or `tr`
@@ -153,7 +159,7 @@ function newPriceRow() {
   tr.className = 'row';
   const cells = [h('td', { class: 'num line' })];
   tr.fields = [];
-  for (const [field, label] of FIELDS) {
+  for (const [field, label] of FIELDS()) {
     const input = h('input', { 'data-field': field, spellcheck: 'false', autocomplete: 'off', readOnly: locked });
     const note = h('span', { class: 'sr-only' });
     tr.fields.push({ field, label, input, note, shown: null });
@@ -161,9 +167,9 @@ function newPriceRow() {
   }
   if (!locked) {
     tr.buttons = [
-      h('button', { type: 'button', class: 'icon', 'data-act': 'up', title: 'Move up (Alt+↑)' }, '↑'),
-      h('button', { type: 'button', class: 'icon', 'data-act': 'down', title: 'Move down (Alt+↓)' }, '↓'),
-      h('button', { type: 'button', class: 'icon', 'data-act': 'remove', title: 'Remove' }, '✕')];
+      h('button', { type: 'button', class: 'icon', 'data-act': 'up', title: tr('Move up (Alt+↑)') }, '↑'),
+      h('button', { type: 'button', class: 'icon', 'data-act': 'down', title: tr('Move down (Alt+↓)') }, '↓'),
+      h('button', { type: 'button', class: 'icon', 'data-act': 'remove', title: tr('Remove') }, '✕')];
     cells.push(h('td', { class: 'actions' }, ...tr.buttons));
   }
   tr.append(...cells);
@@ -176,16 +182,16 @@ function labelRow(tr, n) {
   tr.firstChild.textContent = String(n);
   for (const { field, label, input, note } of tr.fields) {
     const id = `pn-${n}-${field}`;
-    input.setAttribute('aria-label', `${label}, line ${n}`);
+    input.setAttribute('aria-label', tr('{{label}}, line {{n}}', { label, n }));
     input.setAttribute('aria-describedby', id);
     input.dataset.focus = `prices-${n - 1}-${field}`;
     note.id = id;
   }
   if (tr.buttons) {
     const [up, down, remove] = tr.buttons;
-    up.setAttribute('aria-label', `Move line ${n} up`);
-    down.setAttribute('aria-label', `Move line ${n} down`);
-    remove.setAttribute('aria-label', `Remove line ${n}`);
+    up.setAttribute('aria-label', tr('Move line {{n}} up', { n }));
+    down.setAttribute('aria-label', tr('Move line {{n}} down', { n }));
+    remove.setAttribute('aria-label', tr('Remove line {{n}}', { n }));
   }
 }
 
@@ -284,13 +290,13 @@ function sortTheList() {
       moved++;
     }
   });
-  const order = ORDERS[view.order];
+  const order = orderWords()[view.order];
   view.order = 'file';
   $('price-order').value = 'file';
   reView();
   renderChecks();
   updateDirty();
-  say('ok', `Sorted the price lines ${order}: ${num(moved)} moved. Save to keep the new order.`, { outcome: 'sorted', moved });
+  say('ok', tr('Sorted the price lines {{order}}: {{moved}} moved. Save to keep the new order.', { order, moved: num(moved) }), { outcome: 'sorted', moved });
 }
 
 function onPriceClick(event) {

@@ -8,6 +8,7 @@ import { dirty, readOnly, show, state, useDb } from '../state.js';
 import { badRows, saveBytes, saveList, saved, settled } from '../list.js';
 import { $, say } from '../ui.js';
 import { t } from '../lang.js';
+import { tr } from '../i18n.js';
 import { renderEditor } from '../editor/body.js';
 import { goTo, remark } from '../editor/marks.js';
 import { focusRow, reView } from '../editor/prices.js';
@@ -82,7 +83,7 @@ function showBad(bad) {
 // Puts back what the last save replaced, keeping what others saved since.
 async function undo() {
   const { undo: was } = state.open;
-  if (!was || (dirty() && !confirm('Undo the save and drop the unsaved changes?'))) return;
+  if (!was || (dirty() && !confirm(tr('Undo the save and drop the unsaved changes?')))) return;
   if (await settled(await saved(await saveBytes(was.file, state.open.file)))) {
     state.open.undo = null;
     renderEditor();
@@ -91,7 +92,7 @@ async function undo() {
 }
 
 function discard() {
-  if (dirty() && !confirm('Discard all unsaved changes?')) return;
+  if (dirty() && !confirm(tr('Discard all unsaved changes?'))) return;
   const place = focusPlace();
   useDb(state.open, readDatabase(state.open.file));
   renderEditor();

@@ -12,6 +12,7 @@ import { dirty, setOpen, show, state } from '../state.js';
 import { fileFromGet, openList, saveBytes, saved, settled, showList } from '../list.js';
 import { $, h, num, say, showScreen } from '../ui.js';
 import { shopTime } from '../shop.js';
+import { tr } from '../i18n.js';
 
 // The list the history is of: the open list, or the list of an open version.
 const listOf = () => state.open.list ?? state.open;
@@ -37,7 +38,7 @@ export async function renderHistory() {
     // replaced or removed since they were turned on.
     const any = state.history === 'off' ? null : await send(state.program, listBody(versionsDir(state.directory)));
     const off = state.history === 'off' || any?.kind !== 'done';
-    $('history-note').textContent = off ? HISTORY_OFF : 'No versions of this list yet: each save keeps the list it replaces.';
+    $('history-note').textContent = off ? HISTORY_OFF() : tr('No versions of this list yet: each save keeps the list it replaces.');
     $('history-list').replaceChildren(...(back ? [back] : []));
     return;
   }

@@ -9,6 +9,7 @@ import { repriced } from '../list.js';
 import { renderFactorChoice, unsavedNote } from '../saved_view.js';
 import { $, h, num, say } from '../ui.js';
 import { t } from '../lang.js';
+import { tr } from '../i18n.js';
 
 // A figure as money, the exact text on hover, or the exact text itself.
 function figure(text) {
@@ -31,8 +32,8 @@ async function renderPreview() {
   $('preview-caption').textContent = `${saved.headerA.text} — ${saved.headerB.text}` +
     (rows.length < saved.prices.length ? ` (${num(rows.length)} of ${num(saved.prices.length)} lines)` : '');
   gridTable($('preview-table'), {
-    label: 'Prices with ' + factor.name,
-    columns: [['Line', 'c-line', 1], ['Description'], ['Stored price', 'c-money', 1], [`With “${factor.name}”`, 'c-money', 1]],
+    label: tr('Prices with {{factor}}', { factor: factor.name }),
+    columns: [[tr('Line'), 'c-line', 1], [tr('Description')], [tr('Stored price'), 'c-money', 1], [tr('With “{{factor}}”', { factor: factor.name }), 'c-money', 1]],
     count: () => rows.length,
     render: (p) => {
       const row = rows[p];

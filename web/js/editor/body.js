@@ -90,8 +90,8 @@ function renderSection([list, kind, title, addLabel, noun]) {
   };
   const body = rows.map((row, i) => {
     const n = i + 1;
-    const tr = h('tr', { 'data-row': `${list}-${i}` });
-    const cells = fields.map(([field, label]) => h('td', { class: SHORT.has(field) ? 'short' : null }, fieldInput(row, field, noun.field(label, n), `${list}-${i}-${field}`, () => tr)));
+    const rowEl = h('tr', { 'data-row': `${list}-${i}` });
+    const cells = fields.map(([field, label]) => h('td', { class: SHORT.has(field) ? 'short' : null }, fieldInput(row, field, noun.field(label, n), `${list}-${i}-${field}`, () => rowEl)));
     const actions = locked ? null : h('td', { class: 'actions' },
       h('button', { type: 'button', class: 'icon', disabled: i === 0, 'aria-label': noun.up(n), title: tr('Move up (Alt+↑)'), 'data-focus': `${list}-${i}-up`, onclick: () => move(i, i - 1, 'up') }, '↑'),
       h('button', { type: 'button', class: 'icon', disabled: i === rows.length - 1, 'aria-label': noun.down(n), title: tr('Move down (Alt+↓)'), 'data-focus': `${list}-${i}-down`, onclick: () => move(i, i + 1, 'down') }, '↓'),
@@ -99,15 +99,15 @@ function renderSection([list, kind, title, addLabel, noun]) {
         rows.splice(i, 1);
         rerender(list, rows.length ? `${list}-${Math.min(i, rows.length - 1)}-remove` : `${list}-add`);
       } }, '✕'));
-    tr.append(...cells, actions || '');
-    tr.addEventListener('keydown', (event) => {
+    rowEl.append(...cells, actions || '');
+    rowEl.addEventListener('keydown', (event) => {
       if (locked || !event.altKey || (event.key !== 'ArrowUp' && event.key !== 'ArrowDown')) return;
       const to = event.key === 'ArrowUp' ? i - 1 : i + 1;
       if (to < 0 || to >= rows.length) return;
       event.preventDefault();
       move(i, to, event.target.dataset.field || event.target.dataset.focus.split('-').pop());
     });
-    return marked(tr, row);
+    return marked(rowEl, row);
   });
   const head = h('tr', {}, fields.map(([field, label]) => h('th', { scope: 'col', class: SHORT.has(field) ? 'short' : null, text: label })), locked ? null : h('th', {}, h('span', { class: 'muted', text: tr('Order') })));
   const add = locked ? null : h('button', { type: 'button', 'data-focus': `${list}-add`, onclick: () => {

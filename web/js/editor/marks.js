@@ -47,9 +47,9 @@ export function marked(el, row) {
 // markRow for a row of the price table, writing only what changes. A line
 // the file holds has the problems found for it (state.editor.checks), kept
 // up to date edit by edit; a new line's are found here.
-export function markPriceRow(tr, row, found = problemsOf(row)) {
+export function markPriceRow(rowEl, row, found = problemsOf(row)) {
   const edited = isEdited(row);
-  for (const f of tr.fields) {
+  for (const f of rowEl.fields) {
     const text = found[f.field] || '';
     const shown = text + (edited ? '\u0001' : '\u0002');
     if (f.shown === shown) continue;
@@ -60,7 +60,7 @@ export function markPriceRow(tr, row, found = problemsOf(row)) {
     else f.input.removeAttribute('aria-invalid');
     f.input.classList.toggle('odd', !!text && !edited);
   }
-  tr.classList.toggle('edited', edited || !!row.moved);
+  rowEl.classList.toggle('edited', edited || !!row.moved);
   return found;
 }
 const NONE = {};
@@ -121,11 +121,11 @@ export function renderChecks() {
 function setPrice(row, text, quiet) {
   row.price = text;
   row.typed = row.unsure = null;
-  const tr = state.editor.grid.rowAt(state.editor.view.rows.indexOf(row));
+  const rowEl = state.editor.grid.rowAt(state.editor.view.rows.indexOf(row));
   const found = rowProblems(row, state.open.db);
-  if (tr) {
-    tr.querySelector('[data-field="price"]').value = text;
-    markPriceRow(tr, row, found);
+  if (rowEl) {
+    rowEl.querySelector('[data-field="price"]').value = text;
+    markPriceRow(rowEl, row, found);
   }
   recheck(row, found);
   updateDirty();
@@ -142,7 +142,7 @@ export function goTo(row, field) {
 // After a save: every row shown is marked again, nothing rendered anew.
 export function remark() {
   for (const el of $('editor-body').querySelectorAll('[data-marked]')) markRow(el, el.row);
-  for (const tr of state.editor.grid.rows) markPriceRow(tr, tr.row);
+  for (const rowEl of state.editor.grid.rows) markPriceRow(rowEl, rowEl.row);
   renderChecks();
   updateDirty();
 }

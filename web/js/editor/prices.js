@@ -128,67 +128,67 @@ function showCount() {
 // One row of the price table, for view position `p`: a new <tr>, or `tr`
 // (a row the table no longer shows) filled again. A row filled again keeps
 // its elements; only what differs from the row it showed before is written.
-function priceRow(p, tr) {
-  tr ??= newPriceRow();
+function priceRow(p, rowEl) {
+  rowEl ??= newPriceRow();
   const locked = readOnly();
   const row = view.rows[p];
   const n = row.at + 1;
-  tr.row = row;
-  if (tr.p !== p) {
-    tr.p = p;
-    tr.dataset.p = p;
-    tr.setAttribute('aria-rowindex', String(p + 2));
+  rowEl.row = row;
+  if (rowEl.p !== p) {
+    rowEl.p = p;
+    rowEl.dataset.p = p;
+    rowEl.setAttribute('aria-rowindex', String(p + 2));
   }
-  if (tr.line !== n) labelRow(tr, n);
-  for (const f of tr.fields) {
+  if (rowEl.line !== n) labelRow(rowEl, n);
+  for (const f of rowEl.fields) {
     const text = shownText(row, f.field);
     if (f.input.value !== text) f.input.value = text;
   }
   if (!locked) {
     const ordered = view.order === 'file';
-    tr.buttons[0].disabled = p === 0 || !ordered;
-    tr.buttons[1].disabled = p === view.rows.length - 1 || !ordered;
+    rowEl.buttons[0].disabled = p === 0 || !ordered;
+    rowEl.buttons[1].disabled = p === view.rows.length - 1 || !ordered;
   }
-  markPriceRow(tr, row);
-  return tr;
+  markPriceRow(rowEl, row);
+  return rowEl;
 }
 
 function newPriceRow() {
   const locked = readOnly();
-  const tr = document.createElement('tr');
-  tr.className = 'row';
+  const rowEl = document.createElement('tr');
+  rowEl.className = 'row';
   const cells = [h('td', { class: 'num line' })];
-  tr.fields = [];
+  rowEl.fields = [];
   for (const [field, label] of FIELDS()) {
     const input = h('input', { 'data-field': field, spellcheck: 'false', autocomplete: 'off', readOnly: locked });
     const note = h('span', { class: 'sr-only' });
-    tr.fields.push({ field, label, input, note, shown: null });
+    rowEl.fields.push({ field, label, input, note, shown: null });
     cells.push(h('td', {}, input, note));
   }
   if (!locked) {
-    tr.buttons = [
+    rowEl.buttons = [
       h('button', { type: 'button', class: 'icon', 'data-act': 'up', title: tr('Move up (Alt+↑)') }, '↑'),
       h('button', { type: 'button', class: 'icon', 'data-act': 'down', title: tr('Move down (Alt+↓)') }, '↓'),
       h('button', { type: 'button', class: 'icon', 'data-act': 'remove', title: tr('Remove') }, '✕')];
     cells.push(h('td', { class: 'actions' }, ...tr.buttons));
   }
-  tr.append(...cells);
-  return tr;
+  rowEl.append(...cells);
+  return rowEl;
 }
 
 // A row's number, and the labels that name it, for line `n`.
-function labelRow(tr, n) {
-  tr.line = n;
-  tr.firstChild.textContent = String(n);
-  for (const { field, label, input, note } of tr.fields) {
+function labelRow(rowEl, n) {
+  rowEl.line = n;
+  rowEl.firstChild.textContent = String(n);
+  for (const { field, label, input, note } of rowEl.fields) {
     const id = `pn-${n}-${field}`;
     input.setAttribute('aria-label', tr('{{label}}, line {{n}}', { label, n }));
     input.setAttribute('aria-describedby', id);
     input.dataset.focus = `prices-${n - 1}-${field}`;
     note.id = id;
   }
-  if (tr.buttons) {
-    const [up, down, remove] = tr.buttons;
+  if (rowEl.buttons) {
+    const [up, down, remove] = rowEl.buttons;
     up.setAttribute('aria-label', tr('Move line {{n}} up', { n }));
     down.setAttribute('aria-label', tr('Move line {{n}} down', { n }));
     remove.setAttribute('aria-label', tr('Remove line {{n}}', { n }));
@@ -197,11 +197,11 @@ function labelRow(tr, n) {
 
 // Focus on `field` ('description', 'price', or a button's act) of view row p.
 export function focusRow(p, field) {
-  const tr = state.editor.grid.reveal(Math.max(0, Math.min(p, view.rows.length - 1)));
-  if (!tr) return $('section-prices').querySelector('[data-focus="prices-add"]')?.focus();
-  let el = tr.querySelector(`[data-field="${field}"], [data-act="${field}"]`);
-  if (el?.disabled) el = tr.querySelector(`[data-act="${field === 'up' ? 'down' : 'up'}"]`);
-  (el && !el.disabled ? el : tr.querySelector('input')).focus();
+  const rowEl = state.editor.grid.reveal(Math.max(0, Math.min(p, view.rows.length - 1)));
+  if (!rowEl) return $('section-prices').querySelector('[data-focus="prices-add"]')?.focus();
+  let el = rowEl.querySelector(`[data-field="${field}"], [data-act="${field}"]`);
+  if (el?.disabled) el = rowEl.querySelector(`[data-act="${field === 'up' ? 'down' : 'up'}"]`);
+  (el && !el.disabled ? el : rowEl.querySelector('input')).focus();
 }
 
 // A price as the person types it. Where the shop's locale writes decimal
@@ -220,12 +220,12 @@ const shownText = (row, field) => (field === 'price' && row.typed?.price === row
 
 function onPriceInput(event) {
   const input = event.target;
-  const tr = input.closest('tr');
-  const row = tr.row;
+  const rowEl = input.closest('tr');
+  const row = rowEl.row;
   if (input.dataset.field === 'price') typePrice(row, input.value);
   else row[input.dataset.field] = input.value;
   const found = rowProblems(row, state.open.db);
-  markPriceRow(tr, row, found);
+  markPriceRow(rowEl, row, found);
   recheck(row, found);
   updateDirty();
 }
@@ -309,9 +309,9 @@ function onPriceClick(event) {
 
 function onPriceKey(event) {
   const el = event.target;
-  const tr = el.closest('tr');
-  if (!tr?.row) return;
-  const p = Number(tr.dataset.p);
+  const rowEl = el.closest('tr');
+  if (!rowEl?.row) return;
+  const p = Number(rowEl.dataset.p);
   const field = el.dataset.field || el.dataset.act;
   const locked = readOnly();
   if (event.altKey && (event.key === 'ArrowUp' || event.key === 'ArrowDown')) {
@@ -321,20 +321,20 @@ function onPriceKey(event) {
   } else if (event.key === 'Enter' && el.dataset.field && !locked) {
     // Enter in a price line starts a new line below it.
     event.preventDefault();
-    addPrice(tr.row.at + 1, p + 1);
+    addPrice(rowEl.row.at + 1, p + 1);
   } else if ((event.key === 'ArrowUp' || event.key === 'ArrowDown') && el.dataset.field && !event.shiftKey) {
     const q = p + (event.key === 'ArrowUp' ? -1 : 1);
     if (q < 0 || q >= view.rows.length) return;
     event.preventDefault();
     focusRow(q, field);
   } else if (event.key === 'Tab') {
-    tabOn(event, tr, p);
+    tabOn(event, rowEl, p);
   }
 }
 
 // Tab from the last control of a row (Shift+Tab from the first) goes to the
 // next row even where it is not in the document yet.
-function tabOn(event, tr, p) {
+function tabOn(event, rowEl, p) {
   const { grid } = state.editor;
   const controls = [...tr.querySelectorAll('input, button:not(:disabled)')];
   const q = event.shiftKey ? p - 1 : p + 1;

@@ -17,8 +17,8 @@ import { focusRow, reView } from '../editor/prices.js';
 // field by the line's place in the list, or another element's data-focus.
 function focusPlace() {
   const el = document.activeElement;
-  const tr = el?.closest?.('#price-grid tr');
-  if (tr?.row) return { line: tr.row.at, field: el.dataset.field || el.dataset.act, top: $('price-grid').scrollTop };
+  const rowEl = el?.closest?.('#price-grid tr');
+  if (rowEl?.row) return { line: rowEl.row.at, field: el.dataset.field || el.dataset.act, top: $('price-grid').scrollTop };
   return { focus: el?.dataset?.focus || el?.id, top: $('price-grid')?.scrollTop };
 }
 function restoreFocus(place) {

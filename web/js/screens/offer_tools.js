@@ -65,7 +65,7 @@ async function renderOfferLines() {
       const label = row.description || tr('line {{n}}', { n: i + 1 });
       const was = choiceOf(i);
       const cents = toMinor(texts[i] ?? '', money?.digits ?? 2);
-      const tr = h('tr', { class: 'row', 'data-line': String(i) },
+      const rowEl = h('tr', { class: 'row', 'data-line': String(i) },
         h('td', {}, h('input', { type: 'checkbox', checked: was.checked, 'aria-label': tr('Offer {{line}}', { line: label }) })),
         h('td', { text: row.description, title: row.description }),
         // Rounded to cents as the offer shows it; the server's figure on hover.
@@ -73,8 +73,8 @@ async function renderOfferLines() {
         h('td', { class: 'qty' }, h('input', { type: 'number', min: '0', step: 'any', value: was.quantity, 'aria-label': tr('Quantity of {{line}}', { line: label }) })),
         h('td', {}, h('select', { 'aria-label': tr('VAT rate of {{line}}', { line: label }) },
           shop.vatRates.map((r) => h('option', { value: r, text: formatRate(r, shop.locale), selected: r === was.rate })))));
-      markQuantity(tr.querySelector('input[type="number"]'));
-      return tr;
+      markQuantity(rowEl.querySelector('input[type="number"]'));
+      return rowEl;
     },
   });
   showCount();
@@ -97,11 +97,11 @@ function showCount() {
 
 // A change of a box, a quantity or a rate in the table.
 function onChoice(event) {
-  const tr = event.target.closest('tr[data-line]');
-  if (!tr) return;
-  const i = Number(tr.dataset.line);
-  const [check, quantity] = tr.querySelectorAll('input');
-  choices.set(i, { checked: check.checked, quantity: quantity.value, rate: tr.querySelector('select').value });
+  const rowEl = event.target.closest('tr[data-line]');
+  if (!rowEl) return;
+  const i = Number(rowEl.dataset.line);
+  const [check, quantity] = rowEl.querySelectorAll('input');
+  choices.set(i, { checked: check.checked, quantity: quantity.value, rate: rowEl.querySelector('select').value });
   markQuantity(quantity);
   showCount();
   updateOffer();

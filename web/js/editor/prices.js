@@ -170,7 +170,7 @@ function newPriceRow() {
       h('button', { type: 'button', class: 'icon', 'data-act': 'up', title: tr('Move up (Alt+↑)') }, '↑'),
       h('button', { type: 'button', class: 'icon', 'data-act': 'down', title: tr('Move down (Alt+↓)') }, '↓'),
       h('button', { type: 'button', class: 'icon', 'data-act': 'remove', title: tr('Remove') }, '✕')];
-    cells.push(h('td', { class: 'actions' }, ...tr.buttons));
+    cells.push(h('td', { class: 'actions' }, ...rowEl.buttons));
   }
   rowEl.append(...cells);
   return rowEl;
@@ -336,7 +336,7 @@ function onPriceKey(event) {
 // next row even where it is not in the document yet.
 function tabOn(event, rowEl, p) {
   const { grid } = state.editor;
-  const controls = [...tr.querySelectorAll('input, button:not(:disabled)')];
+  const controls = [...rowEl.querySelectorAll('input, button:not(:disabled)')];
   const q = event.shiftKey ? p - 1 : p + 1;
   const edge = event.shiftKey ? controls[0] : controls[controls.length - 1];
   if (event.target !== edge || q < 0 || q >= view.rows.length || grid.rowAt(q)) return;

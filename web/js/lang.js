@@ -32,9 +32,15 @@ async function readCatalog(lang, part = '') {
 }
 
 // Loads the chosen language's catalog and puts its texts on the page. A
-// catalog that cannot be read leaves the page in English.
+// catalog that cannot be read leaves the page in English. English needs
+// none to start: index.html holds it, and the screens say theirs (tr).
 export async function startLanguage() {
   const lang = chosenLanguage();
+  if (lang === FALLBACK) {
+    document.documentElement.lang = lang;
+    languageChoice(lang);
+    return lang;
+  }
   let own = {};
   // The screens' own words (i18n.js tr) come beside the page's; English
   // needs no catalog for them.
@@ -49,13 +55,16 @@ export async function startLanguage() {
   t = words(lang, own, english);
   document.documentElement.lang = lang;
   translate(document);
-  const select = document.getElementById('language');
-  select.replaceChildren(...Object.entries(LANGUAGES).map(([code, name]) => {
+  languageChoice(lang);
+  return lang;
+}
+
+function languageChoice(lang) {
+  document.getElementById('language').replaceChildren(...Object.entries(LANGUAGES).map(([code, name]) => {
     const option = new Option(name, code, false, code === lang);
     option.lang = code;
     return option;
   }));
-  return lang;
 }
 
 // English behind the chosen catalog, once the page is ready.

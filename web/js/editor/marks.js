@@ -105,7 +105,7 @@ export function renderChecks() {
     const what = ['description', 'price'].filter((f) => found[f]).map((f) => noteText(found[f], isEdited(row))).join(' ');
     return h('li', { class: isEdited(row) ? 'problem' : 'problem warning', 'data-line': row.at + 1 },
       h('button', { type: 'button', class: 'link', onclick: () => goTo(row, found.price ? 'price' : 'description') },
-        row.description ? tr('Line {{n}} “{{description}}”', { n: row.at + 1, description: row.description }) : tr('Line {{n}}', { n: row.at + 1 })), ': ', what,
+        row.description ? tr('Line {{n}} “{{description}}”', { n: String(row.at + 1), description: row.description }) : tr('Line {{n}}', { n: String(row.at + 1) })), ': ', what,
       fixes.flatMap((fix) => [' ', h('button', { type: 'button', 'data-use': fix.trim(), onclick: () => setPrice(row, fix) }, tr('Use {{price}}', { price: fix.trim() }))]));
   });
   // replaceChildren writes a null child as the word "null": the parts left

@@ -182,16 +182,16 @@ function labelRow(rowEl, n) {
   rowEl.firstChild.textContent = String(n);
   for (const { field, label, input, note } of rowEl.fields) {
     const id = `pn-${n}-${field}`;
-    input.setAttribute('aria-label', tr('{{label}}, line {{n}}', { label, n }));
+    input.setAttribute('aria-label', tr('{{label}}, line {{n}}', { label, n: String(n) }));
     input.setAttribute('aria-describedby', id);
     input.dataset.focus = `prices-${n - 1}-${field}`;
     note.id = id;
   }
   if (rowEl.buttons) {
     const [up, down, remove] = rowEl.buttons;
-    up.setAttribute('aria-label', tr('Move line {{n}} up', { n }));
-    down.setAttribute('aria-label', tr('Move line {{n}} down', { n }));
-    remove.setAttribute('aria-label', tr('Remove line {{n}}', { n }));
+    up.setAttribute('aria-label', tr('Move line {{n}} up', { n: String(n) }));
+    down.setAttribute('aria-label', tr('Move line {{n}} down', { n: String(n) }));
+    remove.setAttribute('aria-label', tr('Remove line {{n}}', { n: String(n) }));
   }
 }
 

@@ -7,7 +7,6 @@ import { rowProblems } from '../checks.js';
 import { dirty, readOnly, show, state, useDb } from '../state.js';
 import { badRows, saveBytes, saveList, saved, settled } from '../list.js';
 import { $, say } from '../ui.js';
-import { t } from '../lang.js';
 import { tr } from '../i18n.js';
 import { renderEditor } from '../editor/body.js';
 import { goTo, remark } from '../editor/marks.js';
@@ -87,7 +86,7 @@ async function undo() {
   if (await settled(await saved(await saveBytes(was.file, state.open.file)))) {
     state.open.undo = null;
     renderEditor();
-    say('ok', t('editor.undone', { name: show(state.open.name) }));
+    say('ok', tr('Undone: “{{name}}” is as it was before that save, which is kept in the history.', { name: show(state.open.name) }));
   }
 }
 
@@ -97,7 +96,7 @@ function discard() {
   useDb(state.open, readDatabase(state.open.file));
   renderEditor();
   restoreFocus(place);
-  say('ok', t('editor.discarded'));
+  say('ok', tr('Changes discarded.'));
 }
 
 export function init() {

@@ -62,7 +62,7 @@ async function renderOfferLines() {
     render: (p) => {
       const row = rows[p];
       const i = at.get(row);
-      const label = row.description || tr('line {{n}}', { n: i + 1 });
+      const label = row.description || tr('line {{n}}', { n: String(i + 1) });
       const was = choiceOf(i);
       const cents = toMinor(texts[i] ?? '', money?.digits ?? 2);
       const rowEl = h('tr', { class: 'row', 'data-line': String(i) },

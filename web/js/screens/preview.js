@@ -8,7 +8,6 @@ import { savedList } from '../state.js';
 import { repriced } from '../list.js';
 import { renderFactorChoice, unsavedNote } from '../saved_view.js';
 import { $, h, num, say } from '../ui.js';
-import { t } from '../lang.js';
 import { tr } from '../i18n.js';
 
 // A figure as money, the exact text on hover, or the exact text itself.
@@ -42,7 +41,7 @@ async function renderPreview() {
         figure(row.price), figure(texts[i] ?? '(missing)'));
     },
   });
-  say('ok', t('preview.shown', { factor: factor.name }));
+  say('ok', tr('Prices with the factor “{{factor}}”, as the server computes them.', { factor: factor.name }));
 }
 
 export function init() {

@@ -557,6 +557,17 @@ test('a person switches the workbench to Finnish; every screen and the landing p
   assert.equal(await page.evaluate(() => document.documentElement.lang), 'fi');
   assert.equal(await page.locator('#language').inputValue(), 'fi');
   for (const key of ['app.directory', 'tabs.editor', 'editor.save']) assert.equal(await said(key), fi[key], key);
+  // What the screens build speaks Finnish too; a price typed with a decimal
+  // comma is saved as the server reads it.
+  const work = JSON.parse(readFileSync(new URL('../../web/i18n/work/fi.json', import.meta.url), 'utf8'));
+  assert.deepEqual(await page.locator('#price-grid thead th').evaluateAll((ths) => ths.slice(0, 3).map((th) => th.textContent)),
+    [work.Line, work.Description, work.Price]);
+  const price = page.locator('#price-grid input[data-field="price"]').first();
+  await price.fill('21,90');
+  await page.keyboard.press('Control+s');
+  await page.waitForFunction((saved) => document.querySelector('#dirty').innerText.startsWith(saved), work['Saved.']);
+  assert.equal(file('web-kieli').toString(), 'k1\n1\nretail 1\nA\nB\n1\nChair 21.90\n');
+  assert.equal(await price.inputValue(), '21,90');
   await shot(page, 'finnish-editor');
 
   const staged = await (await fetch(base + 'talvenplan.cgi', { method: 'POST', body: `s\n${data}\n<p>Tuoli</p>` })).text();

@@ -5,6 +5,7 @@
 
 import { latin1Text } from './bytes.js';
 import { readAnswer } from './protocol.js';
+import { tr } from './i18n.js';
 
 export async function send(programUrl, body) {
   let response;
@@ -16,23 +17,23 @@ export async function send(programUrl, body) {
       cache: 'no-store',
     });
   } catch (error) {
-    return { kind: 'network', text: 'the server could not be reached (' + error.message + ')' };
+    return { kind: 'network', text: tr('the server could not be reached ({{reason}})', { reason: error.message }) };
   }
-  if (response.status === 401) return { kind: 'login', text: 'the web server asks for a login (HTTP 401)' };
+  if (response.status === 401) return { kind: 'login', text: tr('the web server asks for a login (HTTP 401)') };
   let bytes;
   try {
     bytes = new Uint8Array(await response.arrayBuffer());
   } catch (error) {
-    return { kind: 'network', text: 'the answer was cut off (' + error.message + ')' };
+    return { kind: 'network', text: tr('the answer was cut off ({{reason}})', { reason: error.message }) };
   }
   if (!response.ok) {
-    return { kind: 'http', text: `the web server answered HTTP ${response.status} ${response.statusText}`.trim() };
+    return { kind: 'http', text: tr('the web server answered HTTP {{status}}', { status: `${response.status} ${response.statusText}`.trim() }) };
   }
   const answer = readAnswer(bytes);
   if (answer.status === 'failed') return { kind: 'failed', text: latin1Text(answer.payload) };
   if (answer.status === 'unexpected') {
     const start = latin1Text(answer.payload.subarray(0, 80)).replace(/[^\x20-\x7e]/g, '?');
-    return { kind: 'unexpected', text: start ? `"${start}"` : 'an empty answer' };
+    return { kind: 'unexpected', text: start ? `"${start}"` : tr('an empty answer') };
   }
   return { kind: answer.status, payload: answer.payload };
 }
@@ -41,11 +42,11 @@ export async function send(programUrl, body) {
 // "s!" means for the command that was sent.
 export function describe(outcome, refusal) {
   switch (outcome.kind) {
-    case 'refused': return { level: 'refused', text: 'Refused: ' + refusal + '.' };
-    case 'failed': return { level: 'failed', text: 'Server failure: ' + outcome.text + '.' };
-    case 'login': return { level: 'failed', text: 'Login needed: ' + outcome.text + '. Reload the page to log in.' };
-    case 'network': return { level: 'failed', text: 'Network failure: ' + outcome.text + '.' };
-    case 'http': return { level: 'failed', text: 'Web server failure: ' + outcome.text + '.' };
-    default: return { level: 'failed', text: 'Not an answer of the program: ' + outcome.text + '.' };
+    case 'refused': return { level: 'refused', text: tr('Refused: {{reason}}.', { reason: refusal }) };
+    case 'failed': return { level: 'failed', text: tr('Server failure: {{reason}}.', { reason: outcome.text }) };
+    case 'login': return { level: 'failed', text: tr('Login needed: {{reason}}. Reload the page to log in.', { reason: outcome.text }) };
+    case 'network': return { level: 'failed', text: tr('Network failure: {{reason}}.', { reason: outcome.text }) };
+    case 'http': return { level: 'failed', text: tr('Web server failure: {{reason}}.', { reason: outcome.text }) };
+    default: return { level: 'failed', text: tr('Not an answer of the program: {{reason}}.', { reason: outcome.text }) };
   }
 }

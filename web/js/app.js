@@ -11,7 +11,8 @@ import { KEY_SIZE } from './protocol.js';
 import { dirty, readOnly, state } from './state.js';
 import { forget, remember, remembered } from './list.js';
 import { $, addScreen, say, showScreen } from './ui.js';
-import { chooseLanguage, loadFallback, startLanguage, t } from './lang.js';
+import { chooseLanguage, loadFallback, startLanguage } from './lang.js';
+import { tr } from './i18n.js';
 import * as databases from './screens/databases.js';
 import * as editor from './screens/editor.js';
 import * as preview from './screens/preview.js';
@@ -28,12 +29,12 @@ export async function start(config) {
   state.program = new URL(config.program || 'talvenplan.cgi', location.href);
   state.directory = new URLSearchParams(location.search).get('dir') ?? config.directory ?? '';
   $('directory').value = state.directory;
-  $('create-key-label').textContent = t('databases.keyAtMost', { size: KEY_SIZE });
+  $('create-key-label').textContent = tr('Key (at most {{size}} bytes)', { size: KEY_SIZE });
   // Changes to save come first: the page loads again in the new language.
   $('language').addEventListener('change', (event) => {
     if (!(state.open && !readOnly() && dirty())) return chooseLanguage(event.target.value);
     event.target.value = lang;
-    say('note', t('app.saveFirst'));
+    say('note', tr('Save or discard your changes first, then choose the language.'));
   });
 
   for (const [name, module] of Object.entries(SCREENS)) {
@@ -56,7 +57,7 @@ export async function start(config) {
   });
 
   if (state.directory) await databases.refreshList();
-  else say('note', t('app.begin'));
+  else say('note', tr('Enter the data directory to begin.'));
   // A reload opens the list this tab had open, on the screen it showed.
   const was = remembered();
   if (was && was.directory === state.directory) {

@@ -4,6 +4,7 @@
 import { factorEntry } from './format.js';
 import { scanDouble } from './number.js';
 import { directoryProblem, isOfferName, isPutTempName, keyProblem, nameProblem, putTextProblem } from './protocol.js';
+import { tr } from './i18n.js';
 
 // What is wrong with a row of `db`, field by field ({} when nothing is).
 // The caller decides what a finding means: an error where the person edited
@@ -15,14 +16,18 @@ export function rowProblems(row, db) {
   for (const field of ['text', 'name', 'value', 'description', 'price']) {
     if (typeof row[field] !== 'string') continue;
     const bad = encoding.badChar(row[field]);
-    if (bad) add(field, `“${bad}” cannot be written in ${encoding.name}, the encoding of this file`);
+    if (bad) add(field, tr('“{{char}}” cannot be written in {{encoding}}, the encoding of this file', { char: bad, encoding: encoding.name }));
   }
-  const number = (field, what) => {
+  const number = (field) => {
     const bytes = encoding.encode(row[field]);
     const { value, end } = scanDouble(bytes);
     const rest = encoding.decode(bytes.subarray(end)).trim();
-    if (end === 0) add(field, `the server reads this ${what} as 0`);
-    else if (rest) add(field, `the server reads this ${what} as ${value} and ignores “${rest}”`);
+    const factor = field === 'value';
+    if (end === 0) add(field, factor ? tr('the server reads this factor as 0') : tr('the server reads this price as 0'));
+    else if (rest) {
+      add(field, factor ? tr('the server reads this factor as {{value}} and ignores “{{rest}}”', { value, rest })
+        : tr('the server reads this price as {{value}} and ignores “{{rest}}”', { value, rest }));
+    }
   };
   if (row.kind === 'key') {
     const text = putTextProblem(encoding.encode(row.text + '\n'));
@@ -30,19 +35,19 @@ export function rowProblems(row, db) {
   } else if (row.kind === 'factor') {
     const bytes = encoding.encode(row.name);
     const entry = factorEntry(encoding.encode(row.name + (row.sep || ' ') + row.value));
-    if (!bytes.length) add('name', 'the factor name is empty');
+    if (!bytes.length) add('name', tr('the factor name is empty'));
     else if (entry.name.length < bytes.length) {
-      add('name', `previews and offers cannot use this factor: the server reads its name as “${encoding.decode(entry.name)}”, ` +
-        `with the factor ${entry.factor} (a name ends at its first space, tab or letter beyond plain ASCII, such as ä)`);
+      add('name', tr('previews and offers cannot use this factor: the server reads its name as “{{name}}”, with the factor {{factor}} (a name ends at its first space, tab or letter beyond plain ASCII, such as ä)',
+        { name: encoding.decode(entry.name), factor: entry.factor }));
     } else if (db.factors.find((f) => f.name === row.name) !== row) {
-      add('name', 'an earlier factor has this name: the server only ever finds that one');
+      add('name', tr('an earlier factor has this name: the server only ever finds that one'));
     }
-    number('value', 'factor');
+    number('value');
   } else if (row.kind === 'price') {
     const readings = unsureReadings(row);
-    if (readings) add('price', `“${row.price}” could be ${readings[0]} or ${readings[1]}: choose the one you mean`);
-    else if (row.price.includes(' ')) add('price', 'a price cannot hold a space: the price is what follows the last space');
-    else number('price', 'price');
+    if (readings) add('price', tr('“{{price}}” could be {{one}} or {{other}}: choose the one you mean', { price: row.price, one: readings[0], other: readings[1] }));
+    else if (row.price.includes(' ')) add('price', tr('a price cannot hold a space: the price is what follows the last space'));
+    else number('price');
   }
   return found;
 }
@@ -61,8 +66,8 @@ export function serverFactorName(name) {
 // (all bytes or text), or ''.
 export function createProblem(directory, name, key) {
   return directoryProblem(directory) || nameProblem(name) ||
-    (isOfferName(name) ? 'names of a full stop and six letters or digits belong to offers' : '') ||
-    (isPutTempName(name) ? 'names of ".put-" and six letters or digits belong to unfinished saves' : '') ||
+    (isOfferName(name) ? tr('names of a full stop and six letters or digits belong to offers') : '') ||
+    (isPutTempName(name) ? tr('names of “.put-” and six letters or digits belong to unfinished saves') : '') ||
     keyProblem(key);
 }
 

@@ -4,6 +4,7 @@
 // and a quoted cell may hold separators, quotes ("" for one) and line breaks.
 
 import { CP1252, UTF8, concat, isUtf8 } from './bytes.js';
+import { tr } from './i18n.js';
 
 const lenient = (label) => new TextDecoder(label, { ignoreBOM: true });
 
@@ -77,7 +78,7 @@ function quotedCell(cut) {
     cut.line += countLines(part);
     cell += part;
     if (q < 0) {
-      cut.problem ||= { line: start, text: `the quoted cell that begins on line ${start} is never closed` };
+      cut.problem ||= { line: start, text: tr('the quoted cell that begins on line {{line}} is never closed', { line: start }) };
       cut.at = text.length;
       return cell;
     }

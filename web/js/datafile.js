@@ -4,6 +4,7 @@
 
 import { commandBody } from './protocol.js';
 import { send } from './api.js';
+import { tr } from './i18n.js';
 
 const utf8 = (text) => new TextEncoder().encode(text);
 
@@ -42,5 +43,5 @@ export async function updateShared(program, directory, name, key, change, check)
     if (back.outcome) return back.outcome;
     if (check(back.text)) return null;
   }
-  return { kind: 'unexpected', text: 'the file kept changing under other writers' };
+  return { kind: 'unexpected', text: tr('the file kept changing under other writers') };
 }

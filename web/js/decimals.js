@@ -2,6 +2,8 @@
 // server reads (digits, a point, digits: "1234.50"), and exact decimal
 // arithmetic on that form for changing many prices at once.
 
+import { tr } from './i18n.js';
+
 // Currency signs and codes that may stand before or after an amount.
 const CURRENCY = '€|\\$|£|¥|EUR|USD|GBP|CHF|SEK|NOK|DKK|kr\\.?|:-';
 const LEADING = new RegExp(`^(?:${CURRENCY})\\s*`, 'i');
@@ -26,7 +28,7 @@ export function readAmount(written, decimal = null) {
   const trimmed = written.trim();
   if (trimmed === '') return { empty: true };
   const read = readWritten(trimmed, decimal);
-  return read.why ? { problem: `“${trimmed}” ${read.why}` } : read;
+  return read.why ? { problem: read.why(trimmed) } : read;
 }
 
 // The general way: the sign and currency signs taken off, the digit groups
@@ -35,21 +37,21 @@ export function readAmount(written, decimal = null) {
 function readWritten(trimmed, decimal) {
   const { text, negative } = unsigned(trimmed);
   if (!/^[0-9.,]/.test(text) || !/^[0-9., \u00a0\u2009\u202f'’]*$/.test(text) || !/[0-9]/.test(text)) {
-    return { why: 'is not an amount' };
+    return { why: (text) => tr('the price “{{text}}” is not an amount', { text }) };
   }
   const groups = text.split(/[^0-9]/);
   const seps = text.replace(/[0-9]+/g, '').split('');
   if (groups.slice(1, -1).some((g) => g === '') || (groups[0] === '' && seps.length > 1)) {
-    return { why: 'has separators next to each other' };
+    return { why: (text) => tr('the price “{{text}}” has separators next to each other', { text }) };
   }
   const point = decimalPoint(groups, seps, decimal);
   if (typeof point !== 'number') return point;
   // Every group left of the decimal separator but the first has three digits.
   const whole = point < 0 ? groups : groups.slice(0, point + 1);
   const fraction = point < 0 ? '' : groups.slice(point + 1).join('');
-  if (point >= 0 && point !== seps.length - 1) return { why: 'has a separator after its decimals' };
+  if (point >= 0 && point !== seps.length - 1) return { why: (text) => tr('the price “{{text}}” has a separator after its decimals', { text }) };
   if (whole.length > 1 && (whole[0].length > 3 || whole.slice(1).some((g) => g.length !== 3))) {
-    return { why: 'is not grouped in thousands' };
+    return { why: (text) => tr('the price “{{text}}” is not grouped in thousands', { text }) };
   }
   const digits = strip(whole.join('') || '0');
   const decimalMark = point >= 0 ? seps[point] : null;
@@ -86,7 +88,7 @@ function decimalPoint(groups, seps, decimal) {
   const lastAt = seps.lastIndexOf(last);
   if (marks.some((c) => c !== last)) {
     // '1.234,50': the last kind of mark is the decimal one, and only once.
-    return marks.filter((c) => c === last).length > 1 ? { why: 'mixes its separators' } : lastAt;
+    return marks.filter((c) => c === last).length > 1 ? { why: (text) => tr('the price “{{text}}” mixes its separators', { text }) } : lastAt;
   }
   if (marks.length > 1) return -1;  // '1,234,567': grouping only
   const before = groups[lastAt];
@@ -184,10 +186,10 @@ function centsText(cents) {
 }
 
 export const ROUNDINGS = {
-  cents: 'to cents',
-  '0.05': 'to 0.05',
-  '.99': 'to endings .99',
-  '.90': 'to endings .90',
+  get cents() { return tr('to cents'); },
+  get '0.05'() { return tr('to 0.05'); },
+  get '.99'() { return tr('to endings .99'); },
+  get '.90'() { return tr('to endings .90'); },
 };
 
 // A price changed by a percentage or by an amount, then rounded. `price`,
@@ -198,8 +200,8 @@ export const ROUNDINGS = {
 export function changePrice(price, how, by, rounding) {
   const old = parseDecimal(price);
   const step = parseDecimal(by);
-  if (!old) return { problem: `the price “${price}” is not a plain number` };
-  if (!step) return { problem: `the change “${by}” is not a plain number` };
+  if (!old) return { problem: tr('the price “{{price}}” is not a plain number', { price }) };
+  if (!step) return { problem: tr('the change “{{by}}” is not a plain number', { by }) };
   // The exact new value as num / den.
   let num;
   let den;
@@ -228,7 +230,7 @@ export function changePrice(price, how, by, rounding) {
   if (now < was * den && at(pick) > was) pick = below;
   if (pick < 0n) pick = above;
   if (now < was * den && at(pick) > was) {
-    return { problem: `no price ending in ${rounding} fits: the new price ${centsText(cents(num, den))} is too small` };
+    return { problem: tr('no price ending in {{ending}} fits: the new price {{price}} is too small', { ending: rounding, price: centsText(cents(num, den)) }) };
   }
   return { price: centsText(pick) };
 }

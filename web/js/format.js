@@ -10,6 +10,7 @@
 
 import { concat, encodingOf, isSeparator, latin1Bytes, latin1Text } from './bytes.js';
 import { atoi, priceCount, scanDouble } from './number.js';
+import { tr } from './i18n.js';
 
 const MAX_PIECE = 59999;
 
@@ -78,9 +79,22 @@ export function readDatabase(bytes) {
   db.priceCount = Math.max(m, 0);
   db.trailing = file.rest();
   db.readOnly = file.readOnly;
-  db.notes = file.ended ? [`The file ends before ${file.ended}. Saving writes the missing lines.`] : [];
+  db.notes = file.ended ? [endedNote(file.ended)] : [];
   db.ended = !!file.ended;
   return db;
+}
+
+// What a file that ends before `what` means, in the person's words.
+function endedNote(what) {
+  switch (what) {
+    case 'its key line': return tr('The file ends before its key line. Saving writes the missing lines.');
+    case 'its factor count': return tr('The file ends before its factor count. Saving writes the missing lines.');
+    case 'its factors': return tr('The file ends before its factors. Saving writes the missing lines.');
+    case 'header line A': return tr('The file ends before header line A. Saving writes the missing lines.');
+    case 'header line B': return tr('The file ends before header line B. Saving writes the missing lines.');
+    case 'its price count': return tr('The file ends before its price count. Saving writes the missing lines.');
+    default: return tr('The file ends before its price lines. Saving writes the missing lines.');
+  }
 }
 
 // A file cut into rows as the server reads it, from the start on. It keeps
@@ -105,8 +119,8 @@ class Lines {
     end = end < 0 || end >= limit ? limit : end + 1;
     this.lineNo++;
     if (bytes[end - 1] !== 0x0a && end < bytes.length) {
-      this.readOnly ||= `line ${this.lineNo} is longer than the ${MAX_PIECE.toLocaleString('en')} bytes ` +
-        'the server reads as one line, so the server splits it';
+      this.readOnly ||= tr('line {{n}} is longer than the {{max}} bytes the server reads as one line, so the server splits it',
+        { n: this.lineNo, max: MAX_PIECE });
     }
     return this.row(kind, end);
   }

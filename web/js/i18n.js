@@ -70,3 +70,34 @@ export async function loadWords(lang, read = fetchCatalog) {
     return null;
   }
 }
+
+// The workbench's screens write their texts in English where they build
+// them, as tr('Opened “{{name}}”.', { name }), and each other language has
+// one catalog of translations keyed by that English (web/i18n/work/LANG.json,
+// as gettext's catalogs are), loaded at start with the page's own. A text
+// that depends on a count is given as [one, other], its entry keyed by the
+// `other` form and holding { one, other } (and the language's other plural
+// categories). A text a catalog lacks shows in English. The screens' English
+// costs no catalog, so the page everyone opens stays small.
+let work = { lang: FALLBACK, catalog: {} };
+
+export function setWorkWords(lang, catalog) {
+  work = { lang, catalog: catalog && typeof catalog === 'object' ? catalog : {} };
+}
+
+export function tr(text, values = {}) {
+  const forms = Array.isArray(text) ? text : null;
+  const key = forms ? forms[1] : text;
+  const count = values.count;
+  let own = work.catalog[key];
+  if (own && typeof own === 'object') {
+    own = typeof count === 'number' ? own[new Intl.PluralRules(work.lang).select(count)] ?? own.other : own.other;
+  }
+  const english = forms ? (count === 1 ? forms[0] : forms[1]) : text;
+  const chosen = typeof own === 'string' ? own : english;
+  return chosen.replace(/\{\{(\w+)\}\}/g, (whole, name) => {
+    if (!Object.hasOwn(values, name)) return whole;
+    const value = values[name];
+    return typeof value === 'number' ? new Intl.NumberFormat(work.lang).format(value) : String(value);
+  });
+}

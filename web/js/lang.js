@@ -7,7 +7,7 @@
 // data-t-aria-label, data-t-title for attributes) and keep their English,
 // so a text no catalog has still reads as English.
 
-import { FALLBACK, LANGUAGES, isLanguage, languageOf, words } from './i18n.js';
+import { FALLBACK, LANGUAGES, isLanguage, languageOf, setWorkWords, words } from './i18n.js';
 
 const KEY = 'talvenplan.language';
 const english = {};
@@ -25,33 +25,46 @@ export function chosenLanguage() {
   return isLanguage(stored) ? stored : languageOf(navigator.languages);
 }
 
-async function readCatalog(lang) {
-  const response = await fetch(new URL(`../i18n/${lang}.json`, import.meta.url));
+async function readCatalog(lang, part = '') {
+  const response = await fetch(new URL(`../i18n/${part}${lang}.json`, import.meta.url));
   if (!response.ok) throw new Error(String(response.status));
   return response.json();
 }
 
 // Loads the chosen language's catalog and puts its texts on the page. A
-// catalog that cannot be read leaves the page in English.
+// catalog that cannot be read leaves the page in English. English needs
+// none to start: index.html holds it, and the screens say theirs (tr).
 export async function startLanguage() {
   const lang = chosenLanguage();
+  if (lang === FALLBACK) {
+    document.documentElement.lang = lang;
+    languageChoice(lang);
+    return lang;
+  }
   let own = {};
+  // The screens' own words (i18n.js tr) come beside the page's; English
+  // needs no catalog for them.
+  const screens = lang === FALLBACK ? null : readCatalog(lang, 'work/').catch(() => ({}));
   try {
     own = await readCatalog(lang);
   } catch {
     // English, from index.html and the catalog behind.
   }
+  setWorkWords(lang, await screens);
   if (lang === FALLBACK) Object.assign(english, own);
   t = words(lang, own, english);
   document.documentElement.lang = lang;
   translate(document);
-  const select = document.getElementById('language');
-  select.replaceChildren(...Object.entries(LANGUAGES).map(([code, name]) => {
+  languageChoice(lang);
+  return lang;
+}
+
+function languageChoice(lang) {
+  document.getElementById('language').replaceChildren(...Object.entries(LANGUAGES).map(([code, name]) => {
     const option = new Option(name, code, false, code === lang);
     option.lang = code;
     return option;
   }));
-  return lang;
 }
 
 // English behind the chosen catalog, once the page is ready.

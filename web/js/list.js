@@ -15,6 +15,7 @@ import { $, enableListTabs, num, say, sayOutcome } from './ui.js';
 import { renderEditor } from './editor/body.js';
 import { goTo } from './editor/marks.js';
 import { computeView, placeRows, redrawPrices } from './editor/prices.js';
+import { tr } from './i18n.js';
 
 // The merge, loaded when a save first has something to merge.
 const mergeFiles = async (...files) => (await import('./merge.js')).mergeFiles(...files);
@@ -33,7 +34,7 @@ export function fileFromGet(payload) {
 // Shows the open list in the editor, from the top of its price lines.
 export function showList() {
   enableListTabs(true);
-  $('open-name').textContent = 'Open: ' + show(state.open.name);
+  $('open-name').textContent = tr('Open: {{name}}', { name: show(state.open.name) });
   Object.assign(state.editor.view, { query: '', order: 'file' });
   renderEditor();
 }
@@ -68,19 +69,19 @@ export function pricesChanged({ added = [], after = null, focus = null, field = 
 // Returns a problem to show, or '' once the list is open.
 export async function openList(name, key) {
   const problem = keyProblem(key);
-  if (problem) return 'The key: ' + problem + '.';
+  if (problem) return tr('The key: {{problem}}.', { problem });
   const outcome = await send(state.program, commandBody('g', state.directory, key, name));
   if (outcome.kind === 'refused') return { refused: outcome };
   if (outcome.kind !== 'done') return sayOutcome(outcome, '');
   const reasons = [];
   const { file, crlf, trimmed } = fileFromGet(outcome.payload);
-  if (trimmed) reasons.push('the server trimmed blanks from the end of its key line, so where that line ends cannot be told');
+  if (trimmed) reasons.push(tr('the server trimmed blanks from the end of its key line, so where that line ends cannot be told'));
   if (isDemo(name)) {
-    reasons.push('its name begins with DEMO_: the server never writes such a list, and a save would only seem to work');
+    reasons.push(tr('its name begins with DEMO_: the server never writes such a list, and a save would only seem to work'));
   }
   const db = readDatabase(file);
   if (db.readOnly) reasons.push(db.readOnly);
-  if (crlf) db.notes.push('The server does not send back how the key line ends; like the next line, it is taken to end in CR LF.');
+  if (crlf) db.notes.push(tr('The server does not send back how the key line ends; like the next line, it is taken to end in CR LF.'));
   setOpen({ name, key, file, db, saved: null, reasons });
   // The editor reads typed prices in the shop's locale.
   await loadShop();
@@ -105,20 +106,19 @@ export async function saveList() {
   const { db } = state.open;
   const bad = badRows();
   if (bad.length) {
-    say('refused', `Not saved: ${bad.length} edited line${bad.length === 1 ? '' : 's'} need${bad.length === 1 ? 's' : ''} attention (marked in red).`);
+    say('refused', tr(['Not saved: {{n}} edited line needs attention (marked in red).', 'Not saved: {{n}} edited lines need attention (marked in red).'], { count: bad.length, n: bad.length }));
     return false;
   }
   const spans = [];
   const bytes = writeDatabase(db, spans);
   const problem = putTextProblem(bytes);
   if (problem) {
-    say('refused', 'Not saved: ' + problem + '.');
+    say('refused', tr('Not saved: {{problem}}.', { problem }));
     return false;
   }
   return saveBytes(bytes, state.open.file, { db, spans, bytes });
 }
 
-const plural = (n, one) => `${n} ${one}${n === 1 ? '' : 's'}`;
 
 // The open list as the server holds it now: { file }, or { outcome } when
 // get did not answer with it.
@@ -153,7 +153,7 @@ export async function newestVersion(name, key, own = null) {
 async function readMergePut(open, mine, base) {
   const now = await readNow(open.key);
   if (now.outcome) {
-    sayOutcome(now.outcome, 'wrong key (someone may have changed the key line since you opened the list, or removed the list)');
+    sayOutcome(now.outcome, tr('wrong key (someone may have changed the key line since you opened the list, or removed the list)'));
     return { result: false };
   }
   let theirs = 0;
@@ -166,7 +166,7 @@ async function readMergePut(open, mine, base) {
   }
   const outcome = await send(state.program, commandBody('p', state.directory, open.key, open.name, mine));
   if (outcome.kind !== 'done') {
-    sayOutcome(outcome, 'wrong key (the key line may have been changed since the list was opened)');
+    sayOutcome(outcome, tr('wrong key (the key line may have been changed since the list was opened)'));
     return { result: false };
   }
   open.key = storedKey(mine);
@@ -206,9 +206,9 @@ export async function saveBytes(mine, base, written = null) {
   if (state.open !== open) return true;  // another list was opened meanwhile
   open.undo = null;
   adopt(open, put.mine, written);
-  const told = put.theirs ? [`Merged with ${plural(put.theirs, 'change')} saved by someone else since you opened this list.`] : [];
+  const told = put.theirs ? [tr(['Merged with {{n}} change saved by someone else since you opened this list.', 'Merged with {{n}} changes saved by someone else since you opened this list.'], { count: put.theirs, n: put.theirs })] : [];
   const saved = { outcome: 'saved', merged: put.theirs };
-  say(told.length ? 'note' : 'ok', [...told, `Saved “${show(open.name)}” (${num(put.mine.length)} bytes).`].join(' '), saved);
+  say(told.length ? 'note' : 'ok', [...told, tr('Saved “{{name}}” ({{bytes}} bytes).', { name: show(open.name), bytes: num(put.mine.length) })].join(' '), saved);
   open.checked = checkAfterPut(open, token, oldKey, put, told, saved);
   return true;
 }
@@ -235,7 +235,7 @@ async function checkAfterPut(open, token, key, put, told, saved) {
     if (merge.conflicts) return { conflict: { merge, base: mine, slipped: true } };
     again += merge.theirs;
     if (round === 4) {
-      say('failed', 'Not saved: the list kept changing under other saves. Open it again to see.');
+      say('failed', tr('Not saved: the list kept changing under other saves. Open it again to see.'));
       return false;
     }
     // Edits made since "Saved" stay on screen: their base stays the list
@@ -250,11 +250,11 @@ async function checkAfterPut(open, token, key, put, told, saved) {
     if (!edited) adopt(open, mine, null);
   }
   if (again) {
-    told.push(`Someone else saved this list while this page was saving: merged again with their ${plural(again, 'change')}; their save is kept in the history too.`);
+    told.push(tr(['Someone else saved this list while this page was saving: merged again with their {{n}} change; their save is kept in the history too.', 'Someone else saved this list while this page was saving: merged again with their {{n}} changes; their save is kept in the history too.'], { count: again, n: again }));
   }
   if (again || learnedOff) {
-    say(told.length ? 'note' : 'ok', [...told, `Saved “${show(open.name)}” (${num(mine.length)} bytes).`].join(' ') +
-      (learnedOff ? ' ' + HISTORY_OFF : ''), { ...saved, again, history: state.history });
+    say(told.length ? 'note' : 'ok', [...told, tr('Saved “{{name}}” ({{bytes}} bytes).', { name: show(open.name), bytes: num(mine.length) })].join(' ') +
+      (learnedOff ? ' ' + HISTORY_OFF() : ''), { ...saved, again, history: state.history });
   }
   readBack(open, token, mine);
   return true;
@@ -267,7 +267,7 @@ async function readBack(open, token, bytes) {
   const file = check.kind === 'done' ? fileFromGet(check.payload).file : null;
   if (state.open !== open || open.saving !== token) return;  // another list, or a later save
   if (!file || !equalBytes(file, bytes)) {
-    say('refused', 'Saved, but reading the list back gave something else: someone may have changed it at the same time. Open it again to see.');
+    say('refused', tr('Saved, but reading the list back gave something else: someone may have changed it at the same time. Open it again to see.'));
   }
 }
 
@@ -280,8 +280,8 @@ export async function saved(result) {
     const picks = await showMerge(merge, slipped);
     if (!picks) {
       say('refused', slipped
-        ? 'Your save is in, and the one that came at the same moment is in the history: nothing more was saved.'
-        : 'Not saved: the lines someone else changed are still to be chosen.');
+        ? tr('Your save is in, and the one that came at the same moment is in the history: nothing more was saved.')
+        : tr('Not saved: the lines someone else changed are still to be chosen.'));
       return false;
     }
     result = await saveBytes(merge.choose(picks), base);
@@ -313,7 +313,7 @@ export async function repriced(index) {
   const factor = saved.encoding.encode(saved.factors[index].name);
   const outcome = await send(state.program, commandBody('q', state.open.where ?? state.directory, factor, state.open.name));
   if (outcome.kind !== 'done') {
-    sayOutcome(outcome, 'no such database, or no such factor in the saved list');
+    sayOutcome(outcome, tr('no such database, or no such factor in the saved list'));
     return null;
   }
   const texts = repricedTexts(outcome.payload, saved.prices.length, saved.encoding);

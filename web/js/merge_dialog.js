@@ -4,6 +4,7 @@
 
 import { show } from './state.js';
 import { $, h, num } from './ui.js';
+import { tr } from './i18n.js';
 
 const lines = (bytes) => show(bytes).replace(/\n$/, '').split('\n');
 
@@ -13,7 +14,7 @@ function side(name, i, value, label, bytes) {
     h('input', { type: 'radio', name, value }),
     h('span', { class: 'merge-label', text: label }),
     h('span', { class: 'merge-lines' },
-      ...(bytes.length ? text.map((line) => h('code', { text: line || ' ' })) : [h('em', { text: '(the line removed)' })])));
+      ...(bytes.length ? text.map((line) => h('code', { text: line || ' ' })) : [h('em', { text: tr('(the line removed)') })])));
 }
 
 // Resolves with the picks ('mine' or 'theirs' for each conflict), or null
@@ -21,16 +22,17 @@ function side(name, i, value, label, bytes) {
 export function showMerge(merge, slipped) {
   const dialog = $('merge-dialog');
   const count = merge.conflicts.length;
-  $('merge-intro').textContent = (slipped
-    ? 'Someone else saved this list while this page was saving. Your save is in, and theirs is kept in the history. '
-    : 'Someone else saved this list since you opened it. Nothing is saved yet. ') +
-    `You and they changed the same ${count === 1 ? 'line' : `lines in ${num(count)} places`}: choose what to keep.` +
-    (merge.theirs ? ` Their ${num(merge.theirs)} other change${merge.theirs === 1 ? '' : 's'} will be kept as well.` : '');
+  $('merge-intro').textContent = [slipped
+    ? tr('Someone else saved this list while this page was saving. Your save is in, and theirs is kept in the history.')
+    : tr('Someone else saved this list since you opened it. Nothing is saved yet.'),
+  tr(['You and they changed the same line: choose what to keep.', 'You and they changed the same lines in {{n}} places: choose what to keep.'], { count, n: num(count) }),
+  merge.theirs ? tr(['Their {{n}} other change will be kept as well.', 'Their {{n}} other changes will be kept as well.'], { count: merge.theirs, n: num(merge.theirs) }) : '']
+    .filter(Boolean).join(' ');
   const list = $('merge-list');
   list.replaceChildren(...merge.conflicts.map((c, i) => h('fieldset', { class: 'merge-choice' },
-    h('legend', { text: `Change ${i + 1} of ${count}` }),
-    side('pick-' + i, i, 'mine', 'Yours', c.mine),
-    side('pick-' + i, i, 'theirs', 'Saved by someone else', c.theirs))));
+    h('legend', { text: tr('Change {{n}} of {{count}}', { n: i + 1, count }) }),
+    side('pick-' + i, i, 'mine', tr('Yours'), c.mine),
+    side('pick-' + i, i, 'theirs', tr('Saved by someone else'), c.theirs))));
   const saveButton = $('merge-save');
   const picks = () => merge.conflicts.map((_, i) => list.querySelector(`input[name="pick-${i}"]:checked`)?.value);
   const update = () => {

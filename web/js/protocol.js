@@ -5,6 +5,7 @@
 
 import { byteName, concat, isLineEnd, isSeparator, latin1Bytes, latin1Text } from './bytes.js';
 import { quote } from './format.js';
+import { tr } from './i18n.js';
 
 const NL = 0x0a;
 const asBytes = (v) => (typeof v === 'string' ? new TextEncoder().encode(v) : v);
@@ -29,9 +30,9 @@ export function storeBody(directory, text) {
 // else a sentence that says what is wrong.
 export function directoryProblem(directory) {
   const bytes = asBytes(directory);
-  if (!bytes.length) return 'the directory is empty';
+  if (!bytes.length) return tr('the directory is empty');
   for (const b of bytes) {
-    if (isLineEnd(b)) return `the directory holds the byte ${byteName(b)}, which would end it early`;
+    if (isLineEnd(b)) return tr('the directory holds the byte {{byte}}, which would end it early', { byte: byteName(b) });
   }
   return '';
 }
@@ -39,27 +40,34 @@ export function directoryProblem(directory) {
 // A database name, or a factor name for a query (`what` says which).
 export function nameProblem(name, what = 'name') {
   const bytes = asBytes(name);
-  if (!bytes.length) return `the ${what} is empty`;
+  const factor = what === 'factor name';
+  if (!bytes.length) return factor ? tr('the factor name is empty') : tr('the name is empty');
   for (const b of bytes) {
     // Spaces and letters such as ä are what people type; name them plainly.
-    if (b === 0x20) return `a ${what} cannot hold a space: the server would end it there`;
-    if (b >= 0x80) return `a ${what} can hold only plain ASCII (no letters such as ä or é): the server would end it there`;
-    if (isSeparator(b)) return `the ${what} holds the byte ${byteName(b)}, which would end it early`;
+    if (b === 0x20) return factor ? tr('a factor name cannot hold a space: the server would end it there') : tr('a name cannot hold a space: the server would end it there');
+    if (b >= 0x80) {
+      return factor ? tr('a factor name can hold only plain ASCII (no letters such as ä or é): the server would end it there')
+        : tr('a name can hold only plain ASCII (no letters such as ä or é): the server would end it there');
+    }
+    if (isSeparator(b)) {
+      return factor ? tr('the factor name holds the byte {{byte}}, which would end it early', { byte: byteName(b) })
+        : tr('the name holds the byte {{byte}}, which would end it early', { byte: byteName(b) });
+    }
   }
   return '';
 }
 
 export function keyProblem(key) {
   const bytes = asBytes(key);
-  if (!bytes.length) return 'the key is empty';
+  if (!bytes.length) return tr('the key is empty');
   for (const b of bytes) {
-    if (b === 0x20) return 'a key cannot hold a space: it ends the key';
-    if (b < 0x20) return `the key holds the control byte ${byteName(b)}`;
+    if (b === 0x20) return tr('a key cannot hold a space: it ends the key');
+    if (b < 0x20) return tr('the key holds the control byte {{byte}}', { byte: byteName(b) });
   }
-  if (bytes.length > KEY_SIZE) return `a key has at most ${KEY_SIZE} bytes: the server compares no more of it`;
-  if (bytes[0] >= 0x80) return 'a key cannot begin with a letter beyond plain ASCII (such as ä): the server skips it';
+  if (bytes.length > KEY_SIZE) return tr('a key has at most {{size}} bytes: the server compares no more of it', { size: KEY_SIZE });
+  if (bytes[0] >= 0x80) return tr('a key cannot begin with a letter beyond plain ASCII (such as ä): the server skips it');
   if (bytes[bytes.length - 1] >= 0x80) {
-    return 'a key cannot end with a letter beyond plain ASCII (such as ä): the server drops it from the stored key, so it would never match';
+    return tr('a key cannot end with a letter beyond plain ASCII (such as ä): the server drops it from the stored key, so it would never match');
   }
   return '';
 }
@@ -94,16 +102,15 @@ export function storedKey(bytes) {
 export function putTextProblem(text) {
   const bytes = asBytes(text);
   if (!bytes.length) {
-    return 'the text is empty: it would leave an empty database that could never be read or removed again';
+    return tr('the text is empty: it would leave an empty database that could never be read or removed again');
   }
   const piece = bytes.subarray(0, KEY_SIZE);
   if (piece.length === KEY_SIZE && piece.indexOf(NL) < 0 && (piece.indexOf(0) >= 0 || isSeparator(piece[KEY_SIZE - 1]))) {
-    return `the key line's first ${KEY_SIZE} bytes end in a blank, control or non-ASCII byte or hold a NUL ` +
-      'byte: the database could not be read back whole';
+    return tr('the key line’s first {{size}} bytes end in a blank, control or non-ASCII byte or hold a NUL byte: the database could not be read back whole', { size: KEY_SIZE });
   }
   const key = storedKey(bytes);
   const problem = keyProblem(key);
-  return problem ? `the key line leaves the key ${quote(key)}, which could not be sent again (${problem})` : '';
+  return problem ? tr('the key line leaves the key {{key}}, which could not be sent again ({{problem}})', { key: quote(key), problem }) : '';
 }
 
 // An answer, its header already gone: 'done' with the payload, 'refused'

@@ -9,6 +9,7 @@
 // clean-up reach.
 
 import { parseDecimal } from './money.js';
+import { tr } from './i18n.js';
 
 export const SETTINGS_NAME = '.talvenplan-shop';
 export const SETTINGS_KEY = 'shop';
@@ -23,25 +24,25 @@ export const SETTINGS_KEY = 'shop';
 // TALVENPLAN_OFFER_DAYS (7 unless /etc/default/talvenplan says otherwise);
 // an offer is valid as long.
 export const SETTINGS = [
-  { name: 'name', kind: 'text', default: '', label: 'Shop name' },
-  { name: 'address', kind: 'text', default: '', label: 'Address', rows: 3, letterhead: 'left' },
-  { name: 'contact', kind: 'text', default: '', label: 'Contact (mail, phone)', rows: 2, letterhead: 'right' },
-  { name: 'vatNumber', kind: 'text', default: '', label: 'VAT number', letterhead: 'right', word: 'offer.businessId' },
-  { name: 'currency', kind: 'text', default: 'EUR', label: 'Currency', size: 5, check: currencyProblem },
-  { name: 'locale', kind: 'text', default: 'fi-FI', label: 'Locale', size: 8, check: localeProblem },
+  { name: 'name', kind: 'text', default: '', get label() { return tr('Shop name'); } },
+  { name: 'address', kind: 'text', default: '', get label() { return tr('Address'); }, rows: 3, letterhead: 'left' },
+  { name: 'contact', kind: 'text', default: '', get label() { return tr('Contact (mail, phone)'); }, rows: 2, letterhead: 'right' },
+  { name: 'vatNumber', kind: 'text', default: '', get label() { return tr('VAT number'); }, letterhead: 'right', word: 'offer.businessId' },
+  { name: 'currency', kind: 'text', default: 'EUR', get label() { return tr('Currency'); }, size: 5, check: currencyProblem },
+  { name: 'locale', kind: 'text', default: 'fi-FI', get label() { return tr('Locale'); }, size: 8, check: localeProblem },
   // The language offers are in by default, or '' for the locale's (i18n.js pickLanguage).
-  { name: 'language', kind: 'text', default: '', label: 'Language of offers',
-    choices: [['', 'the locale’s'], ['fi', 'suomi', 'fi'], ['sv', 'svenska', 'sv'], ['en', 'English', 'en'], ['de', 'Deutsch', 'de']] },
-  { name: 'vatRates', kind: 'rates', default: ['25.5'], label: 'VAT rates in percent', size: 14, check: ratesProblem },
-  { name: 'included', kind: 'yes/no', default: false, label: 'Prices in the lists', choices: [['no', 'exclude VAT'], ['yes', 'include VAT']] },
-  { name: 'validityDays', kind: 'days', default: 7, label: 'Offers valid for (days)', size: 4, check: daysProblem },
-  { name: 'offerDays', kind: 'days', default: 7, label: 'Clean-up removes unopened offers after (days)', size: 4, check: daysProblem,
-    note: 'The last is the server\'s `TALVENPLAN_OFFER_DAYS` (7 unless /etc/default/talvenplan says otherwise).' },
-  { name: 'terms', kind: 'text', default: '', label: 'Terms', rows: 4 },
+  { name: 'language', kind: 'text', default: '', get label() { return tr('Language of offers'); },
+    get choices() { return [['', tr('the locale’s')], ['fi', 'suomi', 'fi'], ['sv', 'svenska', 'sv'], ['en', 'English', 'en'], ['de', 'Deutsch', 'de']]; } },
+  { name: 'vatRates', kind: 'rates', default: ['25.5'], get label() { return tr('VAT rates in percent'); }, size: 14, check: ratesProblem },
+  { name: 'included', kind: 'yes/no', default: false, get label() { return tr('Prices in the lists'); }, get choices() { return [['no', tr('exclude VAT')], ['yes', tr('include VAT')]]; } },
+  { name: 'validityDays', kind: 'days', default: 7, get label() { return tr('Offers valid for (days)'); }, size: 4, check: daysProblem },
+  { name: 'offerDays', kind: 'days', default: 7, get label() { return tr('Clean-up removes unopened offers after (days)'); }, size: 4, check: daysProblem,
+    get note() { return tr('The last is the server’s `TALVENPLAN_OFFER_DAYS` (7 unless /etc/default/talvenplan says otherwise).'); } },
+  { name: 'terms', kind: 'text', default: '', get label() { return tr('Terms'); }, rows: 4 },
   // Where talvenplan-notify mails news of offers: opened, answered, or about
   // to expire unanswered. '' for no mail.
-  { name: 'mail', kind: 'text', default: '', label: 'Mail news of offers to', size: 30, check: mailProblem,
-    note: 'Opened, accepted or declined offers, and offers that expire in 2 days unanswered. The server mails them every few minutes.' },
+  { name: 'mail', kind: 'text', default: '', get label() { return tr('Mail news of offers to'); }, size: 30, check: mailProblem,
+    get note() { return tr('Opened, accepted or declined offers, and offers that expire in 2 days unanswered. The server mails them every few minutes.'); } },
 ];
 
 // Each kind: the values a file may hold, and a value as a field shows it
@@ -58,7 +59,7 @@ export const KINDS = {
 };
 
 function currencyProblem(currency) {
-  return /^[A-Z]{3}$/.test(currency) ? '' : 'not a currency code: three capital letters, such as EUR or SEK';
+  return /^[A-Z]{3}$/.test(currency) ? '' : tr('not a currency code: three capital letters, such as EUR or SEK');
 }
 function localeProblem(locale) {
   try {
@@ -67,21 +68,21 @@ function localeProblem(locale) {
   } catch {
     // Not a language tag.
   }
-  return 'not a locale: write it as a language tag, such as fi-FI or sv-SE';
+  return tr('not a locale: write it as a language tag, such as fi-FI or sv-SE');
 }
 function ratesProblem(rates) {
   const bad = rates.findLast((r) => {
     const d = parseDecimal(r);
     return !d || d.units < 0n || Number(r) > 100;
   });
-  if (bad !== undefined) return `“${bad}” is not a rate in percent, such as 25.5`;
-  return rates.length ? '' : 'give at least one VAT rate (0 where there is none)';
+  if (bad !== undefined) return tr('“{{rate}}” is not a rate in percent, such as 25.5', { rate: bad });
+  return rates.length ? '' : tr('give at least one VAT rate (0 where there is none)');
 }
 function mailProblem(mail) {
-  return mail === '' || /^[^\s@<>,;"]+@[^\s@<>,;"]+\.[^\s@<>,;"]+$/.test(mail) ? '' : 'not a mail address, such as sales@shop.example';
+  return mail === '' || /^[^\s@<>,;"]+@[^\s@<>,;"]+\.[^\s@<>,;"]+$/.test(mail) ? '' : tr('not a mail address, such as sales@shop.example');
 }
 function daysProblem(days) {
-  return Number.isInteger(days) && days >= 1 && days <= 3650 ? '' : 'a whole number of days, at least 1';
+  return Number.isInteger(days) && days >= 1 && days <= 3650 ? '' : tr('a whole number of days, at least 1');
 }
 
 // The settings a file's text holds (what follows get's key line), every

@@ -6,6 +6,7 @@
 import { changePrice, columnDecimal, readAmount } from './decimals.js';
 import { factorEntry, isEdited, newRow, priceText } from './format.js';
 import { scanDouble } from './number.js';
+import { tr } from './i18n.js';
 
 const DESCRIPTION_WORDS = ['description', 'product', 'item', 'article', 'name', 'title', 'kuvaus', 'tuote', 'nimike',
   'nimi', 'artikkeli', 'beskrivning', 'benämning', 'produkt', 'artikel', 'bezeichnung', 'beschreibung', 'désignation',
@@ -94,21 +95,21 @@ export function readSheet(rows, mapping, encoding) {
     const row = rows[r];
     const at = r + 1;
     if (blank(row)) {
-      skipped.push({ row: at, reason: 'the row is empty' });
+      skipped.push({ row: at, reason: tr('the row is empty') });
       continue;
     }
     const description = cleanDescription(unguardText(row[dc] ?? ''));
     const written = (row[pc] ?? '').trim();
     const read = readAmount(written, decimal);
     let reason = '';
-    if (description === '') reason = 'it has no description';
+    if (description === '') reason = tr('it has no description');
     else if (encoding.badChar(description)) {
-      reason = `“${encoding.badChar(description)}” cannot be written in ${encoding.name}, the encoding of this list`;
-    } else if (read.empty) reason = 'it has no price';
-    else if (read.problem) reason = `the price ${read.problem}`;
+      reason = tr('“{{char}}” cannot be written in {{encoding}}, the encoding of this list', { char: encoding.badChar(description), encoding: encoding.name });
+    } else if (read.empty) reason = tr('it has no price');
+    else if (read.problem) reason = read.problem;
     else if (read.ambiguous) {
       skipped.push({ row: at, description, written, ambiguous: read.ambiguous,
-        reason: `the price “${written}” may be ${read.ambiguous[0]} or ${read.ambiguous[1]}: say which separator marks decimals` });
+        reason: tr('the price “{{price}}” may be {{one}} or {{other}}: say which separator marks decimals', { price: written, one: read.ambiguous[0], other: read.ambiguous[1] }) });
       continue;
     }
     if (reason) skipped.push({ row: at, description, written, reason });
@@ -205,7 +206,7 @@ class ImportPlan {
       const key = sameKey(line.description);
       if (first.has(key)) {
         this.duplicates.push({ row: line.row, description: line.description,
-          reason: `row ${first.get(key)} has the same description, and only the first is used` });
+          reason: tr('row {{row}} has the same description, and only the first is used', { row: first.get(key) }) });
         continue;
       }
       first.set(key, line.row);

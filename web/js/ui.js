@@ -21,9 +21,14 @@ export function h(tag, attrs = {}, ...kids) {
   return el;
 }
 
-// A count as a person reads it: 10,000.
-const counts = new Intl.NumberFormat('en');
-export const num = (n) => counts.format(n);
+// A count as the person reads it, in the page's language: 10,000 in
+// English, 10 000 in Finnish.
+let counts = null;
+export function num(n) {
+  const lang = document.documentElement.lang || 'en';
+  if (counts?.lang !== lang) counts = { lang, format: new Intl.NumberFormat(lang).format };
+  return counts.format(n);
+}
 
 // Messages: one line that says what the last action came to, and as
 // data-* attributes what tests read ({ outcome: 'saved', merged: 1 }).

@@ -14,8 +14,9 @@
 import { concat, latin1Bytes, latin1Text } from './bytes.js';
 
 // What a server without versions means for the people who use it.
-export const HISTORY_OFF = 'History is off on this server: a save replaces the list for good, and a removed list cannot be brought back. ' +
-  'Saving still merges what others saved since you opened the list. (The web server\'s configuration turns history on with TALVEN_VERSIONS.)';
+import { tr } from './i18n.js';
+
+export const HISTORY_OFF = () => tr('History is off on this server: a save replaces the list for good, and a removed list cannot be brought back. Saving still merges what others saved since you opened the list. (The web server’s configuration turns history on with TALVEN_VERSIONS.)');
 
 const asBytes = (v) => (typeof v === 'string' ? new TextEncoder().encode(v) : v);
 

@@ -150,3 +150,48 @@ test("the landing page holds English's words, says in each language that it need
   // The introduction the Offer screen starts with is the English one.
   assert.equal(/<textarea id="offer-intro"[^>]*>([^<]*)</.exec(workbench)[1], english['offer.intro']);
 });
+
+// The screens' texts: every tr('...') in web/js, in every catalog of
+// web/i18n/work/, with the same values in it, and nothing a screen no
+// longer says.
+test("every screen's text is in every workbench catalog, and no other", () => {
+  const sources = [];
+  const walk = (dir) => {
+    for (const entry of readdirSync(new URL(dir, web), { withFileTypes: true })) {
+      if (entry.isDirectory()) walk(`${dir}${entry.name}/`);
+      else if (entry.name.endsWith('.js')) sources.push(read(dir + entry.name));
+    }
+  };
+  walk('js/');
+  const literal = String.raw`'((?:[^'\\]|\\.)*)'`;
+  const unquote = (text) => text.replace(/\\(.)/g, '$1');
+  const texts = new Map();  // the key: its forms
+  for (const source of sources) {
+    for (const m of source.matchAll(new RegExp(String.raw`\btr\(\s*(?:${literal}|\[\s*${literal}\s*,\s*${literal}\s*\])`, 'g'))) {
+      if (m[1] !== undefined) texts.set(unquote(m[1]), null);
+      else texts.set(unquote(m[3]), unquote(m[2]));
+    }
+  }
+  assert.ok(texts.size > 100, `${texts.size} texts found`);
+  const langs = readdirSync(new URL('i18n/work/', web)).map((f) => f.slice(0, -5)).sort();
+  assert.deepEqual(langs, Object.keys(LANGUAGES).filter((l) => l !== 'en').sort());
+  for (const lang of langs) {
+    const own = JSON.parse(read(`i18n/work/${lang}.json`));
+    const categories = new Intl.PluralRules(lang).resolvedOptions().pluralCategories;
+    for (const [key, one] of texts) {
+      const entry = own[key];
+      if (one === null) {
+        assert.equal(typeof entry, 'string', `work/${lang}.json lacks “${key}”`);
+        assert.deepEqual(placeholders(entry), placeholders(key), `work/${lang}.json “${key}”`);
+      } else {
+        for (const c of categories) {
+          assert.equal(typeof entry?.[c], 'string', `work/${lang}.json lacks the ${c} form of “${key}”`);
+          // A form for one may leave the number out ("the same line").
+          const allowed = new Set([...placeholders(key), 'count']);
+          assert.ok(placeholders(entry[c]).every((p) => allowed.has(p)), `work/${lang}.json “${key}”, ${c}`);
+        }
+      }
+    }
+    for (const key of Object.keys(own)) assert.ok(texts.has(key), `work/${lang}.json has “${key}”, which no screen says`);
+  }
+});

@@ -10,16 +10,24 @@ import { readOnly, show, state } from '../state.js';
 import { $, h, say } from '../ui.js';
 import { markRow, marked, updateDirty } from './marks.js';
 import { renderPrices } from './prices.js';
+import { tr } from '../i18n.js';
 
-// The short parts: [part, kind, caption, add button, noun in labels], and
-// their fields, [field, label].
+// The short parts: [part, kind, caption, add button, label of a row's
+// field (with its number), and of its moves and removal], and their
+// fields, [field, label]; in the person's words once those are read.
 const SECTIONS = {
-  factors: ['factors', 'factor', 'Price factors', 'Add a factor', 'factor'],
-  trailing: ['trailing', 'trailing', 'Notes after the prices', 'Add a note', 'note'],
+  factors: () => ['factors', 'factor', tr('Price factors'), tr('Add a factor'), {
+    up: (n) => tr('Move factor {{n}} up', { n }), down: (n) => tr('Move factor {{n}} down', { n }),
+    remove: (n) => tr('Remove factor {{n}}', { n }), field: (label, n) => tr('{{label}}, factor {{n}}', { label, n }),
+  }],
+  trailing: () => ['trailing', 'trailing', tr('Notes after the prices'), tr('Add a note'), {
+    up: (n) => tr('Move note {{n}} up', { n }), down: (n) => tr('Move note {{n}} down', { n }),
+    remove: (n) => tr('Remove note {{n}}', { n }), field: (label, n) => tr('{{label}}, note {{n}}', { label, n }),
+  }],
 };
 const FIELDS = {
-  factor: [['name', 'Name'], ['value', 'Factor']],
-  trailing: [['text', 'Note']],
+  factor: () => [['name', tr('Name')], ['value', tr('Factor')]],
+  trailing: () => [['text', tr('Note')]],
 };
 const SHORT = new Set(['value']);
 // Many factors would push the price lines out of view: they fold away.
@@ -62,14 +70,14 @@ function offerRename(button, row) {
   const name = /[^\x21-\x7e]/.test(row.name) ? serverFactorName(row.name) : '';
   button.hidden = !name || name === row.name;
   button.dataset.rename = name;
-  button.textContent = `Rename to “${name}”`;
+  button.textContent = tr('Rename to “{{name}}”', { name });
 }
 
 // A short part of the list, rendered whole.
 function renderSection([list, kind, title, addLabel, noun]) {
   const rows = state.open.db[list];
   const locked = readOnly();
-  const fields = FIELDS[kind];
+  const fields = FIELDS[kind]();
   const move = (i, to, focusField) => {
     // An arrow button that moved its row to the end of the list is disabled
     // there and cannot hold the focus: the other arrow takes it.
@@ -82,32 +90,32 @@ function renderSection([list, kind, title, addLabel, noun]) {
   };
   const body = rows.map((row, i) => {
     const n = i + 1;
-    const tr = h('tr', { 'data-row': `${list}-${i}` });
-    const cells = fields.map(([field, label]) => h('td', { class: SHORT.has(field) ? 'short' : null }, fieldInput(row, field, `${label}, ${noun} ${n}`, `${list}-${i}-${field}`, () => tr)));
+    const rowEl = h('tr', { 'data-row': `${list}-${i}` });
+    const cells = fields.map(([field, label]) => h('td', { class: SHORT.has(field) ? 'short' : null }, fieldInput(row, field, noun.field(label, n), `${list}-${i}-${field}`, () => rowEl)));
     const actions = locked ? null : h('td', { class: 'actions' },
-      h('button', { type: 'button', class: 'icon', disabled: i === 0, 'aria-label': `Move ${noun} ${n} up`, title: 'Move up (Alt+↑)', 'data-focus': `${list}-${i}-up`, onclick: () => move(i, i - 1, 'up') }, '↑'),
-      h('button', { type: 'button', class: 'icon', disabled: i === rows.length - 1, 'aria-label': `Move ${noun} ${n} down`, title: 'Move down (Alt+↓)', 'data-focus': `${list}-${i}-down`, onclick: () => move(i, i + 1, 'down') }, '↓'),
-      h('button', { type: 'button', class: 'icon', 'aria-label': `Remove ${noun} ${n}`, title: 'Remove', 'data-focus': `${list}-${i}-remove`, onclick: () => {
+      h('button', { type: 'button', class: 'icon', disabled: i === 0, 'aria-label': noun.up(n), title: tr('Move up (Alt+↑)'), 'data-focus': `${list}-${i}-up`, onclick: () => move(i, i - 1, 'up') }, '↑'),
+      h('button', { type: 'button', class: 'icon', disabled: i === rows.length - 1, 'aria-label': noun.down(n), title: tr('Move down (Alt+↓)'), 'data-focus': `${list}-${i}-down`, onclick: () => move(i, i + 1, 'down') }, '↓'),
+      h('button', { type: 'button', class: 'icon', 'aria-label': noun.remove(n), title: tr('Remove'), 'data-focus': `${list}-${i}-remove`, onclick: () => {
         rows.splice(i, 1);
         rerender(list, rows.length ? `${list}-${Math.min(i, rows.length - 1)}-remove` : `${list}-add`);
       } }, '✕'));
-    tr.append(...cells, actions || '');
-    tr.addEventListener('keydown', (event) => {
+    rowEl.append(...cells, actions || '');
+    rowEl.addEventListener('keydown', (event) => {
       if (locked || !event.altKey || (event.key !== 'ArrowUp' && event.key !== 'ArrowDown')) return;
       const to = event.key === 'ArrowUp' ? i - 1 : i + 1;
       if (to < 0 || to >= rows.length) return;
       event.preventDefault();
       move(i, to, event.target.dataset.field || event.target.dataset.focus.split('-').pop());
     });
-    return marked(tr, row);
+    return marked(rowEl, row);
   });
-  const head = h('tr', {}, fields.map(([field, label]) => h('th', { scope: 'col', class: SHORT.has(field) ? 'short' : null, text: label })), locked ? null : h('th', {}, h('span', { class: 'muted', text: 'Order' })));
+  const head = h('tr', {}, fields.map(([field, label]) => h('th', { scope: 'col', class: SHORT.has(field) ? 'short' : null, text: label })), locked ? null : h('th', {}, h('span', { class: 'muted', text: tr('Order') })));
   const add = locked ? null : h('button', { type: 'button', 'data-focus': `${list}-add`, onclick: () => {
     rows.push(newRow(kind));
     rerender(list, `${list}-${rows.length - 1}-${fields[0][0]}`);
   } }, addLabel);
   const parts = [h('table', {}, h('caption', { text: title }), h('thead', {}, head), h('tbody', {}, body)),
-    rows.length ? null : h('p', { class: 'muted', text: 'None.' }),
+    rows.length ? null : h('p', { class: 'muted', text: tr('None.') }),
     add ? h('p', {}, add) : null];
   if (list === 'factors' && rows.length > FOLD) {
     const details = h('details', { class: 'fold', ontoggle: () => { state.editor.factorsOpen = details.open; } },
@@ -119,7 +127,7 @@ function renderSection([list, kind, title, addLabel, noun]) {
 }
 
 function rerender(list, focusId) {
-  $('section-' + list).replaceWith(renderSection(SECTIONS[list]));
+  $('section-' + list).replaceWith(renderSection(SECTIONS[list]()));
   document.querySelector(`[data-focus="${focusId}"]`)?.focus();
   if (list === 'trailing') renderPlaceholders();
   updateDirty();
@@ -138,8 +146,8 @@ function keyHelp() {
   const { db } = state.open;
   const key = storedKey(db.encoding.encode(db.key.text + '\n'));
   $('key-help').textContent = key && key.length
-    ? `The key is “${db.encoding.decode(key)}”: the server uses at most the first ${KEY_SIZE} bytes of this line, less blanks at their end.`
-    : 'This key line leaves no key.';
+    ? tr('The key is “{{key}}”: the server uses at most the first {{size}} bytes of this line, less blanks at their end.', { key: db.encoding.decode(key), size: KEY_SIZE })
+    : tr('This key line leaves no key.');
 }
 
 // The lines create writes, shown as what they are, with a way to clear them.
@@ -154,10 +162,10 @@ function renderPlaceholders() {
   if (!rows.length) return box.replaceChildren();
   const notes = rows.filter((row) => row.kind === 'trailing').length;
   box.replaceChildren(h('p', { class: 'note' },
-    'This list still has the placeholder lines a new list starts with (title “0”, second title “""”' +
-    (notes ? `, ${notes} note${notes === 1 ? '' : 's'} “0” after the prices` : '') +
-    '). They mean nothing to a customer. ',
-    h('button', { type: 'button', id: 'clear-placeholders', onclick: clearPlaceholders }, 'Clear the placeholders')));
+    (notes ? tr(['This list still has the placeholder lines a new list starts with (title “0”, second title “""”, {{count}} note “0” after the prices). They mean nothing to a customer.',
+      'This list still has the placeholder lines a new list starts with (title “0”, second title “""”, {{count}} notes “0” after the prices). They mean nothing to a customer.'], { count: notes })
+      : tr('This list still has the placeholder lines a new list starts with (title “0”, second title “""”). They mean nothing to a customer.')) + ' ',
+    h('button', { type: 'button', id: 'clear-placeholders', onclick: clearPlaceholders }, tr('Clear the placeholders'))));
 }
 
 function clearPlaceholders() {
@@ -168,33 +176,33 @@ function clearPlaceholders() {
   }
   renderEditor();
   $('header-a').focus();
-  say('ok', 'Placeholders cleared: the title lines are empty and the notes “0” are gone. Save to keep it.');
+  say('ok', tr('Placeholders cleared: the title lines are empty and the notes “0” are gone. Save to keep it.'));
 }
 
 // The whole editor, for the list `state.open` holds.
 export function renderEditor() {
   const { db, reasons, name } = state.open;
-  $('editor-title').textContent = 'Editor: ' + show(name);
+  $('editor-title').textContent = tr('Editor: {{name}}', { name: show(name) });
   const notes = [];
-  if (reasons.length) notes.push(h('p', { class: 'note lock', text: 'Read-only: ' + reasons.join('; ') + '.' }));
+  if (reasons.length) notes.push(h('p', { class: 'note lock', text: tr('Read-only: {{reasons}}.', { reasons: reasons.join('; ') }) }));
   if (db.encoding !== UTF8) {
-    notes.push(h('p', { class: 'note', text: 'This file is not UTF-8. The page shows it as Windows-1252 and writes your changes in it.' }));
+    notes.push(h('p', { class: 'note', text: tr('This file is not UTF-8. The page shows it as Windows-1252 and writes your changes in it.') }));
   }
   for (const text of db.notes) notes.push(h('p', { class: 'note', text }));
   $('editor-notes').replaceChildren(...notes);
-  const keyField = singleField(db.key, 'Key line', 'key-line');
+  const keyField = singleField(db.key, tr('Key line'), 'key-line');
   keyField.append(h('p', { id: 'key-help', class: 'muted small' }));
   const [prices, mount] = renderPrices();
   // The key and the title lines share a row, so that the price lines start
   // high on the screen.
   $('editor-body').replaceChildren(
     h('div', { class: 'heads' }, keyField,
-      singleField(db.headerA, 'Title line 1', 'header-a'),
-      singleField(db.headerB, 'Title line 2', 'header-b')),
+      singleField(db.headerA, tr('Title line 1'), 'header-a'),
+      singleField(db.headerB, tr('Title line 2'), 'header-b')),
     h('div', { id: 'placeholders' }),
-    renderSection(SECTIONS.factors),
+    renderSection(SECTIONS.factors()),
     prices,
-    renderSection(SECTIONS.trailing));
+    renderSection(SECTIONS.trailing()));
   mount();
   keyHelp();
   renderPlaceholders();

@@ -7,13 +7,14 @@ import { decimalCommaFix, rowProblems, unsureReadings } from '../checks.js';
 import { isEdited } from '../format.js';
 import { dirty, readOnly, state } from '../state.js';
 import { $, h, num } from '../ui.js';
+import { tr } from '../i18n.js';
 
 const sentence = (text) => text[0].toUpperCase() + text.slice(1) + '.';
 
 // What a row's check says, as the note beside a field: an error where the
 // person edited the row, a warning where the file holds it so.
 function noteText(text, edited) {
-  return !text ? '' : edited ? sentence(text) : 'In the file: ' + text + '.';
+  return !text ? '' : edited ? sentence(text) : tr('In the file: {{problem}}.', { problem: text });
 }
 
 // Shows a row's problems on the fields in `el` and returns them.
@@ -46,9 +47,9 @@ export function marked(el, row) {
 // markRow for a row of the price table, writing only what changes. A line
 // the file holds has the problems found for it (state.editor.checks), kept
 // up to date edit by edit; a new line's are found here.
-export function markPriceRow(tr, row, found = problemsOf(row)) {
+export function markPriceRow(rowEl, row, found = problemsOf(row)) {
   const edited = isEdited(row);
-  for (const f of tr.fields) {
+  for (const f of rowEl.fields) {
     const text = found[f.field] || '';
     const shown = text + (edited ? '\u0001' : '\u0002');
     if (f.shown === shown) continue;
@@ -59,7 +60,7 @@ export function markPriceRow(tr, row, found = problemsOf(row)) {
     else f.input.removeAttribute('aria-invalid');
     f.input.classList.toggle('odd', !!text && !edited);
   }
-  tr.classList.toggle('edited', edited || !!row.moved);
+  rowEl.classList.toggle('edited', edited || !!row.moved);
   return found;
 }
 const NONE = {};
@@ -104,27 +105,27 @@ export function renderChecks() {
     const what = ['description', 'price'].filter((f) => found[f]).map((f) => noteText(found[f], isEdited(row))).join(' ');
     return h('li', { class: isEdited(row) ? 'problem' : 'problem warning', 'data-line': row.at + 1 },
       h('button', { type: 'button', class: 'link', onclick: () => goTo(row, found.price ? 'price' : 'description') },
-        `Line ${row.at + 1}${row.description ? ` “${row.description}”` : ''}`), ': ', what,
-      fixes.flatMap((fix) => [' ', h('button', { type: 'button', 'data-use': fix.trim(), onclick: () => setPrice(row, fix) }, `Use ${fix.trim()}`)]));
+        row.description ? tr('Line {{n}} “{{description}}”', { n: String(row.at + 1), description: row.description }) : tr('Line {{n}}', { n: String(row.at + 1) })), ': ', what,
+      fixes.flatMap((fix) => [' ', h('button', { type: 'button', 'data-use': fix.trim(), onclick: () => setPrice(row, fix) }, tr('Use {{price}}', { price: fix.trim() }))]));
   });
   // replaceChildren writes a null child as the word "null": the parts left
   // out are dropped first.
-  box.replaceChildren(...[h('h3', { text: `${num(rows.length)} price line${rows.length === 1 ? '' : 's'} to look at` }),
+  box.replaceChildren(...[h('h3', { text: tr(['{{n}} price line to look at', '{{n}} price lines to look at'], { count: rows.length, n: num(rows.length) }) }),
     commas.length > 1 ? h('p', {}, h('button', { type: 'button', onclick: () => commas.forEach((row) => setPrice(row, decimalCommaFix(row.price), true)) },
-      `Write all ${num(commas.length)} decimal commas as points`)) : null,
+      tr('Write all {{n}} decimal commas as points', { n: num(commas.length) }))) : null,
     h('ul', {}, items),
-    rows.length > SHOWN_CHECKS ? h('p', { class: 'muted', text: `And ${num(rows.length - SHOWN_CHECKS)} more.` }) : null].filter(Boolean));
+    rows.length > SHOWN_CHECKS ? h('p', { class: 'muted', text: tr('And {{n}} more.', { n: num(rows.length - SHOWN_CHECKS) }) }) : null].filter(Boolean));
 }
 
 // A price set by a button (the decimal comma fix), as if typed.
 function setPrice(row, text, quiet) {
   row.price = text;
   row.typed = row.unsure = null;
-  const tr = state.editor.grid.rowAt(state.editor.view.rows.indexOf(row));
+  const rowEl = state.editor.grid.rowAt(state.editor.view.rows.indexOf(row));
   const found = rowProblems(row, state.open.db);
-  if (tr) {
-    tr.querySelector('[data-field="price"]').value = text;
-    markPriceRow(tr, row, found);
+  if (rowEl) {
+    rowEl.querySelector('[data-field="price"]').value = text;
+    markPriceRow(rowEl, row, found);
   }
   recheck(row, found);
   updateDirty();
@@ -141,7 +142,7 @@ export function goTo(row, field) {
 // After a save: every row shown is marked again, nothing rendered anew.
 export function remark() {
   for (const el of $('editor-body').querySelectorAll('[data-marked]')) markRow(el, el.row);
-  for (const tr of state.editor.grid.rows) markPriceRow(tr, tr.row);
+  for (const rowEl of state.editor.grid.rows) markPriceRow(rowEl, rowEl.row);
   renderChecks();
   updateDirty();
 }
@@ -150,7 +151,7 @@ export function remark() {
 // too, and what the list holds.
 export function updateDirty() {
   if (!state.open || readOnly()) {
-    $('dirty').textContent = state.open ? 'Read-only.' : '';
+    $('dirty').textContent = state.open ? tr('Read-only.') : '';
     return;
   }
   const { db } = state.open;
@@ -158,7 +159,8 @@ export function updateDirty() {
   const n = db.factors.length;
   const changed = dirty();
   const saved = !changed && state.editor.savedFile === state.open.file;
-  $('dirty').textContent = (saved ? 'Saved. ' : '') + (changed ? 'Unsaved changes. ' : 'No unsaved changes. ') +
-    `${n} factor${n === 1 ? '' : 's'}, ${num(m)} price line${m === 1 ? '' : 's'}.`;
+  $('dirty').textContent = [saved ? tr('Saved.') : '', changed ? tr('Unsaved changes.') : tr('No unsaved changes.'),
+    tr(['{{n}} factor,', '{{n}} factors,'], { count: n, n: num(n) }), tr(['{{n}} price line.', '{{n}} price lines.'], { count: m, n: num(m) })]
+    .filter(Boolean).join(' ');
   $('dirty').classList.toggle('saved', saved);
 }

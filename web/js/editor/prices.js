@@ -14,8 +14,14 @@ import { Grid } from '../grid.js';
 import { readOnly, state } from '../state.js';
 import { $, h, num, say } from '../ui.js';
 import { findChecks, markPriceRow, recheck, renderChecks, updateDirty } from './marks.js';
+import { tr } from '../i18n.js';
 
-const FIELDS = [['description', 'Description'], ['price', 'Price']];
+const FIELDS = () => [['description', tr('Description')], ['price', tr('Price')]];
+// The orders of view.js in the person's words.
+const orderWords = () => ({
+  file: tr('as in the list'), description: tr('by description, A to Z'),
+  'price-up': tr('by price, lowest first'), 'price-down': tr('by price, highest first'),
+});
 const view = state.editor.view;
 
 // The price lines' part of the editor, and a function that starts the table
@@ -24,7 +30,7 @@ export function renderPrices() {
   const locked = readOnly();
   // Enter in the find box goes to the price of the first line found.
   const filter = h('input', {
-    id: 'price-filter', type: 'search', value: view.query, placeholder: 'Description or price',
+    id: 'price-filter', type: 'search', value: view.query, placeholder: tr('Description or price'),
     spellcheck: 'false', autocomplete: 'off', 'aria-describedby': 'price-count',
     oninput: () => { view.query = filter.value; reView(); },
     onkeydown: (event) => {
@@ -34,30 +40,30 @@ export function renderPrices() {
     },
   });
   const order = h('select', { id: 'price-order', onchange: () => { view.order = order.value; reView(); } },
-    Object.entries(ORDERS).map(([value, text]) => h('option', { value, text, selected: value === view.order })));
+    Object.keys(ORDERS).map((value) => h('option', { value, text: orderWords()[value], selected: value === view.order })));
   const sortList = locked ? null : h('button', {
     type: 'button', id: 'sort-list', disabled: view.order === 'file', onclick: sortTheList,
-    title: 'Reorder the price lines in the list itself, as shown',
-  }, 'Sort the list this way');
+    title: tr('Reorder the price lines in the list itself, as shown'),
+  }, tr('Sort the list this way'));
   const tbody = h('tbody', {});
   const scroller = h('div', { class: 'grid', id: 'price-grid', tabindex: '-1' },
-    h('table', { class: 'grid-table', 'aria-label': 'Price lines' },
+    h('table', { class: 'grid-table', 'aria-label': tr('Price lines') },
       h('colgroup', {}, h('col', { class: 'c-line' }), h('col', {}), h('col', { class: 'c-price' }), locked ? null : h('col', { class: 'c-actions' })),
       h('thead', {}, h('tr', {},
-        h('th', { scope: 'col', class: 'num', text: 'Line' }), h('th', { scope: 'col', text: 'Description' }),
-        h('th', { scope: 'col', text: 'Price' }), locked ? null : h('th', { scope: 'col' }, h('span', { class: 'muted', text: 'Order' })))),
+        h('th', { scope: 'col', class: 'num', text: tr('Line') }), h('th', { scope: 'col', text: tr('Description') }),
+        h('th', { scope: 'col', text: tr('Price') }), locked ? null : h('th', { scope: 'col' }, h('span', { class: 'muted', text: tr('Order') })))),
       tbody));
   tbody.addEventListener('input', onPriceInput);
   tbody.addEventListener('keydown', onPriceKey);
   tbody.addEventListener('click', onPriceClick);
-  const add = locked ? null : h('button', { type: 'button', 'data-focus': 'prices-add', onclick: () => addPrice(state.open.db.prices.length) }, 'Add a price line');
+  const add = locked ? null : h('button', { type: 'button', 'data-focus': 'prices-add', onclick: () => addPrice(state.open.db.prices.length) }, tr('Add a price line'));
   // The find box comes last, so that Tab goes from it into the lines found.
   const section = h('div', { id: 'section-prices' },
     h('div', { class: 'toolbar' },
-      h('h2', { text: 'Price lines' }),
-      h('div', {}, h('label', { for: 'price-order', text: 'Show' }), order),
+      h('h2', { text: tr('Price lines') }),
+      h('div', {}, h('label', { for: 'price-order', text: tr('Show') }), order),
       sortList,
-      h('div', { class: 'find' }, h('label', { for: 'price-filter' }, 'Find a price line ', h('span', { class: 'muted', text: '(Ctrl+F)' })), filter)),
+      h('div', { class: 'find' }, h('label', { for: 'price-filter' }, tr('Find a price line') + ' ', h('span', { class: 'muted', text: '(Ctrl+F)' })), filter)),
     h('p', { id: 'price-count', class: 'muted', 'aria-live': 'polite' }),
     scroller,
     add ? h('p', {}, add) : null,
@@ -115,87 +121,87 @@ function showCount() {
   const all = state.open.db.prices.length;
   const shown = view.rows.length;
   $('price-count').textContent = shown === all
-    ? `${num(all)} price line${all === 1 ? '' : 's'}.`
-    : `Showing ${num(shown)} of ${num(all)} price lines.`;
+    ? tr(['{{all}} price line.', '{{all}} price lines.'], { count: all, all: num(all) })
+    : tr(['Showing {{shown}} of {{all}} price line.', 'Showing {{shown}} of {{all}} price lines.'], { count: all, shown: num(shown), all: num(all) });
 }
 
 // One row of the price table, for view position `p`: a new <tr>, or `tr`
 // (a row the table no longer shows) filled again. A row filled again keeps
 // its elements; only what differs from the row it showed before is written.
-function priceRow(p, tr) {
-  tr ??= newPriceRow();
+function priceRow(p, rowEl) {
+  rowEl ??= newPriceRow();
   const locked = readOnly();
   const row = view.rows[p];
   const n = row.at + 1;
-  tr.row = row;
-  if (tr.p !== p) {
-    tr.p = p;
-    tr.dataset.p = p;
-    tr.setAttribute('aria-rowindex', String(p + 2));
+  rowEl.row = row;
+  if (rowEl.p !== p) {
+    rowEl.p = p;
+    rowEl.dataset.p = p;
+    rowEl.setAttribute('aria-rowindex', String(p + 2));
   }
-  if (tr.line !== n) labelRow(tr, n);
-  for (const f of tr.fields) {
+  if (rowEl.line !== n) labelRow(rowEl, n);
+  for (const f of rowEl.fields) {
     const text = shownText(row, f.field);
     if (f.input.value !== text) f.input.value = text;
   }
   if (!locked) {
     const ordered = view.order === 'file';
-    tr.buttons[0].disabled = p === 0 || !ordered;
-    tr.buttons[1].disabled = p === view.rows.length - 1 || !ordered;
+    rowEl.buttons[0].disabled = p === 0 || !ordered;
+    rowEl.buttons[1].disabled = p === view.rows.length - 1 || !ordered;
   }
-  markPriceRow(tr, row);
-  return tr;
+  markPriceRow(rowEl, row);
+  return rowEl;
 }
 
 function newPriceRow() {
   const locked = readOnly();
-  const tr = document.createElement('tr');
-  tr.className = 'row';
+  const rowEl = document.createElement('tr');
+  rowEl.className = 'row';
   const cells = [h('td', { class: 'num line' })];
-  tr.fields = [];
-  for (const [field, label] of FIELDS) {
+  rowEl.fields = [];
+  for (const [field, label] of FIELDS()) {
     const input = h('input', { 'data-field': field, spellcheck: 'false', autocomplete: 'off', readOnly: locked });
     const note = h('span', { class: 'sr-only' });
-    tr.fields.push({ field, label, input, note, shown: null });
+    rowEl.fields.push({ field, label, input, note, shown: null });
     cells.push(h('td', {}, input, note));
   }
   if (!locked) {
-    tr.buttons = [
-      h('button', { type: 'button', class: 'icon', 'data-act': 'up', title: 'Move up (Alt+↑)' }, '↑'),
-      h('button', { type: 'button', class: 'icon', 'data-act': 'down', title: 'Move down (Alt+↓)' }, '↓'),
-      h('button', { type: 'button', class: 'icon', 'data-act': 'remove', title: 'Remove' }, '✕')];
-    cells.push(h('td', { class: 'actions' }, ...tr.buttons));
+    rowEl.buttons = [
+      h('button', { type: 'button', class: 'icon', 'data-act': 'up', title: tr('Move up (Alt+↑)') }, '↑'),
+      h('button', { type: 'button', class: 'icon', 'data-act': 'down', title: tr('Move down (Alt+↓)') }, '↓'),
+      h('button', { type: 'button', class: 'icon', 'data-act': 'remove', title: tr('Remove') }, '✕')];
+    cells.push(h('td', { class: 'actions' }, ...rowEl.buttons));
   }
-  tr.append(...cells);
-  return tr;
+  rowEl.append(...cells);
+  return rowEl;
 }
 
 // A row's number, and the labels that name it, for line `n`.
-function labelRow(tr, n) {
-  tr.line = n;
-  tr.firstChild.textContent = String(n);
-  for (const { field, label, input, note } of tr.fields) {
+function labelRow(rowEl, n) {
+  rowEl.line = n;
+  rowEl.firstChild.textContent = String(n);
+  for (const { field, label, input, note } of rowEl.fields) {
     const id = `pn-${n}-${field}`;
-    input.setAttribute('aria-label', `${label}, line ${n}`);
+    input.setAttribute('aria-label', tr('{{label}}, line {{n}}', { label, n: String(n) }));
     input.setAttribute('aria-describedby', id);
     input.dataset.focus = `prices-${n - 1}-${field}`;
     note.id = id;
   }
-  if (tr.buttons) {
-    const [up, down, remove] = tr.buttons;
-    up.setAttribute('aria-label', `Move line ${n} up`);
-    down.setAttribute('aria-label', `Move line ${n} down`);
-    remove.setAttribute('aria-label', `Remove line ${n}`);
+  if (rowEl.buttons) {
+    const [up, down, remove] = rowEl.buttons;
+    up.setAttribute('aria-label', tr('Move line {{n}} up', { n: String(n) }));
+    down.setAttribute('aria-label', tr('Move line {{n}} down', { n: String(n) }));
+    remove.setAttribute('aria-label', tr('Remove line {{n}}', { n: String(n) }));
   }
 }
 
 // Focus on `field` ('description', 'price', or a button's act) of view row p.
 export function focusRow(p, field) {
-  const tr = state.editor.grid.reveal(Math.max(0, Math.min(p, view.rows.length - 1)));
-  if (!tr) return $('section-prices').querySelector('[data-focus="prices-add"]')?.focus();
-  let el = tr.querySelector(`[data-field="${field}"], [data-act="${field}"]`);
-  if (el?.disabled) el = tr.querySelector(`[data-act="${field === 'up' ? 'down' : 'up'}"]`);
-  (el && !el.disabled ? el : tr.querySelector('input')).focus();
+  const rowEl = state.editor.grid.reveal(Math.max(0, Math.min(p, view.rows.length - 1)));
+  if (!rowEl) return $('section-prices').querySelector('[data-focus="prices-add"]')?.focus();
+  let el = rowEl.querySelector(`[data-field="${field}"], [data-act="${field}"]`);
+  if (el?.disabled) el = rowEl.querySelector(`[data-act="${field === 'up' ? 'down' : 'up'}"]`);
+  (el && !el.disabled ? el : rowEl.querySelector('input')).focus();
 }
 
 // A price as the person types it. Where the shop's locale writes decimal
@@ -214,12 +220,12 @@ const shownText = (row, field) => (field === 'price' && row.typed?.price === row
 
 function onPriceInput(event) {
   const input = event.target;
-  const tr = input.closest('tr');
-  const row = tr.row;
+  const rowEl = input.closest('tr');
+  const row = rowEl.row;
   if (input.dataset.field === 'price') typePrice(row, input.value);
   else row[input.dataset.field] = input.value;
   const found = rowProblems(row, state.open.db);
-  markPriceRow(tr, row, found);
+  markPriceRow(rowEl, row, found);
   recheck(row, found);
   updateDirty();
 }
@@ -284,13 +290,13 @@ function sortTheList() {
       moved++;
     }
   });
-  const order = ORDERS[view.order];
+  const order = orderWords()[view.order];
   view.order = 'file';
   $('price-order').value = 'file';
   reView();
   renderChecks();
   updateDirty();
-  say('ok', `Sorted the price lines ${order}: ${num(moved)} moved. Save to keep the new order.`, { outcome: 'sorted', moved });
+  say('ok', tr('Sorted the price lines {{order}}: {{moved}} moved. Save to keep the new order.', { order, moved: num(moved) }), { outcome: 'sorted', moved });
 }
 
 function onPriceClick(event) {
@@ -303,9 +309,9 @@ function onPriceClick(event) {
 
 function onPriceKey(event) {
   const el = event.target;
-  const tr = el.closest('tr');
-  if (!tr?.row) return;
-  const p = Number(tr.dataset.p);
+  const rowEl = el.closest('tr');
+  if (!rowEl?.row) return;
+  const p = Number(rowEl.dataset.p);
   const field = el.dataset.field || el.dataset.act;
   const locked = readOnly();
   if (event.altKey && (event.key === 'ArrowUp' || event.key === 'ArrowDown')) {
@@ -315,22 +321,22 @@ function onPriceKey(event) {
   } else if (event.key === 'Enter' && el.dataset.field && !locked) {
     // Enter in a price line starts a new line below it.
     event.preventDefault();
-    addPrice(tr.row.at + 1, p + 1);
+    addPrice(rowEl.row.at + 1, p + 1);
   } else if ((event.key === 'ArrowUp' || event.key === 'ArrowDown') && el.dataset.field && !event.shiftKey) {
     const q = p + (event.key === 'ArrowUp' ? -1 : 1);
     if (q < 0 || q >= view.rows.length) return;
     event.preventDefault();
     focusRow(q, field);
   } else if (event.key === 'Tab') {
-    tabOn(event, tr, p);
+    tabOn(event, rowEl, p);
   }
 }
 
 // Tab from the last control of a row (Shift+Tab from the first) goes to the
 // next row even where it is not in the document yet.
-function tabOn(event, tr, p) {
+function tabOn(event, rowEl, p) {
   const { grid } = state.editor;
-  const controls = [...tr.querySelectorAll('input, button:not(:disabled)')];
+  const controls = [...rowEl.querySelectorAll('input, button:not(:disabled)')];
   const q = event.shiftKey ? p - 1 : p + 1;
   const edge = event.shiftKey ? controls[0] : controls[controls.length - 1];
   if (event.target !== edge || q < 0 || q >= view.rows.length || grid.rowAt(q)) return;

@@ -9,20 +9,21 @@ import { dirty, show, state } from '../state.js';
 import { closeList, isDemo, listed, newestVersion, openList, showList } from '../list.js';
 import { $, focusTitle, h, say, sayOutcome, showScreen } from '../ui.js';
 import { shopTime } from '../shop.js';
+import { tr } from '../i18n.js';
 
 const utf8 = (text) => UTF8.encode(text);
 
 export async function refreshList() {
   const dir = state.directory;
-  $('list-where').textContent = dir ? 'In ' + dir : '';
+  $('list-where').textContent = dir ? tr('In {{dir}}', { dir }) : '';
   const problem = directoryProblem(dir);
   if (problem) {
-    $('list').replaceChildren(h('p', { class: 'problem', text: 'Cannot list: ' + problem + '.' }));
+    $('list').replaceChildren(h('p', { class: 'problem', text: tr('Cannot list: {{problem}}.', { problem }) }));
     return false;
   }
   const outcome = await send(state.program, listBody(dir));
   if (outcome.kind !== 'done') {
-    $('list').replaceChildren(h('p', { class: 'problem', text: sayOutcome(outcome, 'the listing was refused') }));
+    $('list').replaceChildren(h('p', { class: 'problem', text: sayOutcome(outcome, tr('the listing was refused')) }));
     return false;
   }
   const names = [];
@@ -48,16 +49,16 @@ async function renderRemoved() {
   const gone = removedLists(outcome.payload, state.names.map(latin1Text))
     .map((entry) => ({ ...entry, label: show(latin1Bytes(entry.name)) }))
     .sort((a, b) => collator.compare(a.label, b.label) || (b.stamp ?? '').localeCompare(a.stamp ?? ''));
-  $('removed').replaceChildren(...(gone.length ? [h('h2', { text: 'Recently removed' }),
-    h('p', { class: 'muted', text: 'Removed lists whose versions the server still keeps. Restore one to make it a list again, as it was when removed. ' +
-      'Each removal stays here, restored or not, until the server\'s clean-up takes its versions away.' }),
+  $('removed').replaceChildren(...(gone.length ? [h('h2', { text: tr('Recently removed') }),
+    h('p', { class: 'muted', text: tr('Removed lists whose versions the server still keeps. Restore one to make it a list again, as it was when removed. Each removal stays here, restored or not, until the server’s clean-up takes its versions away.') }),
     h('table', {}, h('tbody', {}, gone.map((entry) => h('tr', {},
       h('td', { text: entry.label }),
-      h('td', { class: 'muted', text: entry.stamp ? 'Removed ' + removedAt(entry) : '' }),
+      h('td', { class: 'muted', text: entry.stamp ? tr('Removed {{when}}', { when: removedAt(entry) }) : '' }),
       h('td', { class: 'list-actions' }, h('button', {
         type: 'button', onclick: () => askRestore(entry),
-        'aria-label': `Restore ${entry.label}` + (entry.stamp ? `, removed ${removedAt(entry)}` : ''),
-      }, 'Restore'))))))] : []));
+        'aria-label': entry.stamp ? tr('Restore {{name}}, removed {{when}}', { name: entry.label, when: removedAt(entry) })
+          : tr('Restore {{name}}', { name: entry.label }),
+      }, tr('Restore')))))))] : []));
 }
 
 const removedAt = (entry) => shopTime(stampTime(entry.stamp), 'medium');
@@ -72,36 +73,39 @@ function askRestore(entry) {
   const elsewhere = (yes) => {
     as.hidden = !yes;
     $('restore-what').textContent = yes
-      ? `A list named “${entry.label}” was made since this one was removed. Give a name to restore the removed list under; the list named “${entry.label}” stays as it is.`
-      : 'The list comes back as it was when it was removed' + (entry.stamp ? `, ${removedAt(entry)}.` : '.');
+      ? tr('A list named “{{name}}” was made since this one was removed. Give a name to restore the removed list under; the list named “{{name}}” stays as it is.', { name: entry.label })
+      : entry.stamp ? tr('The list comes back as it was when it was removed, {{when}}.', { when: removedAt(entry) })
+        : tr('The list comes back as it was when it was removed.');
   };
   elsewhere(entry.stamp !== null && listed(name));
   $('restore-name').value = '';
-  keyDialog($('restore-dialog'), `Restore “${entry.label}”`, '', async (key) => {
+  keyDialog($('restore-dialog'), tr('Restore “{{name}}”', { name: entry.label }), '', async (key) => {
     const problem = keyProblem(key);
-    if (problem) return 'The key: ' + problem + '.';
+    if (problem) return tr('The key: {{problem}}.', { problem });
     const target = as.hidden ? name : utf8($('restore-name').value.trim());
     const badName = as.hidden ? '' : createProblem(state.directory, target, key);
-    if (badName) return 'The name: ' + badName + '.';
+    if (badName) return tr('The name: {{problem}}.', { problem: badName });
     const newest = await newestVersion(latin1Bytes(entry.dir), key);
-    if (!newest?.file) return newest?.stamp ? 'Wrong key: it is not the key the list had.' : 'No version of it is left.';
+    if (!newest?.file) return newest?.stamp ? tr('Wrong key: it is not the key the list had.') : tr('No version of it is left.');
     const made = await send(state.program, commandBody('c', state.directory, key, target));
     if (made.kind === 'refused') {
-      if (entry.stamp === null) return 'A list of that name is there again: open it from the list above.';
+      if (entry.stamp === null) return tr('A list of that name is there again: open it from the list above.');
       elsewhere(true);
-      return `A list named “${show(target)}” is there now: give another name to restore it under.`;
+      return tr('A list named “{{name}}” is there now: give another name to restore it under.', { name: show(target) });
     }
     if (made.kind !== 'done') return sayOutcome(made, '');
     const put = await send(state.program, commandBody('p', state.directory, key, target, newest.file));
-    if (put.kind !== 'done') return sayOutcome(put, 'wrong key');
+    if (put.kind !== 'done') return sayOutcome(put, tr('wrong key'));
     await refreshList();
     const opened = await openDatabase(target, storedKey(newest.file));
     if (!opened) {
-      say('ok', `Restored “${entry.label}” as it was when it was removed` +
-        (equalBytes(target, name) ? '' : `, as “${show(target)}”`) + '. It is open in the editor.', { outcome: 'restored', as: show(target) });
+      say('ok', equalBytes(target, name)
+        ? tr('Restored “{{name}}” as it was when it was removed. It is open in the editor.', { name: entry.label })
+        : tr('Restored “{{name}}” as it was when it was removed, as “{{as}}”. It is open in the editor.', { name: entry.label, as: show(target) }),
+      { outcome: 'restored', as: show(target) });
     }
     return '';
-  }, 'Restore');
+  }, tr('Restore'));
 }
 
 const collator = new Intl.Collator('en', { numeric: true, sensitivity: 'base' });
@@ -109,7 +113,7 @@ const collator = new Intl.Collator('en', { numeric: true, sensitivity: 'base' })
 // The listing by name, as a person reads names, filtered by the find box.
 function renderList() {
   if (!state.names.length) {
-    $('list').replaceChildren(h('p', { class: 'muted', text: 'No databases here yet.' }));
+    $('list').replaceChildren(h('p', { class: 'muted', text: tr('No databases here yet.') }));
     return;
   }
   const words = $('list-filter').value.toLowerCase().split(/\s+/).filter(Boolean);
@@ -117,7 +121,7 @@ function renderList() {
     .filter(([label]) => words.every((w) => label.toLowerCase().includes(w)))
     .sort((a, b) => collator.compare(a[0], b[0]) || (a[0] < b[0] ? -1 : a[0] > b[0] ? 1 : 0));
   if (!names.length) {
-    $('list').replaceChildren(h('p', { class: 'muted', text: `No database here has “${$('list-filter').value.trim()}” in its name.` }));
+    $('list').replaceChildren(h('p', { class: 'muted', text: tr('No database here has “{{words}}” in its name.', { words: $('list-filter').value.trim() }) }));
     return;
   }
   const rows = names.map(([, name]) => {
@@ -126,15 +130,15 @@ function renderList() {
     // The name opens the list too, for the mouse: the keyboard has Open.
     return h('tr', {},
       h('td', {}, problem ? label : h('button', { type: 'button', class: 'link', tabindex: '-1', onclick: () => askOpen(name) }, label),
-        isDemo(name) ? h('span', { class: 'muted', text: ' (demo: cannot be saved)' }) : null,
-        problem ? h('div', { class: 'problem warning', text: 'Cannot be opened from here: ' + problem + '.' }) : null),
+        isDemo(name) ? h('span', { class: 'muted', text: ' ' + tr('(demo: cannot be saved)') }) : null,
+        problem ? h('div', { class: 'problem warning', text: tr('Cannot be opened from here: {{problem}}.', { problem }) }) : null),
       h('td', { class: 'list-actions' },
-        h('button', { type: 'button', disabled: !!problem, 'aria-label': 'Open ' + label, onclick: () => askOpen(name) }, 'Open'),
+        h('button', { type: 'button', disabled: !!problem, 'aria-label': tr('Open {{name}}', { name: label }), onclick: () => askOpen(name) }, tr('Open')),
         ' ',
-        h('button', { type: 'button', disabled: !!problem, 'aria-label': 'Remove ' + label, onclick: () => askRemove(name) }, 'Remove')));
+        h('button', { type: 'button', disabled: !!problem, 'aria-label': tr('Remove {{name}}', { name: label }), onclick: () => askRemove(name) }, tr('Remove'))));
   });
   $('list').replaceChildren(h('table', {},
-    h('thead', {}, h('tr', {}, h('th', { text: 'Name' }), h('th', {}, h('span', { class: 'muted', text: 'Actions' })))),
+    h('thead', {}, h('tr', {}, h('th', { text: tr('Name') }), h('th', {}, h('span', { class: 'muted', text: tr('Actions') })))),
     h('tbody', {}, rows)));
 }
 
@@ -173,35 +177,36 @@ function keyDialog(dialog, title, key, act, label) {
 
 // Opens a list and shows it in the editor. Returns a problem, or ''.
 export async function openDatabase(name, key) {
-  if (state.open && dirty() && !confirm('Discard the unsaved changes to the open database?')) return 'Not opened.';
+  if (state.open && dirty() && !confirm(tr('Discard the unsaved changes to the open database?'))) return tr('Not opened.');
   const result = await openList(name, key);
   if (result.refused) {
     await refreshList();
-    return sayOutcome(result.refused, listed(name) ? 'wrong key' : 'no such database');
+    return sayOutcome(result.refused, listed(name) ? tr('wrong key') : tr('no such database'));
   }
   if (result) return result;
   state.offer.choices.clear();  // they were made for another list's lines
   showList();
   showScreen('editor');
-  say('ok', `Opened “${show(name)}”.`);
+  say('ok', tr('Opened “{{name}}”.', { name: show(name) }));
   return '';
 }
 
 function askOpen(name) {
-  keyDialog($('open-dialog'), `Open “${show(name)}”`, '', (key) => openDatabase(name, key));
+  keyDialog($('open-dialog'), tr('Open “{{name}}”', { name: show(name) }), '', (key) => openDatabase(name, key));
 }
 
 function askRemove(name) {
   const known = state.open && equalBytes(state.open.name, name) ? show(state.open.key) : '';
   $('remove-what').textContent = state.history === 'on'
-    ? 'The list moves to “Recently removed” below, where it can be restored as long as the server keeps its versions.'
-    : 'This deletes the database for good.';
-  keyDialog($('remove-dialog'), `Remove “${show(name)}”?`, known, async (key) => {
+    ? tr('The list moves to “Recently removed” below, where it can be restored as long as the server keeps its versions.')
+    : tr('This deletes the database for good.');
+  keyDialog($('remove-dialog'), tr('Remove “{{name}}”?', { name: show(name) }), known, async (key) => {
     const problem = keyProblem(key);
-    if (problem) return 'The key: ' + problem + '.';
+    if (problem) return tr('The key: {{problem}}.', { problem });
     const outcome = await send(state.program, commandBody('r', state.directory, key, name));
-    if (outcome.kind !== 'done') return sayOutcome(outcome, 'wrong key');
-    say('ok', `Removed “${show(name)}”.` + (state.history === 'on' ? ' It can be restored under “Recently removed”.' : ''));
+    if (outcome.kind !== 'done') return sayOutcome(outcome, tr('wrong key'));
+    say('ok', state.history === 'on' ? tr('Removed “{{name}}”. It can be restored under “Recently removed”.', { name: show(name) })
+      : tr('Removed “{{name}}”.', { name: show(name) }));
     if (state.open && equalBytes(state.open.name, name)) closeList();
     await refreshList();
     return '';
@@ -213,22 +218,22 @@ async function create(event) {
   const name = utf8($('create-name').value);
   const key = utf8($('create-key').value);
   const problem = createProblem(state.directory, name, key);
-  $('create-problem').textContent = problem ? 'Not created: ' + problem + '.' : '';
+  $('create-problem').textContent = problem ? tr('Not created: {{problem}}.', { problem }) : '';
   if (problem) return;
   const outcome = await send(state.program, commandBody('c', state.directory, key, name));
   if (outcome.kind !== 'done') {
-    $('create-problem').textContent = sayOutcome(outcome, 'the name is taken');
+    $('create-problem').textContent = sayOutcome(outcome, tr('the name is taken'));
     return;
   }
   $('create-name').value = '';
   $('create-key').value = '';
   await refreshList();
   await openDatabase(name, key);
-  say('ok', `Created “${show(name)}”. It is open in the editor.`);
+  say('ok', tr('Created “{{name}}”. It is open in the editor.', { name: show(name) }));
 }
 
 async function changeDirectory(dir) {
-  if (state.open && dirty() && !confirm('Discard the unsaved changes to the open database?')) return;
+  if (state.open && dirty() && !confirm(tr('Discard the unsaved changes to the open database?'))) return;
   state.directory = dir;
   const url = new URL(location.href);
   url.searchParams.set('dir', dir);

@@ -7,7 +7,7 @@ import { rowProblems } from '../checks.js';
 import { dirty, readOnly, show, state, useDb } from '../state.js';
 import { badRows, saveBytes, saveList, saved, settled } from '../list.js';
 import { $, say } from '../ui.js';
-import { t } from '../lang.js';
+import { tr } from '../i18n.js';
 import { renderEditor } from '../editor/body.js';
 import { goTo, remark } from '../editor/marks.js';
 import { focusRow, reView } from '../editor/prices.js';
@@ -16,8 +16,8 @@ import { focusRow, reView } from '../editor/prices.js';
 // field by the line's place in the list, or another element's data-focus.
 function focusPlace() {
   const el = document.activeElement;
-  const tr = el?.closest?.('#price-grid tr');
-  if (tr?.row) return { line: tr.row.at, field: el.dataset.field || el.dataset.act, top: $('price-grid').scrollTop };
+  const rowEl = el?.closest?.('#price-grid tr');
+  if (rowEl?.row) return { line: rowEl.row.at, field: el.dataset.field || el.dataset.act, top: $('price-grid').scrollTop };
   return { focus: el?.dataset?.focus || el?.id, top: $('price-grid')?.scrollTop };
 }
 function restoreFocus(place) {
@@ -82,21 +82,21 @@ function showBad(bad) {
 // Puts back what the last save replaced, keeping what others saved since.
 async function undo() {
   const { undo: was } = state.open;
-  if (!was || (dirty() && !confirm('Undo the save and drop the unsaved changes?'))) return;
+  if (!was || (dirty() && !confirm(tr('Undo the save and drop the unsaved changes?')))) return;
   if (await settled(await saved(await saveBytes(was.file, state.open.file)))) {
     state.open.undo = null;
     renderEditor();
-    say('ok', t('editor.undone', { name: show(state.open.name) }));
+    say('ok', tr('Undone: “{{name}}” is as it was before that save, which is kept in the history.', { name: show(state.open.name) }));
   }
 }
 
 function discard() {
-  if (dirty() && !confirm('Discard all unsaved changes?')) return;
+  if (dirty() && !confirm(tr('Discard all unsaved changes?'))) return;
   const place = focusPlace();
   useDb(state.open, readDatabase(state.open.file));
   renderEditor();
   restoreFocus(place);
-  say('ok', t('editor.discarded'));
+  say('ok', tr('Changes discarded.'));
 }
 
 export function init() {

@@ -11,6 +11,7 @@ import { isOfferName, offerLinkQuery, offerTextProblem, storeBody } from '../pro
 import { send } from '../api.js';
 import { updateShared } from '../datafile.js';
 import { yourName } from '../person.js';
+import { tr } from '../i18n.js';
 import { buildOffer, offerMail, offerPage } from '../offer.js';
 import { formatRate, moneyFormat, toMinor } from '../money.js';
 import { addDays } from '../settings.js';
@@ -35,7 +36,7 @@ const choiceOf = (i) => choices.get(i) || { checked: false, quantity: '1', rate:
 async function renderOfferLines() {
   const select = $('offer-factor');
   if (!state.open || select.value === '') {
-    $('offer-lines').replaceChildren(h('p', { class: 'muted', text: 'Choose a factor to price the lines.' }));
+    $('offer-lines').replaceChildren(h('p', { class: 'muted', text: tr('Choose a factor to price the lines.') }));
     $('offer-count').textContent = '';
     return updateOffer();
   }
@@ -54,26 +55,26 @@ async function renderOfferLines() {
   const rows = viewOf(saved.prices, { query: $('offer-filter').value }, (t) => saved.encoding.encode(t));
   state.offer.rows = rows;
   gridTable($('offer-lines'), {
-    label: 'Lines to offer',
-    columns: [['Offer', 'c-check'], ['Description'], [shop.included ? 'Unit price incl. VAT' : 'Unit price excl. VAT', 'c-money', 1],
-      ['Quantity', 'c-qty'], ['VAT %', 'c-vat']],
+    label: tr('Lines to offer'),
+    columns: [[tr('Offer'), 'c-check'], [tr('Description')], [shop.included ? tr('Unit price incl. VAT') : tr('Unit price excl. VAT'), 'c-money', 1],
+      [tr('Quantity'), 'c-qty'], [tr('VAT %'), 'c-vat']],
     count: () => rows.length,
     render: (p) => {
       const row = rows[p];
       const i = at.get(row);
-      const label = row.description || `line ${i + 1}`;
+      const label = row.description || tr('line {{n}}', { n: String(i + 1) });
       const was = choiceOf(i);
       const cents = toMinor(texts[i] ?? '', money?.digits ?? 2);
-      const tr = h('tr', { class: 'row', 'data-line': String(i) },
-        h('td', {}, h('input', { type: 'checkbox', checked: was.checked, 'aria-label': 'Offer ' + label })),
+      const rowEl = h('tr', { class: 'row', 'data-line': String(i) },
+        h('td', {}, h('input', { type: 'checkbox', checked: was.checked, 'aria-label': tr('Offer {{line}}', { line: label }) })),
         h('td', { text: row.description, title: row.description }),
         // Rounded to cents as the offer shows it; the server's figure on hover.
         h('td', { class: 'num', text: money && cents !== null ? money.format(cents) : texts[i] ?? '', title: texts[i] ?? '' }),
-        h('td', { class: 'qty' }, h('input', { type: 'number', min: '0', step: 'any', value: was.quantity, 'aria-label': 'Quantity of ' + label })),
-        h('td', {}, h('select', { 'aria-label': 'VAT rate of ' + label },
+        h('td', { class: 'qty' }, h('input', { type: 'number', min: '0', step: 'any', value: was.quantity, 'aria-label': tr('Quantity of {{line}}', { line: label }) })),
+        h('td', {}, h('select', { 'aria-label': tr('VAT rate of {{line}}', { line: label }) },
           shop.vatRates.map((r) => h('option', { value: r, text: formatRate(r, shop.locale), selected: r === was.rate })))));
-      markQuantity(tr.querySelector('input[type="number"]'));
-      return tr;
+      markQuantity(rowEl.querySelector('input[type="number"]'));
+      return rowEl;
     },
   });
   showCount();
@@ -90,17 +91,17 @@ function showCount() {
   const all = savedList().prices.length;
   const shown = state.offer.rows.length;
   const chosen = [...choices.values()].filter((c) => c.checked).length;
-  $('offer-count').textContent = (shown < all ? `Showing ${num(shown)} of ${num(all)} lines. ` : '') +
-    `${chosen} line${chosen === 1 ? '' : 's'} chosen.`;
+  $('offer-count').textContent = (shown < all ? tr('Showing {{shown}} of {{all}} lines.', { shown: num(shown), all: num(all) }) + ' ' : '') +
+    tr(['{{n}} line chosen.', '{{n}} lines chosen.'], { count: chosen, n: num(chosen) });
 }
 
 // A change of a box, a quantity or a rate in the table.
 function onChoice(event) {
-  const tr = event.target.closest('tr[data-line]');
-  if (!tr) return;
-  const i = Number(tr.dataset.line);
-  const [check, quantity] = tr.querySelectorAll('input');
-  choices.set(i, { checked: check.checked, quantity: quantity.value, rate: tr.querySelector('select').value });
+  const rowEl = event.target.closest('tr[data-line]');
+  if (!rowEl) return;
+  const i = Number(rowEl.dataset.line);
+  const [check, quantity] = rowEl.querySelectorAll('input');
+  choices.set(i, { checked: check.checked, quantity: quantity.value, rate: rowEl.querySelector('select').value });
   markQuantity(quantity);
   showCount();
   updateOffer();
@@ -134,11 +135,11 @@ function chosenLines() {
 // The offer as the choices make it: { html, totals, lang } or { problem }.
 function currentOffer() {
   const shop = state.shop;
-  if (!shop) return { problem: 'the shop settings are not read yet' };
+  if (!shop) return { problem: tr('the shop settings are not read yet') };
   const { value: lang, selectedOptions: [name] } = $('offer-language');
   const { words } = state.offer;
-  if (words.lang !== lang) return { problem: `the words for an offer in ${name.text} are not read yet` };
-  if (!words.t) return { problem: `the words for an offer in ${name.text} could not be read from the server` };
+  if (words.lang !== lang) return { problem: tr('the words for an offer in {{language}} are not read yet', { language: name.text }) };
+  if (!words.t) return { problem: tr('the words for an offer in {{language}} could not be read from the server', { language: name.text }) };
   const facts = {
     reference: $('offer-reference').value.trim(), customer: $('offer-customer').value.trim(),
     date: today(), validUntil: $('offer-valid').value, intro: $('offer-intro').value, notes: $('offer-notes').value,
@@ -153,12 +154,12 @@ function takeLinkAway() {
   state.offer.staged = null;
   $('link').value = '';
   $('offer-link').hidden = true;
-  say('note', 'The offer changed since it was staged, so its link is gone: stage it again for a link to this offer.');
+  say('note', tr('The offer changed since it was staged, so its link is gone: stage it again for a link to this offer.'));
 }
 
 function updateOffer() {
   const offer = currentOffer();
-  $('offer-problem').textContent = offer.problem && chosenLines().length ? 'Cannot be staged yet: ' + offer.problem + '.' : '';
+  $('offer-problem').textContent = offer.problem && chosenLines().length ? tr('Cannot be staged yet: {{problem}}.', { problem: offer.problem }) : '';
   if (offer.html) $('offer-view').srcdoc = offerPage(offer.html);
   if (state.offer.staged && offer.html !== state.offer.staged.html) takeLinkAway();
 }
@@ -178,22 +179,22 @@ function landingLink(query, lang) {
 
 async function stage() {
   if (!state.offer.words.t) await chooseLanguage();
-  if (!chosenLines().length) return say('refused', 'Not staged: choose at least one line to offer.');
+  if (!chosenLines().length) return say('refused', tr('Not staged: choose at least one line to offer.'));
   const offer = currentOffer();
-  if (offer.problem) return say('refused', 'Not staged: ' + offer.problem + '.');
+  if (offer.problem) return say('refused', tr('Not staged: {{problem}}.', { problem: offer.problem }));
   // The offer line first: the register asks with its key whether the offer
   // waits, and withdraws it with that key; the program leaves the line out
   // of the page the customer sees, and the clean-up reads "valid until".
   const { isCalendarDate, newOfferKey, offerLine } = await import('../offer_line.js');
   const { validUntil } = offer.facts;
-  if (validUntil && !isCalendarDate(validUntil)) return say('refused', 'Not staged: “Valid until” is not a date.');
+  if (validUntil && !isCalendarDate(validUntil)) return say('refused', tr('Not staged: “Valid until” is not a date.'));
   const key = newOfferKey();
   const text = latin1Bytes(offerLine(key, validUntil, true) + offer.html);
   const problem = offerTextProblem(text);
-  if (problem) return say('refused', 'Not staged: ' + problem + '.');
+  if (problem) return say('refused', tr('Not staged: {{problem}}.', { problem }));
   const outcome = await send(state.program, storeBody(state.directory, text));
   if (outcome.kind !== 'done') return sayOutcome(outcome, '');
-  if (!isOfferName(outcome.payload)) return sayOutcome({ kind: 'unexpected', text: 'an offer name of another form' }, '');
+  if (!isOfferName(outcome.payload)) return sayOutcome({ kind: 'unexpected', text: tr('an offer name of another form') }, '');
   const name = String.fromCharCode(...outcome.payload);
   const link = landingLink(offerLinkQuery(outcome.payload, state.directory), offer.lang);
   state.offer.staged = { html: offer.html, name, reference: offer.facts.reference, until: offer.facts.validUntil, link, t: state.offer.words.t };
@@ -207,8 +208,8 @@ async function stage() {
     name, key, reference: offer.facts.reference, customer: offer.facts.customer, total,
     date: new Date().toISOString(), validUntil: offer.facts.validUntil, link,
   });
-  if (failed) sayOutcome(failed, 'the register file has another key');
-  else say('ok', 'The offer is staged and in the register. Send the link to the customer: it shows the offer once, on a click.');
+  if (failed) sayOutcome(failed, tr('the register file has another key'));
+  else say('ok', tr('The offer is staged and in the register. Send the link to the customer: it shows the offer once, on a click.'), { outcome: 'staged' });
   $('link').focus();
   $('link').select();
 }
@@ -240,7 +241,7 @@ async function recordMail() {
   const failed = await updateShared(state.program, state.directory, REGISTER_NAME, REGISTER_KEY,
     (text) => changeEntry(text, staged.name, change),
     (text) => readRegister(text).every((e) => e.name !== staged.name || e.mailed));
-  if (failed) sayOutcome(failed, 'the register file has another key');
+  if (failed) sayOutcome(failed, tr('the register file has another key'));
 }
 
 async function copyLink() {
@@ -249,9 +250,9 @@ async function copyLink() {
     await navigator.clipboard.writeText(input.value);
   } catch {
     input.select();
-    if (!document.execCommand('copy')) return say('refused', 'Could not copy: select the link and copy it by hand.');
+    if (!document.execCommand('copy')) return say('refused', tr('Could not copy: select the link and copy it by hand.'));
   }
-  say('ok', 'Link copied.');
+  say('ok', tr('Link copied.'));
 }
 
 function wire() {

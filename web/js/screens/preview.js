@@ -8,7 +8,7 @@ import { savedList } from '../state.js';
 import { repriced } from '../list.js';
 import { renderFactorChoice, unsavedNote } from '../saved_view.js';
 import { $, h, num, say } from '../ui.js';
-import { t } from '../lang.js';
+import { tr } from '../i18n.js';
 
 // A figure as money, the exact text on hover, or the exact text itself.
 function figure(text) {
@@ -31,8 +31,8 @@ async function renderPreview() {
   $('preview-caption').textContent = `${saved.headerA.text} — ${saved.headerB.text}` +
     (rows.length < saved.prices.length ? ` (${num(rows.length)} of ${num(saved.prices.length)} lines)` : '');
   gridTable($('preview-table'), {
-    label: 'Prices with ' + factor.name,
-    columns: [['Line', 'c-line', 1], ['Description'], ['Stored price', 'c-money', 1], [`With “${factor.name}”`, 'c-money', 1]],
+    label: tr('Prices with {{factor}}', { factor: factor.name }),
+    columns: [[tr('Line'), 'c-line', 1], [tr('Description')], [tr('Stored price'), 'c-money', 1], [tr('With “{{factor}}”', { factor: factor.name }), 'c-money', 1]],
     count: () => rows.length,
     render: (p) => {
       const row = rows[p];
@@ -41,7 +41,7 @@ async function renderPreview() {
         figure(row.price), figure(texts[i] ?? '(missing)'));
     },
   });
-  say('ok', t('preview.shown', { factor: factor.name }));
+  say('ok', tr('Prices with the factor “{{factor}}”, as the server computes them.', { factor: factor.name }));
 }
 
 export function init() {

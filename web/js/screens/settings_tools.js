@@ -9,6 +9,7 @@ import { KINDS, SETTINGS, SETTINGS_KEY, SETTINGS_NAME, settingsFile, settingsPro
 import { state } from '../state.js';
 import { loadShop } from '../shop.js';
 import { $, h, say, sayOutcome } from '../ui.js';
+import { tr } from '../i18n.js';
 
 // The form, made from the table of settings: fields with a size or
 // choices share lines, the others take the form's width.
@@ -69,7 +70,7 @@ function check(s) {
   const first = SETTINGS.find((setting) => found[setting.name]);
   let text = first ? `${first.label}: ${found[first.name]}.` : '';
   if (!text && s.validityDays > s.offerDays) {
-    text = `Note: the clean-up removes unopened offers after ${s.offerDays} days, before an offer valid for ${s.validityDays} days ends.`;
+    text = tr('Note: the clean-up removes unopened offers after {{cleanup}} days, before an offer valid for {{valid}} days ends.', { cleanup: s.offerDays, valid: s.validityDays });
   }
   $('settings-problem').textContent = text;
   return first ? text : '';
@@ -80,9 +81,9 @@ function example() {
   const s = fromForm();
   let shown = '';
   try {
-    if (!check(s)) shown = `An amount shows as ${moneyFormat(s.locale, s.currency).format(123450n)}.`;
+    if (!check(s)) shown = tr('An amount shows as {{amount}}.', { amount: moneyFormat(s.locale, s.currency).format(123450n) });
   } catch {
-    shown = 'This locale or currency is not known to the browser.';
+    shown = tr('This locale or currency is not known to the browser.');
   }
   $('settings-example').textContent = shown;
 }
@@ -91,15 +92,15 @@ async function save(event) {
   event.preventDefault();
   const s = fromForm();
   const problem = check(s);
-  if (problem) return say('refused', 'Not saved: ' + problem);
+  if (problem) return say('refused', tr('Not saved: {{problem}}', { problem }));
   const read = await readShared(state.program, state.directory, SETTINGS_NAME, SETTINGS_KEY);
   if (read.outcome) return sayOutcome(read.outcome, '');
   const failed = await writeShared(state.program, state.directory, SETTINGS_NAME, SETTINGS_KEY, settingsFile(s), read.missing);
-  if (failed) return sayOutcome(failed, 'the settings file has another key');
+  if (failed) return sayOutcome(failed, tr('the settings file has another key'));
   state.shop = s;
   state.shopDirectory = state.directory;
   state.offerStale = true;
-  say('ok', `Saved the shop settings for ${state.directory}.`);
+  say('ok', tr('Saved the shop settings for {{dir}}.', { dir: state.directory }));
 }
 
 // The form the first time, once there is something to show in it: the
@@ -114,7 +115,7 @@ function renderOnce() {
 export async function enter() {
   if (!state.directory) {
     renderOnce();
-    return say('note', 'Enter the data directory first: the settings are kept there.');
+    return say('note', tr('Enter the data directory first: the settings are kept there.'));
   }
   state.shop = null;  // someone else may have changed them
   const shop = await loadShop();

@@ -12,10 +12,11 @@ import { applyImport, cleanDescription, exportRows, guessColumns, planBulk, plan
 import { readOnly, show, state } from '../state.js';
 import { pricesChanged } from '../list.js';
 import { filterWords, matches } from '../view.js';
-import { $, h, say, showScreen } from '../ui.js';
+import { tr } from '../i18n.js';
+import { $, h, num, say, showScreen } from '../ui.js';
 
 const SHOWN = 100;  // rows each preview table shows; the rest are counted
-const plural = (n, one, many = one + 's') => `${n.toLocaleString('en')} ${n === 1 ? one : many}`;
+const separatorWord = (sep) => ({ '\t': tr('tab'), ';': tr('semicolon'), ',': tr('comma') })[sep];
 
 // The import in progress and the bulk change, as state.sheet keeps them.
 const { import: work, bulk } = state.sheet;
@@ -36,9 +37,9 @@ function previewTable(caption, heads, rows, cells) {
   const more = rows.length > SHOWN ? h('p', {}, h('button', { type: 'button', onclick: () => {
     tbody.append(...rows.slice(SHOWN).map(line));
     more.remove();
-  } }, `Show all ${rows.length.toLocaleString('en')} (${plural(rows.length - SHOWN, 'more')})`)) : null;
+  } }, tr('Show all {{n}} ({{more}} more)', { n: num(rows.length), more: num(rows.length - SHOWN) }))) : null;
   return h('div', { class: 'wide' },
-    h('table', { class: 'sheet-preview' }, h('caption', { text: `${caption} (${rows.length.toLocaleString('en')})` }),
+    h('table', { class: 'sheet-preview' }, h('caption', { text: `${caption} (${num(rows.length)})` }),
       h('thead', {}, h('tr', {}, heads.map(([text, cls]) => h('th', { scope: 'col', class: cls, text })))), tbody),
     more);
 }
@@ -53,9 +54,9 @@ const field = (label, id, control) => h('div', {}, h('label', { for: id, id: id 
 function importCard() {
   const input = h('input', { type: 'file', id: 'import-file', accept: '.csv,.tsv,.txt,text/csv,text/tab-separated-values', onchange: () => readFile(input.files[0]) });
   return h('section', { class: 'card', 'aria-labelledby': 'import-title' },
-    h('h2', { id: 'import-title', text: 'Import prices from a spreadsheet' }),
-    h('p', { class: 'muted', text: 'A CSV or TSV file as Excel, LibreOffice Calc or Google Sheets save it. You see every change before it is made, and nothing is saved until you save the list.' }),
-    field('Spreadsheet file (CSV or TSV)', 'import-file', input),
+    h('h2', { id: 'import-title', text: tr('Import prices from a spreadsheet') }),
+    h('p', { class: 'muted', text: tr('A CSV or TSV file as Excel, LibreOffice Calc or Google Sheets save it. You see every change before it is made, and nothing is saved until you save the list.') }),
+    field(tr('Spreadsheet file (CSV or TSV)'), 'import-file', input),
     h('div', { id: 'import-settings' }),
     h('div', { id: 'import-preview', 'aria-live': 'polite' }));
 }
@@ -114,7 +115,7 @@ function renderImport() {
     if (key === 'skip' || key === 'price') mapping.decimal = decimalShown(mapping);
     renderImport();
   };
-  const decimals = [['', 'not known: ask about each 1,234'], [',', 'a comma: 12,50'], ['.', 'a point: 12.50']];
+  const decimals = [['', tr('not known: ask about each 1,234')], [',', tr('a comma: 12,50')], ['.', tr('a point: 12.50')]];
   const guessedDecimal = decimalShown(mapping);
   const skip = h('input', { type: 'number', id: 'import-skip', min: '0', max: String(rows.length), value: String(mapping.skip), class: 'narrow', onchange: set('skip', (v) => Math.max(0, Math.min(rows.length, Math.trunc(Number(v) || 0)))) });
   const mode = (value, text) => h('label', { class: 'choice' },
@@ -123,21 +124,23 @@ function renderImport() {
   fill($('import-settings'),
     h('p', {
       id: 'import-read', 'data-rows': rows.length, 'data-encoding': work.encoding, 'data-sep': work.sep, 'data-detected': work.detected,
-      text: `“${work.name}”: ${plural(rows.length, 'row')}, read as ${work.encoding}, cells separated by a ${SEPARATORS.find(([s]) => s === work.sep)[1]}${work.sep === work.detected ? ' (detected)' : ''}.`,
+      text: (work.sep === work.detected
+        ? tr(['“{{file}}”: {{n}} row, read as {{encoding}}, cells separated by a {{sep}} (detected).', '“{{file}}”: {{n}} rows, read as {{encoding}}, cells separated by a {{sep}} (detected).'], { count: rows.length, file: work.name, n: num(rows.length), encoding: work.encoding, sep: separatorWord(work.sep) })
+        : tr(['“{{file}}”: {{n}} row, read as {{encoding}}, cells separated by a {{sep}}.', '“{{file}}”: {{n}} rows, read as {{encoding}}, cells separated by a {{sep}}.'], { count: rows.length, file: work.name, n: num(rows.length), encoding: work.encoding, sep: separatorWord(work.sep) })),
     }),
-    work.problem ? h('p', { class: 'problem', text: `The file is not well formed: ${work.problem.text}, so everything after it would be one cell. Check the file in the spreadsheet and save it again.` }) : null,
+    work.problem ? h('p', { class: 'problem', text: tr('The file is not well formed: {{problem}}, so everything after it would be one cell. Check the file in the spreadsheet and save it again.', { problem: work.problem.text }) }) : null,
     h('div', { class: 'fields' },
-      field('Cells separated by', 'import-sep', select('import-sep', mark(SEPARATORS.map(([s, name]) => [s, name]), work.detected), work.sep, (e) => { work.sep = e.target.value; cutRows(true); renderImport(); })),
-      field('Description column', 'import-description', select('import-description', mark(columns, guess.description), mapping.description, set('description'))),
-      field('Price column', 'import-price', select('import-price', mark(columns, guess.price), mapping.price, set('price'))),
-      field(`Rows above the first price line (titles, header)${mapping.skip === guess.skip ? ' (guessed)' : ''}`, 'import-skip', skip),
-      field('Decimals are marked by', 'import-decimal', select('import-decimal', mark(decimals, guessedDecimal ?? ''), mapping.decimal ?? '', set('decimal', (v) => v || null)))),
-    h('fieldset', { class: 'modes' }, h('legend', { text: 'What the import does' }),
-      mode('update', 'Update by description: change the prices of lines the file names, add the lines it adds'),
+      field(tr('Cells separated by'), 'import-sep', select('import-sep', mark(SEPARATORS.map(([s]) => [s, separatorWord(s)]), work.detected), work.sep, (e) => { work.sep = e.target.value; cutRows(true); renderImport(); })),
+      field(tr('Description column'), 'import-description', select('import-description', mark(columns, guess.description), mapping.description, set('description'))),
+      field(tr('Price column'), 'import-price', select('import-price', mark(columns, guess.price), mapping.price, set('price'))),
+      field(mapping.skip === guess.skip ? tr('Rows above the first price line (titles, header) (guessed)') : tr('Rows above the first price line (titles, header)'), 'import-skip', skip),
+      field(tr('Decimals are marked by'), 'import-decimal', select('import-decimal', mark(decimals, guessedDecimal ?? ''), mapping.decimal ?? '', set('decimal', (v) => v || null)))),
+    h('fieldset', { class: 'modes' }, h('legend', { text: tr('What the import does') }),
+      mode('update', tr('Update by description: change the prices of lines the file names, add the lines it adds')),
       work.mode === 'update' ? h('label', { class: 'choice sub' },
         h('input', { type: 'checkbox', id: 'import-remove-rest', checked: work.removeRest, onchange: (e) => { work.removeRest = e.target.checked; renderImport(); } }),
-        ' and remove the lines the file does not name') : null,
-      mode('replace', 'Replace the price lines with the file’s lines')));
+        ' ' + tr('and remove the lines the file does not name')) : null,
+      mode('replace', tr('Replace the price lines with the file’s lines'))));
   // The settings are drawn anew: the focus stays on the one just changed.
   if (focused && focused !== document.activeElement?.id) $(focused)?.focus();
   renderImportPreview();
@@ -153,30 +156,33 @@ function renderImportPreview() {
   const changes = plan.added.length + plan.changed.length + (plan.removed ? plan.missing.length : 0) +
     (work.mode === 'replace' ? Number(orderChanged(plan)) : 0);
   const locked = readOnly();
+  const missing = { count: plan.missing.length, n: num(plan.missing.length) };
   const summary = [
-    `${plural(plan.added.length, 'line')} added`,
-    `${plural(plan.changed.length, 'price')} changed`,
-    `${plural(plan.missing.length, 'line')} of the list not in the file${plan.missing.length ? (plan.removed ? ' (removed)' : ' (kept)') : ''}`,
-    `${plural(plan.unchanged, 'line')} the same`,
-    `${plural(skipped.length, 'row')} of the file skipped`,
-  ].join(', ') + '.' + (work.mode === 'replace' && orderChanged(plan) ? ' The lines take the file’s order.' : '');
+    tr(['{{n}} line added', '{{n}} lines added'], { count: plan.added.length, n: num(plan.added.length) }),
+    tr(['{{n}} price changed', '{{n}} prices changed'], { count: plan.changed.length, n: num(plan.changed.length) }),
+    !plan.missing.length ? tr(['{{n}} line of the list not in the file', '{{n}} lines of the list not in the file'], missing)
+      : plan.removed ? tr(['{{n}} line of the list not in the file (removed)', '{{n}} lines of the list not in the file (removed)'], missing)
+        : tr(['{{n}} line of the list not in the file (kept)', '{{n}} lines of the list not in the file (kept)'], missing),
+    tr(['{{n}} line the same', '{{n}} lines the same'], { count: plan.unchanged, n: num(plan.unchanged) }),
+    tr(['{{n}} row of the file skipped', '{{n}} rows of the file skipped'], { count: skipped.length, n: num(skipped.length) }),
+  ].join(', ') + '.' + (work.mode === 'replace' && orderChanged(plan) ? ' ' + tr('The lines take the file’s order.') : '');
   fill($('import-preview'),
-    h('h3', { text: 'What the import would do' }),
+    h('h3', { text: tr('What the import would do') }),
     h('p', {
       id: 'import-summary', text: summary, 'data-added': plan.added.length, 'data-changed': plan.changed.length,
       'data-missing': plan.missing.length, 'data-rest': plan.removed ? 'removed' : 'kept', 'data-same': plan.unchanged, 'data-skipped': skipped.length,
     }),
-    ambiguous ? h('p', { class: 'problem warning', text: `${plural(ambiguous, 'price')} such as “${read.skipped.find((s) => s.ambiguous).written}” may be read two ways and ${ambiguous === 1 ? 'is' : 'are'} skipped: say above how the file marks decimals.` }) : null,
-    previewTable('Lines added', [['Row', 'num'], ['Description'], ['Price', 'num']], plan.added,
+    ambiguous ? h('p', { class: 'problem warning', text: tr(['{{n}} price such as “{{price}}” may be read two ways and is skipped: say above how the file marks decimals.', '{{n}} prices such as “{{price}}” may be read two ways and are skipped: say above how the file marks decimals.'], { count: ambiguous, n: num(ambiguous), price: read.skipped.find((s) => s.ambiguous).written }) }) : null,
+    previewTable(tr('Lines added'), [[tr('Row'), 'num'], [tr('Description')], [tr('Price'), 'num']], plan.added,
       (l) => [[String(l.row), 'num'], [l.description], [l.price, 'num']]),
-    previewTable('Prices changed', [['Row', 'num'], ['Description'], ['Now', 'num'], ['Becomes', 'num']], plan.changed,
+    previewTable(tr('Prices changed'), [[tr('Row'), 'num'], [tr('Description')], [tr('Now'), 'num'], [tr('Becomes'), 'num']], plan.changed,
       (c) => [[String(c.line), 'num'], [c.description], [c.old, 'num'], [c.price, 'num']]),
-    previewTable(plan.removed ? 'Lines not in the file: removed' : 'Lines not in the file: kept', [['Description'], ['Price', 'num']], plan.missing,
+    previewTable(plan.removed ? tr('Lines not in the file: removed') : tr('Lines not in the file: kept'), [[tr('Description')], [tr('Price'), 'num']], plan.missing,
       (row) => [[row.description], [row.price, 'num']]),
-    previewTable('Rows of the file skipped', [['Row', 'num'], ['Why']], skipped, (s) => [[String(s.row), 'num'], [s.reason]]),
+    previewTable(tr('Rows of the file skipped'), [[tr('Row'), 'num'], [tr('Why')]], skipped, (s) => [[String(s.row), 'num'], [s.reason]]),
     // A file cut short by a quote that never closes is not applied in part.
     h('p', {}, h('button', { type: 'button', id: 'import-apply', class: 'primary', disabled: locked || !changes || !!work.problem, onclick: applyTheImport },
-      locked ? 'The list is read-only' : work.problem ? 'Not applied: the file is not well formed' : changes ? 'Apply to the list' : 'Nothing to change')));
+      locked ? tr('The list is read-only') : work.problem ? tr('Not applied: the file is not well formed') : changes ? tr('Apply to the list') : tr('Nothing to change'))));
 }
 
 // A replace that keeps every line may still put them in the file's order.
@@ -190,8 +196,8 @@ function applyTheImport() {
   Object.assign(work, { name: '', rows: [], text: '', plan: null, read: null });
   pricesChanged();
   showScreen('editor');
-  say('ok', `Imported “${name}”: ${plural(plan.added.length, 'line')} added, ${plural(plan.changed.length, 'price')} changed, ` +
-    `${plural(removed, 'line')} removed. Save the list to keep it.`,
+  say('ok', tr('Imported “{{file}}”: {{added}} added, {{changed}} changed, {{removed}} removed. Save the list to keep it.', {
+    file: name, added: num(plan.added.length), changed: num(plan.changed.length), removed: num(removed) }),
   { outcome: 'imported', added: plan.added.length, changed: plan.changed.length, removed });
 }
 
@@ -203,18 +209,18 @@ function exportCard() {
     const unusable = nameProblem(db.encoding.encode(f.name)) || seen.has(f.name);
     seen.add(f.name);
     return h('label', { class: 'choice' }, h('input', { type: 'checkbox', name: 'export-factor', value: String(i), disabled: !!unusable }),
-      ` ${f.name} (${f.value})`, unusable ? h('span', { class: 'muted', text: ' — a query cannot reach it' }) : null);
+      ` ${f.name} (${f.value})`, unusable ? h('span', { class: 'muted', text: ' — ' + tr('a query cannot reach it') }) : null);
   });
   const style = (value, text, checked) => h('label', { class: 'choice' }, h('input', { type: 'radio', name: 'export-style', value, checked }), ' ', text);
   return h('section', { class: 'card', 'aria-labelledby': 'export-title' },
-    h('h2', { id: 'export-title', text: 'Export the price lines' }),
-    h('p', { class: 'muted', text: 'The list as the editor holds it, unsaved changes included. Prices with a factor are what the server’s price query answers.' }),
-    h('fieldset', {}, h('legend', { text: 'For' }),
-      style('excel', 'Excel or LibreOffice where decimals are commas (12,50): semicolons, UTF-8 with a byte order mark', true),
-      style('point', 'Spreadsheets where decimals are points (12.50): commas, UTF-8 without a byte order mark', false)),
-    h('label', { class: 'choice' }, h('input', { type: 'checkbox', id: 'export-titles' }), ' The list’s title lines as the first rows'),
-    factors.length ? h('fieldset', {}, h('legend', { text: 'Also the prices with the factor' }), factors) : null,
-    h('p', {}, h('button', { type: 'button', id: 'export-download', onclick: () => download(show(name)) }, 'Download the file')));
+    h('h2', { id: 'export-title', text: tr('Export the price lines') }),
+    h('p', { class: 'muted', text: tr('The list as the editor holds it, unsaved changes included. Prices with a factor are what the server’s price query answers.') }),
+    h('fieldset', {}, h('legend', { text: tr('For') }),
+      style('excel', tr('Excel or LibreOffice where decimals are commas (12,50): semicolons, UTF-8 with a byte order mark'), true),
+      style('point', tr('Spreadsheets where decimals are points (12.50): commas, UTF-8 without a byte order mark'), false)),
+    h('label', { class: 'choice' }, h('input', { type: 'checkbox', id: 'export-titles' }), ' ' + tr('The list’s title lines as the first rows')),
+    factors.length ? h('fieldset', {}, h('legend', { text: tr('Also the prices with the factor') }), factors) : null,
+    h('p', {}, h('button', { type: 'button', id: 'export-download', onclick: () => download(show(name)) }, tr('Download the file'))));
 }
 
 function download(name) {
@@ -228,7 +234,7 @@ function download(name) {
   a.click();
   a.remove();
   setTimeout(() => URL.revokeObjectURL(a.href), 60000);
-  say('ok', `Exported ${plural(db.prices.length, 'price line')} as “${a.download}”.`);
+  say('ok', tr(['Exported {{n}} price line as “{{file}}”.', 'Exported {{n}} price lines as “{{file}}”.'], { count: db.prices.length, n: num(db.prices.length), file: a.download }));
 }
 
 // Changing many prices at once.
@@ -236,7 +242,7 @@ function download(name) {
 function bulkCard() {
   // The lines the editor's filter shows, unless the person chooses others.
   bulk.query = $('price-filter')?.value ?? bulk.query ?? '';
-  const byLabel = () => (bulk.how === 'percent' ? 'Percent (−5 lowers)' : 'Amount (−1.50 lowers)');
+  const byLabel = () => (bulk.how === 'percent' ? tr('Percent (−5 lowers)') : tr('Amount (−1.50 lowers)'));
   const how = (value, text) => h('label', { class: 'choice inline' },
     h('input', { type: 'radio', name: 'bulk-how', value, checked: bulk.how === value, onchange: () => {
       bulk.how = value;
@@ -244,12 +250,12 @@ function bulkCard() {
       renderBulk();
     } }), ' ', text);
   return h('section', { class: 'card', 'aria-labelledby': 'bulk-title' },
-    h('h2', { id: 'bulk-title', text: 'Change many prices at once' }),
+    h('h2', { id: 'bulk-title', text: tr('Change many prices at once') }),
     h('div', { class: 'fields' },
-      field('Lines whose description or price holds', 'bulk-filter', h('input', { id: 'bulk-filter', type: 'search', value: bulk.query, placeholder: 'all lines', spellcheck: 'false', autocomplete: 'off', oninput: (e) => { bulk.query = e.target.value; renderBulk(); } })),
-      h('fieldset', { class: 'inline' }, h('legend', { text: 'Change by' }), how('percent', 'percent'), how('amount', 'amount')),
+      field(tr('Lines whose description or price holds'), 'bulk-filter', h('input', { id: 'bulk-filter', type: 'search', value: bulk.query, placeholder: tr('all lines'), spellcheck: 'false', autocomplete: 'off', oninput: (e) => { bulk.query = e.target.value; renderBulk(); } })),
+      h('fieldset', { class: 'inline' }, h('legend', { text: tr('Change by') }), how('percent', tr('percent')), how('amount', tr('amount'))),
       field(byLabel(), 'bulk-by', h('input', { id: 'bulk-by', class: 'narrow', value: bulk.by, inputmode: 'decimal', autocomplete: 'off', oninput: (e) => { bulk.by = e.target.value; renderBulk(); } })),
-      field('Round', 'bulk-rounding', select('bulk-rounding', Object.entries(ROUNDINGS), bulk.rounding, (e) => { bulk.rounding = e.target.value; renderBulk(); }))),
+      field(tr('Round'), 'bulk-rounding', select('bulk-rounding', Object.entries(ROUNDINGS), bulk.rounding, (e) => { bulk.rounding = e.target.value; renderBulk(); }))),
     h('div', { id: 'bulk-preview', 'aria-live': 'polite' }));
 }
 
@@ -270,7 +276,7 @@ function renderBulk() {
   const indexes = chosenLines(bulk.query);
   if (!by.value) {
     bulk.plan = null;
-    box.replaceChildren(h('p', { class: 'muted', text: `${plural(indexes.length, 'line')} chosen. ${bulk.by.trim() ? 'The change is not a number.' : 'Enter the change.'}` }));
+    box.replaceChildren(h('p', { class: 'muted', text: tr(['{{n}} line chosen.', '{{n}} lines chosen.'], { count: indexes.length, n: num(indexes.length) }) + ' ' + (bulk.by.trim() ? tr('The change is not a number.') : tr('Enter the change.')) }));
     return;
   }
   const { prices } = state.open.db;
@@ -278,17 +284,17 @@ function renderBulk() {
   bulk.plan = plan;
   const locked = readOnly();
   fill(box,
-    bulk.rounding.startsWith('.') ? h('p', { class: 'muted', text: `Each new price goes to the nearest price ending in ${bulk.rounding}; a rise never turns into a cut, nor a cut into a rise.` }) : null,
+    bulk.rounding.startsWith('.') ? h('p', { class: 'muted', text: tr('Each new price goes to the nearest price ending in {{ending}}; a rise never turns into a cut, nor a cut into a rise.', { ending: bulk.rounding }) }) : null,
     h('p', {
       id: 'bulk-summary', 'data-chosen': indexes.length, 'data-changes': plan.changes.length, 'data-same': plan.unchanged, 'data-skipped': plan.skipped.length,
-      text: `Of ${plural(indexes.length, 'line')} chosen: ${plural(plan.changes.length, 'price')} change, ${plural(plan.unchanged, 'stays', 'stay')} the same, ${plural(plan.skipped.length, 'is', 'are')} skipped.`,
+      text: tr('Of {{chosen}} lines chosen: {{change}} change, {{same}} stay the same, {{skipped}} skipped.', { chosen: num(indexes.length), change: num(plan.changes.length), same: num(plan.unchanged), skipped: num(plan.skipped.length) }),
     }),
-    previewTable('Prices that change', [['Line', 'num'], ['Description'], ['Now', 'num'], ['Becomes', 'num']], plan.changes,
+    previewTable(tr('Prices that change'), [[tr('Line'), 'num'], [tr('Description')], [tr('Now'), 'num'], [tr('Becomes'), 'num']], plan.changes,
       (c) => [[String(c.index + 1), 'num'], [prices[c.index].description], [c.old, 'num'], [c.price, 'num']]),
-    previewTable('Lines skipped', [['Line', 'num'], ['Description'], ['Why']], plan.skipped,
+    previewTable(tr('Lines skipped'), [[tr('Line'), 'num'], [tr('Description')], [tr('Why')]], plan.skipped,
       (s) => [[String(s.index + 1), 'num'], [prices[s.index].description], [s.reason]]),
     h('p', {}, h('button', { type: 'button', id: 'bulk-apply', class: 'primary', disabled: locked || !plan.changes.length, onclick: applyBulk },
-      locked ? 'The list is read-only' : `Change ${plural(plan.changes.length, 'price')}`)));
+      locked ? tr('The list is read-only') : tr(['Change {{n}} price', 'Change {{n}} prices'], { count: plan.changes.length, n: num(plan.changes.length) }))));
 }
 
 function applyBulk() {
@@ -298,7 +304,7 @@ function applyBulk() {
   bulk.plan = null;
   pricesChanged();
   showScreen('editor');
-  say('ok', `Changed ${plural(changes.length, 'price')}. Save the list to keep it.`);
+  say('ok', tr(['Changed {{n}} price. Save the list to keep it.', 'Changed {{n}} prices. Save the list to keep it.'], { count: changes.length, n: num(changes.length) }));
 }
 
 // Rows pasted into the price table at `row`, `field` the column the focus
@@ -341,6 +347,7 @@ export function pasteRows(text, row, field) {
     });
   }
   pricesChanged({ added, after: row, focus: wide ? added[0] : row, field });
-  say(odd ? 'refused' : 'ok', `Pasted ${plural(lines.length, 'row')}${wide ? ' as new price lines' : ''}.` +
-    (odd ? ` ${plural(odd, 'price')} could not be read for sure: see the lines marked in red.` : ''));
+  say(odd ? 'refused' : 'ok', (wide ? tr(['Pasted {{n}} row as new price lines.', 'Pasted {{n}} rows as new price lines.'], { count: lines.length, n: num(lines.length) })
+    : tr(['Pasted {{n}} row.', 'Pasted {{n}} rows.'], { count: lines.length, n: num(lines.length) })) +
+    (odd ? ' ' + tr(['{{n}} price could not be read for sure: see the lines marked in red.', '{{n}} prices could not be read for sure: see the lines marked in red.'], { count: odd, n: num(odd) }) : ''));
 }

@@ -58,14 +58,19 @@ export function renderPrices() {
   tbody.addEventListener('click', onPriceClick);
   const add = locked ? null : h('button', { type: 'button', 'data-focus': 'prices-add', onclick: () => addPrice(state.open.db.prices.length) }, tr('Add a price line'));
   // The find box comes last, so that Tab goes from it into the lines found.
+  // The toolbar and the table are forms of their own, which nothing
+  // submits: Chromium's autofill looks again at every field outside a form
+  // that the page changes, and a big list's table changes its fields on
+  // every key; inside forms it looks only at the form that changed.
+  const noSubmit = (event) => event.preventDefault();
   const section = h('div', { id: 'section-prices' },
-    h('div', { class: 'toolbar' },
+    h('form', { class: 'toolbar', onsubmit: noSubmit },
       h('h2', { text: tr('Price lines') }),
       h('div', {}, h('label', { for: 'price-order', text: tr('Show') }), order),
       sortList,
       h('div', { class: 'find' }, h('label', { for: 'price-filter' }, tr('Find a price line') + ' ', h('span', { class: 'muted', text: '(Ctrl+F)' })), filter)),
     h('p', { id: 'price-count', class: 'muted', 'aria-live': 'polite' }),
-    scroller,
+    h('form', { onsubmit: noSubmit }, scroller),
     add ? h('p', {}, add) : null,
     h('div', { id: 'price-checks' }));
   placeRows();

@@ -53,7 +53,21 @@ export function newRow(kind, fields = {}) {
   return row;
 }
 
-export const isEdited = (row) => row.orig === null || snapshot(row) !== row.base;
+// What a row held when read or last saved: `base` as one text, and its
+// fields apart, so that the dirty check, which passes every row of a big
+// list, compares them without building a text for each.
+function setBase(row) {
+  const [a, b] = FIELDS[row.kind];
+  row.base = snapshot(row);
+  row.base0 = row[a];
+  row.base1 = b === undefined ? undefined : row[b];
+}
+
+export function isEdited(row) {
+  if (row.orig === null) return true;
+  const [a, b] = FIELDS[row.kind];
+  return row[a] !== row.base0 || (b !== undefined && row[b] !== row.base1);
+}
 
 // Reads a database file. Returns the model the editor works on:
 //   { bytes, encoding, eol, key, factors, headerA, headerB, prices, trailing,
@@ -150,11 +164,11 @@ class Lines {
     const [content, ending] = cutEnding(orig);
     const row = { kind, orig, ending, content };
     const text = this.encoding.decode(content);
-    if (UNSHOWABLE.test(text)) this.readOnly ||= `line ${this.lineNo} holds control bytes that the page cannot show`;
+    if (UNSHOWABLE.test(text)) this.readOnly ||= tr('line {{n}} holds control bytes that the page cannot show', { n: String(this.lineNo) });
     if (kind === 'factor') splitFactor(row, content, this.encoding);
     else if (kind === 'price') splitPrice(row, content, this.encoding, text);
     else row.text = text;
-    if (kind !== 'count') row.base = snapshot(row);
+    if (kind !== 'count') setBase(row);
     return row;
   }
 }
@@ -289,7 +303,7 @@ export function adoptWritten(db, bytes, spans) {
     row.orig = bytes.subarray(start, end);
     [row.content, row.ending] = cutEnding(row.orig);
     if (row.kind === 'price') row.spaced = row.content.lastIndexOf(0x20) >= 0;
-    if (row.kind !== 'count') row.base = snapshot(row);
+    if (row.kind !== 'count') setBase(row);
   }
   for (const part of ['factors', 'prices', 'trailing']) for (const row of db[part]) if (row.moved) row.moved = false;
   db.factorCount = db.factors.length;

@@ -233,6 +233,7 @@ test('the customer answers once, keeps a copy with a receipt, and the register s
   await staff.locator('[data-screen="offer"]').click();
   await staff.locator('#offer-factor').selectOption({ index: 1 });
   await staff.locator('#offer-lines input[type="checkbox"]').first().check();
+  await staff.locator('#offer-lines input[data-discount]').first().fill('10');
   await staff.locator('#offer-customer').fill('Kahvila Kide');
   await staff.locator('#offer-email').fill('anna@kuura.example');
   await staff.locator('#stage').click();
@@ -249,6 +250,8 @@ test('the customer answers once, keeps a copy with a receipt, and the register s
   const registered = () => readRegister(readFileSync(join(data, '.talvenplan-offers'), 'utf8')).find((e) => e.customer === 'Kahvila Kide');
   const offer = registered();
   for (const end of ['', '.slot', '.opened', '.answer', '.told']) made.add(offer.name + end);
+  // A line's discount: its own column, and the amount less it (49.90 less 10 %).
+  assert.match(readFileSync(join(data, offer.name), 'latin1'), /<td class="n tp-discount">10&#160;%<\/td><td class="n">44,91&#160;&#8364;/);
 
   const customer = await browser.newContext({ acceptDownloads: true });
   const page = await customer.newPage();

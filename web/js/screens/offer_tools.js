@@ -31,7 +31,7 @@ const today = (d = new Date()) => `${d.getFullYear()}-${two(d.getMonth() + 1)}-$
 // The lines chosen for the offer are kept by their place in the saved list
 // (state.offer.choices); choices made under another factor stay.
 const { catalogs, choices } = state.offer;
-const choiceOf = (i) => choices.get(i) || { checked: false, quantity: '1', rate: state.shop?.vatRates[0] ?? '0' };
+const choiceOf = (i) => choices.get(i) || { checked: false, quantity: '1', discount: '', rate: state.shop?.vatRates[0] ?? '0' };
 
 async function renderOfferLines() {
   const select = $('offer-factor');
@@ -57,7 +57,7 @@ async function renderOfferLines() {
   gridTable($('offer-lines'), {
     label: tr('Lines to offer'),
     columns: [[tr('Offer'), 'c-check'], [tr('Description')], [shop.included ? tr('Unit price incl. VAT') : tr('Unit price excl. VAT'), 'c-money', 1],
-      [tr('Quantity'), 'c-qty'], [tr('VAT %'), 'c-vat']],
+      [tr('Quantity'), 'c-qty'], [tr('Discount %'), 'c-qty'], [tr('VAT %'), 'c-vat']],
     count: () => rows.length,
     render: (p) => {
       const row = rows[p];
@@ -71,6 +71,10 @@ async function renderOfferLines() {
         // Rounded to cents as the offer shows it; the server's figure on hover.
         h('td', { class: 'num', text: money && cents !== null ? money.format(cents) : texts[i] ?? '', title: texts[i] ?? '' }),
         h('td', { class: 'qty' }, h('input', { type: 'number', min: '0', step: 'any', value: was.quantity, 'aria-label': tr('Quantity of {{line}}', { line: label }) })),
+        h('td', { class: 'qty' }, h('input', {
+          type: 'number', min: '0', max: '100', step: 'any', value: was.discount ?? '', placeholder: '0', 'data-discount': '',
+          'aria-label': tr('Discount in percent on {{line}}', { line: label }),
+        })),
         h('td', {}, h('select', { 'aria-label': tr('VAT rate of {{line}}', { line: label }) },
           shop.vatRates.map((r) => h('option', { value: r, text: formatRate(r, shop.locale), selected: r === was.rate })))));
       markQuantity(rowEl.querySelector('input[type="number"]'));
@@ -100,9 +104,12 @@ function onChoice(event) {
   const rowEl = event.target.closest('tr[data-line]');
   if (!rowEl) return;
   const i = Number(rowEl.dataset.line);
-  const [check, quantity] = rowEl.querySelectorAll('input');
-  choices.set(i, { checked: check.checked, quantity: quantity.value, rate: rowEl.querySelector('select').value });
+  const [check, quantity, discount] = rowEl.querySelectorAll('input');
+  choices.set(i, { checked: check.checked, quantity: quantity.value, discount: discount.value, rate: rowEl.querySelector('select').value });
   markQuantity(quantity);
+  const off = Number(discount.value);
+  if (discount.value !== '' && !(off >= 0 && off <= 100)) discount.setAttribute('aria-invalid', 'true');
+  else discount.removeAttribute('aria-invalid');
   showCount();
   updateOffer();
 }
@@ -129,7 +136,7 @@ function chosenLines() {
   const { prices } = savedList();
   return [...choices].sort((a, b) => a[0] - b[0])
     .filter(([i, c]) => c.checked && i < prices.length)
-    .map(([i, c]) => ({ description: prices[i].description, quantity: c.quantity, unit: texts[i] ?? '', rate: c.rate }));
+    .map(([i, c]) => ({ description: prices[i].description, quantity: c.quantity, discount: c.discount ?? '', unit: texts[i] ?? '', rate: c.rate }));
 }
 
 // The offer as the choices make it: { html, totals, lang } or { problem }.

@@ -6,7 +6,7 @@
 import { equalBytes, latin1Bytes, latin1Text } from './bytes.js';
 import { adoptWritten, readDatabase, repricedTexts, writeDatabase, isEdited } from './format.js';
 import { commandBody, crlfDatabaseFromGet, databaseFromGet, keyProblem, listBody, putTextProblem, storedKey } from './protocol.js';
-import { HISTORY_OFF, stampsOf, versionsDir } from './versions.js';
+import { HISTORY_OFF, savedBy, stampsOf, versionsDir } from './versions.js';
 import { send } from './api.js';
 import { rowProblems } from './checks.js';
 import { loadShop } from './shop.js';
@@ -19,6 +19,24 @@ import { tr } from './i18n.js';
 
 // The merge, loaded when a save first has something to merge.
 const mergeFiles = async (...files) => (await import('./merge.js')).mergeFiles(...files);
+
+// What a save says of the lines this page saved (`own`) that someone else
+// replaced since (replaced.js): the sentences, naming `who()`, the login
+// asked for only when there is something to say. [] where there is nothing.
+async function replacedNote(own, now, merged, who) {
+  if (!own || equalBytes(now, own.file)) return [];
+  const { replacedLines, sentences } = await import('./replaced.js');
+  const replaced = replacedLines(own, now, merged);
+  return replaced.length ? sentences(replaced, await who()) : [];
+}
+
+// The login that saved list `name` as the server holds it now, from a
+// listing `by` of the directory: '' where none is recorded or the listing
+// fails (then the page says "someone else").
+async function savedNowBy(name) {
+  const listing = await send(state.program, listBody(state.directory, { by: true }));
+  return listing.kind === 'done' ? savedBy(listing.payload, latin1Text(name)) : '';
+}
 
 export const isDemo = (name) => show(name).startsWith('DEMO_');
 export const listed = (name) => state.names.some((n) => equalBytes(n, name));
@@ -127,13 +145,14 @@ async function readNow(key) {
   return outcome.kind === 'done' ? { file: fileFromGet(outcome.payload).file } : { outcome };
 }
 
-// The newest version of list `name`, read with `key`: { stamp, file }, {}
-// when there is none or it cannot be read, or null when the server keeps no
-// versions here (history is off). When the newest is `own` (this page's
-// put, replaced already by a save right after it), the one before it.
+// The newest version of list `name`, read with `key`: { stamp, file, by },
+// {} when there is none or it cannot be read, or null when the server keeps
+// no versions here (history is off); `by` the login that saved what the
+// version holds, or ''. When the newest is `own` (this page's put, replaced
+// already by a save right after it), the one before it.
 export async function newestVersion(name, key, own = null) {
   const dir = versionsDir(state.directory, name);
-  const listing = await send(state.program, listBody(dir));
+  const listing = await send(state.program, listBody(dir, { by: true }));
   if (listing.kind !== 'done') return null;
   const stamps = stampsOf(listing.payload);
   for (let i = stamps.length - 1; i >= 0 && i >= stamps.length - 2; i--) {
@@ -141,16 +160,20 @@ export async function newestVersion(name, key, own = null) {
     const got = await send(state.program, commandBody('g', dir, key, latin1Bytes(stamp)));
     if (got.kind !== 'done') return { stamp };
     const { file } = fileFromGet(got.payload);
-    if (!own || !equalBytes(file, own)) return { stamp, file };
+    if (!own || !equalBytes(file, own)) return { stamp, file, by: savedBy(listing.payload, stamp) };
   }
   return {};
 }
 
 // One read, merge and put of `mine`, made from `base`, for list `open`:
-// { mine, base, theirs } once the put answered "s" (theirs: the changes
-// merged in), else { result } for the save to return (false once the page
-// has said why, or { conflict }).
-async function readMergePut(open, mine, base) {
+// { mine, base, theirs, replaced, before } once the put answered "s"
+// (theirs: the changes merged in; replaced: what to say of lines this page
+// saved before that someone else replaced; before: `open.own` as it was),
+// else { result } for the save to return (false once the page has said
+// why, or { conflict }). `others`: where `mine` holds someone else's lines
+// that `base` lacks, the list they came from, so that they are not taken
+// for this page's own.
+async function readMergePut(open, mine, base, others = null) {
   const now = await readNow(open.key);
   if (now.outcome) {
     sayOutcome(now.outcome, tr('wrong key (someone may have changed the key line since you opened the list, or removed the list)'));
@@ -164,13 +187,19 @@ async function readMergePut(open, mine, base) {
     theirs = merge.theirs;
     base = now.file;
   }
+  // Asked before the put, while the list is the colleague's save.
+  const replaced = await replacedNote(open.own, now.file, mine, () => savedNowBy(open.name));
   const outcome = await send(state.program, commandBody('p', state.directory, open.key, open.name, mine));
   if (outcome.kind !== 'done') {
     sayOutcome(outcome, tr('wrong key (the key line may have been changed since the list was opened)'));
     return { result: false };
   }
   open.key = storedKey(mine);
-  return { mine, base, theirs };
+  const before = open.own;
+  // The lines of this put that are the page's own are found only when a
+  // later save has something to merge.
+  open.own = { file: mine, from: others ?? base };
+  return { mine, base, theirs, replaced, before };
 }
 
 // `mine` is what the server holds now: it becomes the list's file, and the
@@ -207,7 +236,8 @@ export async function saveBytes(mine, base, written = null) {
   open.undo = null;
   adopt(open, put.mine, written);
   const told = put.theirs ? [tr(['Merged with {{n}} change saved by someone else since you opened this list.', 'Merged with {{n}} changes saved by someone else since you opened this list.'], { count: put.theirs, n: put.theirs })] : [];
-  const saved = { outcome: 'saved', merged: put.theirs };
+  told.push(...put.replaced);
+  const saved = { outcome: 'saved', merged: put.theirs, replaced: put.replaced.length };
   say(told.length ? 'note' : 'ok', [...told, tr('Saved “{{name}}” ({{bytes}} bytes).', { name: show(open.name), bytes: num(put.mine.length) })].join(' '), saved);
   open.checked = checkAfterPut(open, token, oldKey, put, told, saved);
   return true;
@@ -220,8 +250,9 @@ export async function saveBytes(mine, base, written = null) {
 // made it stale (the versions keep everything either way).
 async function checkAfterPut(open, token, key, put, told, saved) {
   const stale = () => state.open !== open || open.saving !== token;
-  let { mine, base } = put;
+  let { mine, base, before } = put;
   let again = 0;
+  const lostSince = [];  // lines of this page's that the slipped saves replaced
   let learnedOff = false;
   for (let round = 1; ; round++) {
     const replaced = await newestVersion(open.name, key, mine);
@@ -234,6 +265,10 @@ async function checkAfterPut(open, token, key, put, told, saved) {
     if (stale()) return null;
     if (merge.conflicts) return { conflict: { merge, base: mine, slipped: true } };
     again += merge.theirs;
+    // The slipped save may have replaced lines this page saved before.
+    const lost = await replacedNote(before, replaced.file, merge.bytes, async () => replaced.by);
+    if (stale()) return null;
+    lostSince.push(...lost);
     if (round === 4) {
       say('failed', tr('Not saved: the list kept changing under other saves. Open it again to see.'));
       return false;
@@ -242,15 +277,16 @@ async function checkAfterPut(open, token, key, put, told, saved) {
     // they were made on, so that the next save merges this one in.
     const edited = isDirty(open);
     key = open.key;
-    const next = await readMergePut(open, merge.bytes, mine);
+    const next = await readMergePut(open, merge.bytes, mine, replaced.file);
     if ('result' in next) return stale() ? null : next.result;
     again += next.theirs;
-    ({ mine, base } = next);
+    lostSince.push(...next.replaced);
+    ({ mine, base, before } = next);
     if (stale()) return null;
     if (!edited) adopt(open, mine, null);
   }
   if (again) {
-    told.push(tr(['Someone else saved this list while this page was saving: merged again with their {{n}} change; their save is kept in the history too.', 'Someone else saved this list while this page was saving: merged again with their {{n}} changes; their save is kept in the history too.'], { count: again, n: again }));
+    told.push(tr(['Someone else saved this list while this page was saving: merged again with their {{n}} change; their save is kept in the history too.', 'Someone else saved this list while this page was saving: merged again with their {{n}} changes; their save is kept in the history too.'], { count: again, n: again }), ...lostSince);
   }
   if (again || learnedOff) {
     say(told.length ? 'note' : 'ok', [...told, tr('Saved “{{name}}” ({{bytes}} bytes).', { name: show(open.name), bytes: num(mine.length) })].join(' ') +

@@ -201,3 +201,42 @@ export function changes(from, to) {
     added: b.slice(h.bStart, h.bEnd).map((l) => latin1Bytes(l.replace(/\n$/, ''))),
   }));
 }
+
+// The lines a save wrote of its own: the indices (from 0) of the lines of
+// `put` that differ from `others`, the list it was merged with (what the
+// server held), so that what the put took from others is not counted.
+export function ownLines(others, put) {
+  const lines = [];
+  for (const h of diffLines(others, put)) for (let j = h.bStart; j < h.bEnd; j++) lines.push(j);
+  return lines;
+}
+
+// For each line of `a` that a change to `b` touched: the index of the line
+// of `b` in its place, or -1 where the change has fewer lines (removed).
+function movedTo(a, b) {
+  const to = new Map();
+  for (const h of diffLines(a, b)) {
+    for (let i = h.aStart; i < h.aEnd; i++) to.set(i, h.bStart + i - h.aStart < h.bEnd ? h.bStart + i - h.aStart : -1);
+  }
+  return to;
+}
+
+// The lines this page saved (`own` of the lines `saved`, as ownLines gives
+// them) that someone else's save (`theirs`) replaced or removed, where the
+// merged list (`merged`) keeps what they did: { at, was, now }, `at` the
+// line's number in `merged` (from 1, null for a line removed), `was` the
+// line this page saved, `now` the line in its place (null where removed).
+// Where the page chose its own line again, it was not lost: not told.
+export function replacedOwn(saved, own, theirs, merged) {
+  const byThem = movedTo(saved, theirs);
+  const inMerged = movedTo(saved, merged);
+  const out = [];
+  for (const i of own) {
+    if (!byThem.has(i) || !inMerged.has(i)) continue;
+    const t = byThem.get(i);
+    const m = inMerged.get(i);
+    if (t < 0 && m < 0) out.push({ at: null, was: saved[i], now: null });
+    else if (t >= 0 && m >= 0 && theirs[t] === merged[m]) out.push({ at: m + 1, was: saved[i], now: merged[m] });
+  }
+  return out;
+}

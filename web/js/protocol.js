@@ -15,8 +15,10 @@ export const KEY_SIZE = 8;
 
 // Request bodies: the letter, a newline, the directory, a newline, then the
 // command's fields. The key field carries the factor's name for a query.
-export function listBody(directory) {
-  return concat([latin1Bytes('l\n'), asBytes(directory), latin1Bytes('\n')]);
+// A listing `by` asks for the login that saved each file as well (a server
+// from before logins ignores the line and lists names only).
+export function listBody(directory, { by = false } = {}) {
+  return concat([latin1Bytes('l\n'), asBytes(directory), latin1Bytes(by ? '\nby\n' : '\n')]);
 }
 export function commandBody(letter, directory, key, name, text = new Uint8Array()) {
   return concat([latin1Bytes(letter + '\n'), asBytes(directory), latin1Bytes('\n'), asBytes(key),

@@ -22,6 +22,10 @@ export const state = {
   //                  read when first needed (savedList())
   //   reasons        why the list is read-only ([] when it is not)
   //   undo           { file } the last save replaced, for "Undo this save"
+  //   own            { file, from } the last put of this page, and the list
+  //                  it was merged with: the lines where they differ are
+  //                  the page's own, which a later save says were replaced
+  //                  when someone else's save changed them (list.js)
   //   saving,        the save in progress, and the check that follows its
   //   checked        "Saved" (list.js)
   //   where, list    for a version opened read-only: the directory it is

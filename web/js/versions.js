@@ -39,10 +39,33 @@ export function stampTime(text) {
   return new Date(Date.UTC(y, mo - 1, d, h, mi, s, Math.floor(us / 1000)));
 }
 
-// The names a listing answered, as text, one a line.
-function listedNames(payload) {
-  return latin1Text(payload).split('\n').filter(Boolean);
+// A login as a listing `by` writes it (percent-encoded, as
+// encodeURIComponent does), or '' where the file records none. A login the
+// server encoded some other way is shown as it came rather than lost.
+function login(text) {
+  try {
+    return decodeURIComponent(text);
+  } catch {
+    return text;
+  }
 }
+
+// The entries a listing answered, in its order: { name, by }, the name as
+// text, `by` the login that saved the file or ''. A listing `by` writes
+// NAME, a tab and the login; the name is all before the last tab. A line
+// with no tab (a server from before logins) is a name with no login.
+export function listedEntries(payload) {
+  return latin1Text(payload).split('\n').filter(Boolean).map((line) => {
+    const tab = line.lastIndexOf('\t');
+    return tab < 0 ? { name: line, by: '' } : { name: line.slice(0, tab), by: login(line.slice(tab + 1)) };
+  });
+}
+
+// The names a listing answered, as text, with or without logins.
+const listedNames = (payload) => listedEntries(payload).map((e) => e.name).filter(Boolean);
+
+// The login that saved `name` (text) by a listing `by`: '' where none.
+export const savedBy = (payload, name) => listedEntries(payload).find((e) => e.name === name)?.by ?? '';
 
 // The versions in a listing, oldest first.
 export const stampsOf = (payload) => listedNames(payload).filter(isStamp).sort();

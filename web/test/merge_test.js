@@ -122,3 +122,55 @@ test('database files merge as bytes, and versions read as the server names them'
   const found = removedLists(b(rows.map(([n]) => n + '\n').join('')), ['prices', 'winter']);
   assert.deepEqual(found, rows.map(([, r]) => r).filter(Boolean));
 });
+
+test('who saved what: listings with logins, and the lines of this page a colleague replaced', async () => {
+  const { listedEntries, removedLists, savedBy, stampsOf } = await import('../js/versions.js');
+  const { replacedLines, sentences } = await import('../js/replaced.js');
+  const { listBody } = await import('../js/protocol.js');
+  const b = (text) => Uint8Array.from(text, (c) => c.charCodeAt(0));
+  const s = (bytes) => String.fromCharCode(...bytes);
+  assert.equal(s(listBody('/d', { by: true })), 'l\n/d\nby\n');
+  assert.equal(s(listBody('/d')), 'l\n/d\n');
+
+  // [listing line, { name, by }]: the name runs to the last tab; a line with
+  // no tab is from a server that records no logins.
+  const at = '20261209T045512.123456Z';
+  const rows = [
+    [`${at}\talice`, { name: at, by: 'alice' }],
+    ['20261209T045513.000000Z\t', { name: '20261209T045513.000000Z', by: '' }],
+    [`prices ${at}\tb%C3%A4rbel%20k`, { name: `prices ${at}`, by: 'bärbel k' }],
+    ['odd\tname\tbob%40shop', { name: 'odd\tname', by: 'bob@shop' }],
+    ['Tuoli\xe4', { name: 'Tuoli\xe4', by: '' }],
+    ['x\t%E4', { name: 'x', by: '%E4' }],
+  ];
+  const listing = b(rows.map(([line]) => line + '\n').join(''));
+  assert.deepEqual(listedEntries(listing), rows.map(([, entry]) => entry));
+  assert.equal(savedBy(listing, `prices ${at}`), 'bärbel k');
+  assert.deepEqual(listedEntries(b('\n')), []);
+  // The older readers see names only, either form.
+  assert.deepEqual(stampsOf(listing), [at, '20261209T045513.000000Z']);
+  assert.deepEqual(removedLists(b(`gone\tbob\nprices ${at}\t\nprices\talice\n`), ['prices']),
+    [{ dir: 'gone', name: 'gone', stamp: null }, { dir: `prices ${at}`, name: 'prices', stamp: at }]);
+
+  // This page saved Chair 22.22 over 50.00 (and merged in Lamp from someone
+  // else); a colleague replaced it. [their list, what this save writes, what
+  // the page is told]: nothing where the page chose its own line again.
+  const head = 'k1\n1\nretail 1.0\nWinter\n""\n3\n';
+  const own = { file: b(head + 'Chair 22.22\nLamp 29.90\nTable 99.00\n'), from: b(head + 'Chair 50.00\nLamp 29.90\nTable 99.00\n') };
+  const cases = [
+    [head + 'Chair 33.33\nLamp 29.90\nTable 99.00\n', head + 'Chair 33.33\nLamp 29.90\nTable 95.00\n',
+      ['Line 7 “Chair”: the price you saved, 22.22, was replaced by 33.33, saved by bob.']],
+    [head + 'Chair 33.33\nLamp 29.90\nTable 99.00\n', head + 'Chair 25.00\nLamp 29.90\nTable 99.00\n', []],
+    [head + 'Lamp 1.00\nLamp 29.90\nTable 99.00\n', head + 'Lamp 1.00\nLamp 29.90\nTable 99.00\n',
+      ['Line 7: the line you saved, “Chair 22.22”, was replaced by “Lamp 1.00”, saved by bob.']],
+    ['k1\n1\nretail 1.0\nWinter\n""\n2\nLamp 29.90\nTable 99.00\n', 'k1\n1\nretail 1.0\nWinter\n""\n2\nLamp 29.90\nTable 95.00\n',
+      ['The line you saved, “Chair 22.22”, was removed in a save by bob.']],
+    // Lamp came from someone else: a later change to it is not this page's loss.
+    [head + 'Chair 22.22\nLamp 1.00\nTable 99.00\n', head + 'Chair 22.22\nLamp 1.00\nTable 99.00\n', []],
+  ];
+  for (const [theirs, merged, told] of cases) {
+    assert.deepEqual(sentences(replacedLines(own, b(theirs), b(merged)), 'bob'), told, theirs);
+  }
+  assert.deepEqual(sentences(replacedLines(own, b(cases[0][0]), b(cases[0][1])), ''),
+    ['Line 7 “Chair”: the price you saved, 22.22, was replaced by 33.33, saved by someone else.']);
+});

@@ -2,12 +2,12 @@
 // first shown): the versions the server keeps of the open list, what
 // changed since each, and opening one read-only or making it the list again.
 
-import { latin1Bytes } from '../bytes.js';
+import { latin1Bytes, latin1Text } from '../bytes.js';
 import { readDatabase } from '../format.js';
 import { commandBody, listBody } from '../protocol.js';
 import { send } from '../api.js';
 import { changes } from '../merge.js';
-import { HISTORY_OFF, stampsOf, stampTime, versionsDir } from '../versions.js';
+import { HISTORY_OFF, listedEntries, savedBy, stampsOf, stampTime, versionsDir } from '../versions.js';
 import { dirty, setOpen, show, state } from '../state.js';
 import { fileFromGet, openList, saveBytes, saved, settled, showList } from '../list.js';
 import { $, h, num, say, showScreen } from '../ui.js';
@@ -17,6 +17,8 @@ import { tr } from '../i18n.js';
 // The list the history is of: the open list, or the list of an open version.
 const listOf = () => state.open.list ?? state.open;
 const when = (stamp) => shopTime(stampTime(stamp), 'medium');
+// A login as the screen shows it: a dash where the save recorded none.
+const who = (login) => login || '—';
 
 // A version's file, read with the list's key: { file }, or { problem }.
 async function readVersion(stamp) {
@@ -32,24 +34,34 @@ export async function renderHistory() {
   const back = state.open.list
     ? h('p', {}, h('button', { type: 'button', onclick: () => backToList() }, tr('Back to the current list')))
     : null;
-  const listing = await send(state.program, listBody(versionsDir(state.directory, name)));
+  // The versions, and who saved the list as it is now: both listings at once.
+  const [listing, lists] = await Promise.all([
+    send(state.program, listBody(versionsDir(state.directory, name), { by: true })),
+    send(state.program, listBody(state.directory, { by: true }))]);
+  const now = lists.kind === 'done'
+    ? h('p', { id: 'history-now', text: tr('The list as it is now was saved by {{name}}.', { name: who(savedBy(lists.payload, latin1Text(name))) }) })
+    : null;
   if (listing.kind !== 'done') {
     // No versions directory: versions are off, or this list was never
     // replaced or removed since they were turned on.
     const any = state.history === 'off' ? null : await send(state.program, listBody(versionsDir(state.directory)));
     const off = state.history === 'off' || any?.kind !== 'done';
     $('history-note').textContent = off ? HISTORY_OFF() : tr('No versions of this list yet: each save keeps the list it replaces.');
-    $('history-list').replaceChildren(...(back ? [back] : []));
+    $('history-list').replaceChildren(...[back, now].filter(Boolean));
     return;
   }
   state.history = 'on';
   const stamps = stampsOf(listing.payload).reverse();
+  // Each version carries the login of the save that made what it holds.
+  const savers = new Map(listedEntries(listing.payload).map((e) => [e.name, e.by]));
   $('history-note').textContent = tr(['{{n}} version of “{{name}}”, newest first. Each is the list as it was until a save replaced it or it was removed.',
     '{{n}} versions of “{{name}}”, newest first. Each is the list as it was until a save replaced it or it was removed.'], { count: stamps.length, n: num(stamps.length), name: show(name) });
-  $('history-list').replaceChildren(...(back ? [back] : []), h('table', { class: 'history' },
-    h('thead', {}, h('tr', {}, h('th', { text: tr('Replaced') }), h('th', {}, h('span', { class: 'muted', text: tr('Actions') })))),
+  $('history-list').replaceChildren(...[back, now].filter(Boolean), h('table', { class: 'history' },
+    h('thead', {}, h('tr', {}, h('th', { text: tr('Replaced') }), h('th', { text: tr('Saved by') }),
+      h('th', {}, h('span', { class: 'muted', text: tr('Actions') })))),
     h('tbody', {}, stamps.map((stamp) => h('tr', {},
       h('td', {}, when(stamp), h('div', { class: 'muted small', text: stamp })),
+      h('td', { class: 'saved-by', text: who(savers.get(stamp)) }),
       h('td', { class: 'list-actions' },
         h('button', { type: 'button', 'aria-label': tr('Changes since {{stamp}}', { stamp }), onclick: () => showChanges(stamp) }, tr('Changes')), ' ',
         h('button', { type: 'button', 'aria-label': tr('Open {{name}}', { name: stamp }), onclick: () => openVersion(stamp) }, tr('Open read-only')), ' ',

@@ -2,6 +2,7 @@
 // for them, and how clients read them with the commands they already have.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -175,6 +176,56 @@ TEST(VersionsTest, KeptBesideTheFileALinkLeadsToAndInsideTheRoot) {
             "fscan't remove the database");
   EXPECT_EQ(ReadFile(root + "/shop/x"), "k\n");
   EXPECT_EQ(ListNames(shop.dir.Path("outside")), Names{"x"});
+}
+
+// Each save records its login on the file it writes, so a version, the very
+// file it replaced, tells who saved what it holds; a list asked with "by"
+// says it after a tab.
+TEST(VersionsTest, EachVersionTellsWhoSavedIt) {
+  Shop shop;
+  auto as = [&](const char* login, const std::string& body) {
+    std::vector<std::string> env = shop.env;
+    if (login != nullptr) env.push_back("REMOTE_USER="s + login);
+    CgiResult result = RunCommand(body, shop.dir.path, env);
+    return result.out.substr(kHeader.size());
+  };
+  ASSERT_EQ(as("alice", "c\n.\nk db\n"), "s");
+  ASSERT_EQ(as("bob", "p\n.\nk db\n" + Text("k", 1)), "s");
+  ASSERT_EQ(as(nullptr, "p\n.\nk db\n" + Text("k", 2)), "s");
+  ASSERT_EQ(as("J\xc3\xa4rvi, A.\tx\ny", "p\n.\nk db\n" + Text("k", 3)), "s");
+
+  // Oldest first: the versions hold what alice, bob and nobody saved.
+  std::string listed = shop.Run("l\n.versions/db\nby\n");
+  Names versions = shop.Versions();
+  ASSERT_EQ(versions.size(), 3u);
+  Names lines;
+  for (const std::string& stamp : versions) {
+    std::size_t at = listed.find(stamp + "\t");
+    ASSERT_NE(at, listed.npos) << listed;
+    lines.push_back(listed.substr(at, listed.find('\n', at) - at));
+  }
+  EXPECT_EQ(lines, (Names{versions[0] + "\talice", versions[1] + "\tbob",
+                          versions[2] + "\t"}));
+  // The list now: its login encoded as the page's decodeURIComponent reads
+  // it back. Without "by", names alone, as ever.
+  for (const char* body : {"l\n.\nby\n", "l\n.\r\nby\r\n", "l\n.\nby"}) {
+    EXPECT_EQ(shop.Run(body), "sdb\tJ%C3%A4rvi%2C%20A.%09x%0Ay\n") << body;
+  }
+  for (const char* body : {"l\n.\n", "l\n.\nbyx\n", "l\n.\n by\n"}) {
+    EXPECT_EQ(shop.Run(body), "sdb\n") << body;
+  }
+
+  // A link is not followed for its login; a value no save writes is passed
+  // over, however it got there.
+  ASSERT_EQ(::symlink("db", shop.dir.Path("link").c_str()), 0);
+  WriteFile(shop.dir.Path("other"), "k\n");
+  if (::setxattr(shop.dir.Path("other").c_str(), "user.talvenplan.by", "a\nb",
+                 3, 0) != 0) {
+    GTEST_SKIP() << "no extended attributes here";
+  }
+  std::string out = "\n" + shop.Run("l\n.\nby\n").substr(1);
+  EXPECT_NE(out.find("\nlink\t\n"), out.npos) << out;
+  EXPECT_NE(out.find("\nother\t\n"), out.npos) << out;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -18,6 +19,8 @@
 #include "io/place.h"
 #include "io/versions.h"
 #include "protocol/messages.h"
+#include "protocol/percent.h"
+#include "protocol/request.h"
 #include "protocol/wire.h"
 
 namespace talvenplan {
@@ -26,6 +29,15 @@ namespace {
 // A new database after its key line: no factors, header lines "0" and "\"\"",
 // no prices, two trailing lines.
 constexpr std::string_view kNewDatabaseTail = "\n0\n0\n\"\"\n0\n0\n0\n";
+
+// Who saves a new database's content: the request's login, as the mark the
+// file carries (none without a login). `text` holds the encoded login.
+Mark SavedBy(const Context& context, char (&text)[kLoginMost * kPercentWidth]) {
+  if (context.login == nullptr || *context.login == '\0') return {};
+  std::string_view login =
+      std::string_view(context.login).substr(0, kLoginMost);
+  return {kSavedByName, {text, PercentEncode(login, text)}};
+}
 
 // Demonstration databases are never written, and the client is not told.
 bool IsDemoName(std::string_view name) { return name.starts_with("DEMO_"); }
@@ -199,7 +211,9 @@ int RunCreate(const Request& request, const Context& context, Output& out) {
   if (ShelveHistory(place) != FileError::kNone) {
     return Fail(out, Message::kCantOpenDatabase);
   }
-  switch (CreateNew(place, kPutTemplate, {request.key, kNewDatabaseTail})) {
+  char login[kLoginMost * kPercentWidth];
+  switch (CreateNew(place, kPutTemplate, {request.key, kNewDatabaseTail},
+                    SavedBy(context, login))) {
     case FileError::kNone: return Done(out);
     case FileError::kTaken: return Refuse(out);
     // The name itself cannot be made (an empty name, a name too long): as
@@ -258,6 +272,8 @@ int RunPut(const Request& request, const Context& context, Output& out) {
   // Linked before the new file is written, the versions directory's sync
   // rides on that file's on a journaling file system.
   NewFile text;
+  char login[kLoginMost * kPercentWidth];
+  Mark saved_by = SavedBy(context, login);
   FileError error = MayWrite(place) ? FileError::kNone : FileError::kCantCreate;
   KeptVersion kept;
   for (int tries = 0; error == FileError::kNone; ++tries) {
@@ -265,8 +281,8 @@ int RunPut(const Request& request, const Context& context, Output& out) {
       error = KeepVersion(place, db.file.id, kept);
     }
     if (error == FileError::kNone && text.name[0] == '\0') {
-      error =
-          WriteBeside(place, kPutTemplate, db.file.mode, {request.text}, text);
+      error = WriteBeside(place, kPutTemplate, db.file.mode, {request.text},
+                          text, saved_by);
     }
     if (error == FileError::kNone && kept.dir &&
         !SyncDirectory(kept.dir.get())) {
@@ -306,7 +322,23 @@ int RunRemove(const Request& request, const Context& context, Output& out) {
   }
 }
 
-int RunList(const Request&, const Context&, Output& out) {
+// After a listed name, with the logins asked for: a tab and the login the
+// entry records, or nothing after the tab. The name is everything before the
+// last tab: an encoded login holds none. The working directory is the one
+// listed, and the link itself is asked, never what it leads to.
+void WriteSavedBy(const char* name, Output& out) {
+  char login[kLoginMost * kPercentWidth];
+  ssize_t size = ::lgetxattr(name, kSavedByName, login, sizeof login);
+  out.Write('\t');
+  // Anyone who may write the file may set the attribute: only what a put
+  // records is passed on.
+  if (size > 0) {
+    std::string_view value(login, static_cast<std::size_t>(size));
+    if (IsPercentEncoded(value)) out.Write(value);
+  }
+}
+
+int RunList(const Request& request, const Context&, Output& out) {
   Fd directory = OpenDirectory(".");
   if (!directory) return Fail(out, Message::kCantOpenDirectory);
   Done(out);
@@ -324,6 +356,7 @@ int RunList(const Request&, const Context&, Output& out) {
       at += entry->d_reclen;
       if (entry->d_name[0] == '.') continue;
       out.Write(std::string_view(entry->d_name));
+      if (request.logins) WriteSavedBy(entry->d_name, out);
       out.Write('\n');
       listed_any = true;
     }

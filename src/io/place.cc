@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cassert>
@@ -130,7 +131,7 @@ bool MayWrite(const Place& place) {
 FileError WriteBeside(const Place& place, const char* temp_name,
                       std::optional<mode_t> mode,
                       std::initializer_list<std::string_view> parts,
-                      NewFile& file) {
+                      NewFile& file, Mark mark) {
   file.directory = SyncableDirectory(place);
   if (!file.directory) return FileError::kCantCreate;
   int dir = file.directory.get();
@@ -140,6 +141,16 @@ FileError WriteBeside(const Place& place, const char* temp_name,
   std::memcpy(name, temp_name, size);
   UniqueFile unique = CreateUniqueFile(dir, name);
   if (!unique.fd) return FileError::kCantCreate;
+  // Before the permission bits: a file whose bits forbid writing takes no
+  // user attribute, even through a descriptor open for writing.
+  if (mark.name != nullptr &&
+      ::fsetxattr(unique.fd.get(), mark.name, mark.value.data(),
+                  mark.value.size(), 0) != 0 &&
+      errno != ENOTSUP) {
+    unique.fd.Close();
+    ::unlinkat(dir, name, 0);
+    return FileError::kCantWrite;
+  }
   if (mode && ::fchmod(unique.fd.get(), *mode) != 0) {
     unique.fd.Close();
     ::unlinkat(dir, name, 0);
@@ -151,12 +162,12 @@ FileError WriteBeside(const Place& place, const char* temp_name,
 }
 
 FileError CreateNew(const Place& place, const char* temp_name,
-                    std::initializer_list<std::string_view> parts) {
+                    std::initializer_list<std::string_view> parts, Mark mark) {
   // A name that cannot be made is known before anything is written.
   if (*place.name == '\0') return FileError::kCantName;
   NewFile file;
   if (FileError error =
-          WriteBeside(place, temp_name, std::nullopt, parts, file);
+          WriteBeside(place, temp_name, std::nullopt, parts, file, mark);
       error != FileError::kNone) {
     return error;
   }

@@ -88,17 +88,24 @@ bool MayWrite(const Place& place);
 // Writes a new file holding `parts` beside the name at `place`, under a
 // name made from `temp_name` (which ends in kRandomChars 'X' bytes), whole
 // and synced, with the permission bits `mode` (none: 0666 less the umask).
-// On failure nothing is left behind.
+// A `mark` with a name is set on it first as an extended attribute; a file
+// system that keeps none (ENOTSUP) goes without. On failure nothing is left
+// behind.
+struct Mark {
+  const char* name = nullptr;
+  std::string_view value;
+};
 FileError WriteBeside(const Place& place, const char* temp_name,
                       std::optional<mode_t> mode,
                       std::initializer_list<std::string_view> parts,
-                      NewFile& file);
+                      NewFile& file, Mark mark = {});
 
 // Makes `place.name` a new file holding `parts`, unless the name is taken;
 // another file is never replaced. On any error but kCantSync nothing is
 // left behind.
 FileError CreateNew(const Place& place, const char* temp_name,
-                    std::initializer_list<std::string_view> parts);
+                    std::initializer_list<std::string_view> parts,
+                    Mark mark = {});
 
 // Renames `file` over `name` in its directory when that name still holds
 // the file `expected`, and syncs the directory. On kChanged the new file

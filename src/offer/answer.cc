@@ -14,6 +14,7 @@
 #include "io/fd.h"
 #include "io/file.h"
 #include "protocol/messages.h"
+#include "protocol/percent.h"
 #include "protocol/sha256.h"
 #include "protocol/wire.h"
 
@@ -66,21 +67,16 @@ struct Text {
     Add(value);
     Add("\n");
   }
-  // Every byte but letters, digits and - _ . ! ~ * ' ( ) as %HH, as
-  // JavaScript's encodeURIComponent writes it: a value never breaks its line.
+  // The value percent-encoded (protocol/percent.h): it never breaks its
+  // line.
   void LineEncoded(std::string_view word, std::string_view value) {
     Add(word);
     Add(" ");
-    for (unsigned char c : value) {
-      if (IsNameAlphabet(static_cast<char>(c)) ||
-          std::strchr("-_.!~*'()", c) != nullptr) {
-        Add({reinterpret_cast<const char*>(&c), 1});
-      } else {
-        constexpr char kHex[] = "0123456789ABCDEF";
-        const char escaped[3] = {'%', kHex[c >> 4], kHex[c & 15]};
-        Add({escaped, 3});
-      }
+    if (value.size() * kPercentWidth > capacity - size) {
+      full = true;
+      return;
     }
+    size += PercentEncode(value, data + size);
     Add("\n");
   }
   std::string_view view() const { return {data, size}; }
@@ -287,7 +283,8 @@ bool WriteSlot(int dir, const char* name, const OfferLine& line,
   slot.Line("staged", stamp);
   if (context.login != nullptr && *context.login != '\0') {
     // A login longer than any a person types keeps its beginning.
-    slot.LineEncoded("by", std::string_view(context.login).substr(0, 256));
+    slot.LineEncoded("by",
+                     std::string_view(context.login).substr(0, kLoginMost));
   }
   if (slot.full) return false;
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "protocol/bytes.h"
+#include "protocol/wire.h"
 
 namespace talvenplan {
 
@@ -23,7 +24,13 @@ Request CutRequest(char* body, std::size_t count) {
   request.directory = {directory, p};
   cut(p);
 
-  if (request.letter == 'l') return request;
+  if (request.letter == 'l') {
+    while (p < end && IsLineEnd(*p)) ++p;
+    char* word = p;
+    while (p < end && !IsLineEnd(*p)) ++p;
+    request.logins = std::string_view(word, p) == kListByWord;
+    return request;
+  }
   if (request.letter == 's') {
     while (p < end && IsSeparator(*p)) ++p;
     request.text = {p, end};
@@ -54,8 +61,7 @@ std::string BuildBody(char letter, std::string_view directory,
   body += '\n';
   body += directory;
   body += '\n';
-  if (letter == 'l') return body;
-  if (letter != 's') {
+  if (letter != 'l' && letter != 's') {
     body += key;
     body += ' ';
     body += name;

@@ -27,6 +27,9 @@ struct Request {
   std::string_view key = "";  // fields a letter does not cut stay empty
   std::string_view name = "";
   std::string_view text = "";
+  // For `l`: the line after the directory, after any line-end bytes, is
+  // kListByWord, asking for the logins. Nothing else there means anything.
+  bool logins = false;
 };
 
 // Cuts the fields from `body`, which holds `count` bytes followed by a NUL
@@ -34,8 +37,9 @@ struct Request {
 // it is empty.
 Request CutRequest(char* body, std::size_t count);
 
-// The body a client sends: for `l` the letter, a newline, the directory and
-// a newline; for `s` the same followed by the text; for every other letter
+// The body a client sends: for `l` and `s` the letter, a newline, the
+// directory, a newline and the text (for `l`, kListByWord and a newline, or
+// nothing); for every other letter
 // the letter, a newline, the directory, a newline, the key, a space, the
 // name, a newline, and the text.
 std::string BuildBody(char letter, std::string_view directory,

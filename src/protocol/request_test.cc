@@ -45,5 +45,20 @@ TEST(CutRequestTest, LetterIsFirstByteEvenInEmptyBody) {
   EXPECT_EQ(CutRequest(list, 5).letter, 'l');
 }
 
+TEST(CutRequestTest, AListAsksForLoginsByItsLineAfterTheDirectory) {
+  const std::pair<std::string, bool> rows[] = {
+      {"l\n/d\nby\n", true},   {"l\n/d\r\nby\r\n", true},
+      {"l\n/d\nby", true},     {"l\n/d\n\nby\n", true},
+      {"l\n/d\n", false},      {"l\n/d\nbye\n", false},
+      {"l\n/d\n by\n", false}, {"g\n/d\nby\n", false},
+  };
+  for (const auto& [body, logins] : rows) {
+    std::string copy = body + '\0';
+    EXPECT_EQ(CutRequest(copy.data(), body.size()).logins, logins)
+        << Quote(body);
+  }
+  EXPECT_EQ(BuildBody('l', "/d", {}, {}, "by\n"), "l\n/d\nby\n");
+}
+
 }  // namespace
 }  // namespace talvenplan

@@ -46,6 +46,18 @@ static_assert(sizeof kOfferTemplate - 1 == kOfferNameSize);
 inline constexpr char kOfferMarkName[] = "user.talvenplan";
 inline constexpr std::string_view kOfferMarkValue = "offer";
 
+// Put and create record who saved a database: the login the web server
+// checked (REMOTE_USER), percent-encoded, in this extended attribute of the
+// file. A version is the replaced file itself, so it keeps the login of
+// whoever saved the content it holds. A login is recorded up to kLoginMost
+// bytes; a longer one keeps its beginning.
+inline constexpr char kSavedByName[] = "user.talvenplan.by";
+inline constexpr std::size_t kLoginMost = 256;
+
+// A list request whose line after the directory is this word lists each
+// entry as "NAME<TAB>LOGIN", the login as recorded (empty for none).
+inline constexpr std::string_view kListByWord = "by";
+
 inline bool IsNameAlphabet(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
          (c >= '0' && c <= '9');

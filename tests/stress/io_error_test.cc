@@ -126,6 +126,8 @@ TEST_P(IoErrorTest, EachFailingCallLeavesEverythingAsItWas) {
 const Setting kSettings[] = {
     {"plain", {}},
     {"versions", {"TALVEN_VERSIONS=2"}},
+    // A login is recorded on the new file before its content is written.
+    {"login", {"TALVEN_VERSIONS=2", "REMOTE_USER=alice"}},
 };
 const Step kSteps[] = {
     {"put", std::string("p\n.\nk db\n") + kNew},

@@ -46,12 +46,24 @@ json_string() {
   printf '"%s"' "$text"
 }
 
-# write_lighttpd_conf DIR PROGRAM DATA PORT [VERSIONS]: makes DIR/www with a
-# copy of PROGRAM and of the workbench, whose config.js opens it onto DATA,
-# and writes DIR/lighttpd.conf. The program keeps VERSIONS versions of each
-# list (TALVEN_VERSIONS), 50 as shipped; 0 keeps none.
+# write_lighttpd_conf DIR PROGRAM DATA PORT [VERSIONS [USERS]]: makes DIR/www
+# with a copy of PROGRAM and of the workbench, whose config.js opens it onto
+# DATA, and writes DIR/lighttpd.conf. The program keeps VERSIONS versions of
+# each list (TALVEN_VERSIONS), 50 as shipped; 0 keeps none. USERS, words
+# NAME:PASSWORD, serve the same www under /staff/ too, behind HTTP basic
+# auth with those logins, so that the program sees REMOTE_USER there; / stays
+# open without a login.
 write_lighttpd_conf() {
-  local dir=$1 program=$2 data=$3 port=$4 versions=${5:-50}
+  local dir=$1 program=$2 data=$3 port=$4 versions=${5:-50} users=${6:-}
+  local modules='"mod_cgi", "mod_setenv"' staff=''
+  if [ -n "$users" ]; then
+    printf '%s\n' $users >"$dir/users"
+    modules='"mod_auth", "mod_authn_file", "mod_alias", '$modules
+    staff="auth.backend = \"plain\"
+auth.backend.plain.userfile = \"$dir/users\"
+auth.require = (\"/staff/\" => (\"method\" => \"basic\", \"realm\" => \"Talvenplan staff\", \"require\" => \"valid-user\"))
+alias.url = (\"/staff/\" => \"$dir/www/\")"
+  fi
   mkdir -p "$dir/www"
   cp -f "$program" "$dir/www/talvenplan.cgi"
   # The page's files only: its unit tests stay behind.
@@ -65,7 +77,8 @@ server.bind = "127.0.0.1"
 server.port = $port
 server.pid-file = "$dir/lighttpd.pid"
 server.errorlog = "$dir/error.log"
-server.modules = ("mod_cgi", "mod_setenv")
+server.modules = ($modules)
+$staff
 cgi.assign = (".cgi" => "")
 setenv.add-environment = ("TALVEN_ROOT" => "$data", "TALVEN_VERSIONS" => "$versions")
 index-file.names = ("index.html")

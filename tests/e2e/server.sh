@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Test fixture: starts lighttpd serving talvenplan.cgi on a free loopback port
-# with a fresh document root and data directory, or stops it again.
+# with a fresh document root and data directory, or stops it again. The same
+# root is served under /staff/ behind HTTP basic auth (logins alice and bob,
+# each its own password), for the tests of who saved what.
 # Usage: server.sh start DIR PROGRAM | server.sh stop DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,7 +27,7 @@ start)
     port=$((20000 + RANDOM % 40000))
     # A port nobody answers on; lighttpd fails below if it is taken after all.
     if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then continue; fi
-    write_lighttpd_conf "$dir" "$program" "$dir/data" "$port"
+    write_lighttpd_conf "$dir" "$program" "$dir/data" "$port" 50 "alice:alice bob:bob"
     lighttpd -f "$dir/lighttpd.conf" 2>>"$dir/start.log" || continue
     for wait in $(seq 1 50); do
       if curl -s -o /dev/null "http://127.0.0.1:$port/"; then

@@ -1,8 +1,9 @@
 // Two people on one list, in two browser contexts, against the lighttpd
 // fixture (server.sh), which keeps versions as every shipped configuration
 // does: saves that meet, a save that slips in between the page's read and
-// its put, history, undo, a removed list brought back, and one restored
-// beside a new list of its name. Screenshots go to DIR/versions-*.png.
+// its put, history, undo, a removed list brought back, one restored beside
+// a new list of its name, and who saved what, with logins. Screenshots go
+// to DIR/versions-*.png.
 // Usage: node tests/e2e/versions_test.mjs DIR   (DIR as given to server.sh start)
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -20,17 +21,20 @@ const versions = (name) => {
 const message = (page) => page.locator('#message').innerText();
 const shot = (page, name) => page.screenshot({ path: join(dir, `versions-${name}.png`) });
 
-// A person: a browser context of their own, at the workbench.
-async function visitor() {
-  const context = await browser.newContext({ viewport: { width: 1200, height: 900 } });
+// A person: a browser context of their own, at the workbench; with a
+// `login`, at /staff/, where the fixture asks for one (its password is the
+// same word) and the program learns who saves.
+async function visitor(login = null) {
+  const context = await browser.newContext({ viewport: { width: 1200, height: 900 },
+    ...(login ? { httpCredentials: { username: login, password: login } } : {}) });
   const page = await context.newPage();
   page.errors = [];
   page.on('pageerror', (error) => page.errors.push(error.message));
-  await page.goto(base);
+  await page.goto(login ? base + 'staff/' : base);
   await page.waitForSelector('body[data-ready="yes"]');
   return page;
 }
-const person = async (name) => openList(await visitor(), name);
+const person = async (name, login = null) => openList(await visitor(login), name);
 function list(name, content = LIST) {
   writeFileSync(join(data, name), content);
   made.add(name);
@@ -107,6 +111,38 @@ test('saves to the same line: both shown, nothing saved until one is chosen', ()
   await b.waitForFunction(() => /Saved/.test(document.querySelector('#message').innerText));
   assert.equal(file('v-same'), LIST.replace('Chair 50.00', 'Chair 57.00').replace('Table 99.00', 'Table 95.00'));
 }));
+
+test('who saved what: a colleague who replaced my price is named at my next save, and in the History', async () => {
+  list('v-who');
+  const [alice, bob] = [await person('v-who', 'alice'), await person('v-who', 'bob')];
+  await price(alice, 1).fill('22.22');
+  await save(alice);
+  // Bob changed the same price: he keeps his own in the merge dialog.
+  await price(bob, 1).fill('33.33');
+  await bob.getByRole('button', { name: 'Save', exact: true }).click();
+  await bob.locator('#merge-dialog input[value="mine"]').check();
+  await bob.locator('#merge-save').click();
+  await bob.waitForFunction(() => /Saved/.test(document.querySelector('#message').innerText));
+  // Alice's page still shows her price; her next save tells her.
+  assert.equal(await price(alice, 1).inputValue(), '22.22');
+  await price(alice, 3).fill('95.00');
+  await save(alice);
+  assert.match(await message(alice), /Merged with 1 change .* Price line 1 “Chair”: the price you saved, 22\.22, was replaced by 33\.33, saved by bob\. Saved/);
+  assert.equal((await said(alice)).replaced, '1');
+  assert.equal(await price(alice, 1).inputValue(), '33.33');
+  await alice.locator('#message').scrollIntoViewIfNeeded();
+  await shot(alice, 'who-told');
+  // Each version is named by who saved what it holds; the test wrote the
+  // first, with no login.
+  assert.deepEqual(versions('v-who'), [LIST, LIST.replace('50.00', '22.22'), LIST.replace('50.00', '33.33')]);
+  await alice.getByRole('button', { name: 'History', exact: true }).click();
+  await alice.waitForSelector('#history-list table');
+  assert.deepEqual(await alice.locator('#history-list td.saved-by').allInnerTexts(), ['bob', 'alice', '—']);
+  assert.equal(await alice.locator('#history-now').innerText(), 'The list as it is now was saved by alice.');
+  await shot(alice, 'who-history');
+  assert.deepEqual([...alice.errors, ...bob.errors], []);
+  for (const page of [alice, bob]) await page.context().close();
+});
 
 test('a save that slips in between the read and the put survives, and the page says so', async () => {
   list('v-slip');

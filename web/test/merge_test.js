@@ -159,10 +159,10 @@ test('who saved what: listings with logins, and the lines of this page a colleag
   const own = { file: b(head + 'Chair 22.22\nLamp 29.90\nTable 99.00\n'), from: b(head + 'Chair 50.00\nLamp 29.90\nTable 99.00\n') };
   const cases = [
     [head + 'Chair 33.33\nLamp 29.90\nTable 99.00\n', head + 'Chair 33.33\nLamp 29.90\nTable 95.00\n',
-      ['Line 7 “Chair”: the price you saved, 22.22, was replaced by 33.33, saved by bob.']],
+      ['Price line 1 “Chair”: the price you saved, 22.22, was replaced by 33.33, saved by bob.']],
     [head + 'Chair 33.33\nLamp 29.90\nTable 99.00\n', head + 'Chair 25.00\nLamp 29.90\nTable 99.00\n', []],
     [head + 'Lamp 1.00\nLamp 29.90\nTable 99.00\n', head + 'Lamp 1.00\nLamp 29.90\nTable 99.00\n',
-      ['Line 7: the line you saved, “Chair 22.22”, was replaced by “Lamp 1.00”, saved by bob.']],
+      ['Line 7 of the file: the line you saved, “Chair 22.22”, was replaced by “Lamp 1.00”, saved by bob.']],
     ['k1\n1\nretail 1.0\nWinter\n""\n2\nLamp 29.90\nTable 99.00\n', 'k1\n1\nretail 1.0\nWinter\n""\n2\nLamp 29.90\nTable 95.00\n',
       ['The line you saved, “Chair 22.22”, was removed in a save by bob.']],
     // Lamp came from someone else: a later change to it is not this page's loss.
@@ -172,5 +172,5 @@ test('who saved what: listings with logins, and the lines of this page a colleag
     assert.deepEqual(sentences(replacedLines(own, b(theirs), b(merged)), 'bob'), told, theirs);
   }
   assert.deepEqual(sentences(replacedLines(own, b(cases[0][0]), b(cases[0][1])), ''),
-    ['Line 7 “Chair”: the price you saved, 22.22, was replaced by 33.33, saved by someone else.']);
+    ['Price line 1 “Chair”: the price you saved, 22.22, was replaced by 33.33, saved by someone else.']);
 });

@@ -224,6 +224,43 @@ std::string DatabaseProblem(const Invocation& invocation) {
   return problem;
 }
 
+// A list request, asking for the logins with --by.
+std::string ListBody(const Invocation& invocation, const std::string& dir) {
+  return BuildBody('l', dir, {}, {},
+                   invocation.by ? std::string(kListByWord) + "\n" : "");
+}
+
+// A listed line split at its last tab: the name, and the login the server
+// sent percent-encoded (none from a server that sends none).
+std::pair<std::string, std::string> NameAndLogin(const std::string& line) {
+  std::size_t tab = line.rfind('\t');
+  if (tab == line.npos) return {line, ""};
+  return {line.substr(0, tab), line.substr(tab + 1)};
+}
+
+// A login for the terminal: decoded, but a control byte stays encoded so
+// that it never breaks the line it is printed in.
+std::string ShownLogin(const std::string& encoded) {
+  auto hex = [](char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+  };
+  std::string shown;
+  for (std::size_t i = 0; i < encoded.size(); ++i) {
+    int high = i + 2 < encoded.size() ? hex(encoded[i + 1]) : -1;
+    int low = high >= 0 ? hex(encoded[i + 2]) : -1;
+    int value = high * 16 + low;
+    if (encoded[i] == '%' && low >= 0 && value >= 0x20 && value != 0x7f) {
+      shown += static_cast<char>(value);
+      i += 2;
+    } else {
+      shown += encoded[i];
+    }
+  }
+  return shown;
+}
+
 int RunList(const Invocation& invocation) {
   const std::string& directory = invocation.args[0];
   if (std::string problem = DirectoryProblem(directory); !problem.empty()) {
@@ -231,9 +268,19 @@ int RunList(const Invocation& invocation) {
   }
   std::string payload;
   int status =
-      Exchange(invocation, BuildBody('l', directory),
+      Exchange(invocation, ListBody(invocation, directory),
                "the server would not list " + Quote(directory), payload);
-  return status == kExitDone ? Print(payload) : status;
+  if (status != kExitDone || !invocation.by) {
+    return status == kExitDone ? Print(payload) : status;
+  }
+  std::string out;
+  for (std::size_t at = 0, end; (end = payload.find('\n', at)) != payload.npos;
+       at = end + 1) {
+    if (end == at) continue;
+    auto [name, login] = NameAndLogin(payload.substr(at, end - at));
+    out += name + "\t" + ShownLogin(login) + "\n";
+  }
+  return Print(out.empty() ? "\n" : out);
 }
 
 int RunCreate(const Invocation& invocation) {
@@ -283,11 +330,17 @@ bool IsHistoryOf(const std::string& entry, const std::string& name) {
          ParseStamp(std::string_view(entry).substr(name.size() + 1)) >= 0;
 }
 
+// A version: its stamp, the directory that holds it, and with --by the
+// login that saved it, percent-encoded.
+struct Version {
+  std::string stamp, history, by;
+  auto operator<=>(const Version&) const = default;
+};
+
 // Every version of `name` in `directory`, its own history's and its removed
-// predecessors', oldest first, each as its stamp and the directory that
-// holds it. Nothing, and no failure, when the server keeps none.
-int FindVersions(const Invocation& invocation,
-                 std::vector<std::pair<std::string, std::string>>& versions) {
+// predecessors', oldest first. Nothing, and no failure, when the server keeps
+// none.
+int FindVersions(const Invocation& invocation, std::vector<Version>& versions) {
   const std::string& directory = invocation.args[0];
   const std::string& name = invocation.args[1];
   // A server that keeps no versions fails to list them: that says nothing
@@ -300,11 +353,12 @@ int FindVersions(const Invocation& invocation,
   for (const std::string& entry : SortedLines(payload)) {
     if (!IsHistoryOf(entry, name)) continue;
     std::string history = VersionsOf(directory, entry);
-    int status = Exchange(invocation, BuildBody('l', history),
+    int status = Exchange(invocation, ListBody(invocation, history),
                           "the server would not list the versions", payload);
     if (status != kExitDone) return status;
-    for (const std::string& stamp : SortedLines(payload)) {
-      if (ParseStamp(stamp) >= 0) versions.emplace_back(stamp, history);
+    for (const std::string& line : SortedLines(payload)) {
+      auto [stamp, login] = NameAndLogin(line);
+      if (ParseStamp(stamp) >= 0) versions.push_back({stamp, history, login});
     }
   }
   std::sort(versions.begin(), versions.end());
@@ -330,13 +384,13 @@ int GetDatabase(const Invocation& invocation, const std::string& stamp,
                   " is not a version's name (such as 20261209T045512.123456Z)");
   }
   // The version may be in the history of a removed list of that name.
-  std::vector<std::pair<std::string, std::string>> versions;
+  std::vector<Version> versions;
   if (int status = FindVersions(invocation, versions); status != kExitDone) {
     return status;
   }
   std::string history = VersionsOf(directory, name);
-  for (const auto& [found, where] : versions) {
-    if (found == stamp) history = where;
+  for (const Version& version : versions) {
+    if (version.stamp == stamp) history = version.history;
   }
   return Exchange(invocation, BuildBody('g', history, key, stamp),
                   "there is no version " + Quote(stamp) + " of " + Quote(name) +
@@ -409,13 +463,17 @@ int RunVersions(const Invocation& invocation) {
   // A list's versions: its own, and those of the lists removed under its
   // name before it, which the server keeps apart.
   if (!name.empty()) {
-    std::vector<std::pair<std::string, std::string>> versions;
+    std::vector<Version> versions;
     if (int status = FindVersions(invocation, versions); status != kExitDone) {
       return status;
     }
     if (!versions.empty()) {
       std::string out;
-      for (const auto& version : versions) out += version.first + "\n";
+      for (const Version& version : versions) {
+        out += version.stamp;
+        if (invocation.by) out += "\t" + ShownLogin(version.by);
+        out += "\n";
+      }
       return Print(out);
     }
   }
@@ -524,7 +582,9 @@ int RunLink(const Invocation& invocation) {
 
 constexpr Command kCommands[] = {
     {"list", 1, 1, kNone, kNone, true, "DIR",
-     "list the databases in the directory DIR", RunList},
+     "list the databases in the directory DIR;\n"
+     "--by: each with who saved it, after a tab",
+     RunList},
     {"create", 3, 3, 2, kNone, true, "DIR NAME KEY",
      "create the database NAME, guarded by KEY", RunCreate},
     {"get", 3, 3, 2, kNone, true, "DIR NAME KEY [-o FILE]",
@@ -541,7 +601,8 @@ constexpr Command kCommands[] = {
     {"versions", 1, 2, kNone, kNone, true, "DIR [NAME]",
      "list the versions kept of NAME, oldest\n"
      "first; without NAME, the names that have\n"
-     "versions, removed ones included",
+     "versions, removed ones included;\n"
+     "--by: each with who saved it, after a tab",
      RunVersions},
     {"restore", 4, 4, 2, kNone, true, "DIR NAME KEY STAMP",
      "put the version STAMP back (KEY: the key\n"
@@ -588,6 +649,8 @@ const char kOptionsAndStatuses[] =
     "  -o, --output FILE\n"
     "                   get: write the database to FILE\n"
     "  --version STAMP  get: the version STAMP (see versions)\n"
+    "  --by             list, versions: who saved each (the web server's\n"
+    "                   login), after a tab; nothing after it where none\n"
     "  -h, --help       print this help\n"
     "\n"
     "A key or password given as an argument shows in ps and in the shell's\n"
@@ -607,7 +670,7 @@ const char kOptionsAndStatuses[] =
     "     given: use --user or ~/.netrc\n";
 
 // Long options without a short form.
-enum { kUrl = 256, kLocal, kNetrcFile, kVersion, kKeyFile, kPasswordFile };
+enum { kUrl = 256, kLocal, kNetrcFile, kVersion, kKeyFile, kPasswordFile, kBy };
 
 const option kOptions[] = {
     {"url", required_argument, nullptr, kUrl},
@@ -618,6 +681,7 @@ const option kOptions[] = {
     {"password-file", required_argument, nullptr, kPasswordFile},
     {"output", required_argument, nullptr, 'o'},
     {"version", required_argument, nullptr, kVersion},
+    {"by", no_argument, nullptr, kBy},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
@@ -751,6 +815,10 @@ std::string ReadOptions(int argc, char** argv, Invocation& invocation,
       help = true;
       continue;
     }
+    if (c == kBy) {
+      invocation.by = true;
+      continue;
+    }
     if (*::optarg == '\0') {
       // As given: "-o" and its value may be one word or two.
       return (index >= 0 ? "--" + std::string(kOptions[index].name)
@@ -777,6 +845,11 @@ constexpr Conflict kConflicts[] = {
      "-o is for get only"},
     {[](const Invocation& i) { return !i.version.empty() && !IsGet(i); },
      "--version is for get only"},
+    {[](const Invocation& i) {
+       return i.by && i.command->run != RunList &&
+              i.command->run != RunVersions;
+     },
+     "--by is for list and versions only"},
     {[](const Invocation& i) { return !i.url.empty() && !i.local.empty(); },
      "give either --url or --local, not both"},
     {[](const Invocation& i) {

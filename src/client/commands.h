@@ -28,6 +28,7 @@ struct Invocation {
   std::string local;                 // --local PATH: run the program directly
   std::string output;                // get -o FILE
   std::string version;               // get --version STAMP
+  bool by = false;                   // list, versions --by: who saved each
   Login login;  // --user, --password-file, --netrc-file, TALVENPLAN_PASSWORD
   std::vector<std::string> args;  // the command's own arguments
   // Where a KEY given as "-" is still to be read from: a file, or "-" for

@@ -143,10 +143,12 @@ FileError WriteBeside(const Place& place, const char* temp_name,
   if (!unique.fd) return FileError::kCantCreate;
   // Before the permission bits: a file whose bits forbid writing takes no
   // user attribute, even through a descriptor open for writing.
+  // A file system that keeps no user attributes, or refuses them, costs the
+  // mark and not the write; a full or failing disk fails it.
   if (mark.name != nullptr &&
       ::fsetxattr(unique.fd.get(), mark.name, mark.value.data(),
                   mark.value.size(), 0) != 0 &&
-      errno != ENOTSUP) {
+      errno != ENOTSUP && errno != EPERM && errno != EACCES) {
     unique.fd.Close();
     ::unlinkat(dir, name, 0);
     return FileError::kCantWrite;

@@ -89,8 +89,8 @@ bool MayWrite(const Place& place);
 // name made from `temp_name` (which ends in kRandomChars 'X' bytes), whole
 // and synced, with the permission bits `mode` (none: 0666 less the umask).
 // A `mark` with a name is set on it first as an extended attribute; a file
-// system that keeps none (ENOTSUP) goes without. On failure nothing is left
-// behind.
+// system that keeps none, or refuses it, goes without. On failure nothing is
+// left behind.
 struct Mark {
   const char* name = nullptr;
   std::string_view value;

@@ -4,6 +4,7 @@
 #include "client/client.h"
 
 #include <gtest/gtest.h>
+#include <sys/xattr.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -128,6 +129,15 @@ TEST_P(ClientTest, VersionsAreListedReadAndRestored) {
                 "versions of \"shop\": the server keeps none "
                 "(TALVEN_VERSIONS), or it was never replaced or removed)");
   ExpectDone(Client({"put", dir_, "shop", "k1", "-"}, kPrices), "");
+  // Who saved each, as a web server's login would have recorded it: shown
+  // decoded, but for a control byte, which would break the line.
+  constexpr char kLogin[] = "J%C3%A4rvi%40shop%0A";
+  if (::setxattr((dir_ + "/shop").c_str(), "user.talvenplan.by", kLogin,
+                 sizeof kLogin - 1, 0) == 0) {
+    ExpectDone(Client({"list", dir_, "--by"}), "shop\tJ\xc3\xa4rvi@shop%0A\n");
+    Outcome saved = Client({"versions", dir_, "shop", "--by"});
+    EXPECT_EQ(saved.out.substr(23), "\t\n") << saved.out;
+  }
   ExpectDone(Client({"remove", dir_, "shop", "k1"}), "");
   // A removed list's history is kept apart, under its name and the time it
   // was removed.

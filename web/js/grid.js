@@ -7,6 +7,7 @@
 //   const grid = new Grid(scroller, tbody, { rowHeight, render, count });
 //   render(i) -> <tr> for view position i; count() -> the number of rows.
 //   grid.refresh()     after rows were added, removed or reordered
+//   grid.redraw(p, q)  after rows p and q swapped places
 //   grid.update()      after a scroll or resize (done by the grid itself)
 //   grid.reveal(i)     scrolls row i into view and returns its <tr>
 
@@ -160,6 +161,20 @@ export class Grid {
     this.first = a;
     this.last = b;
     this.sizeSpacers();
+  }
+
+  // Renders the rows at positions `ps` again where they are in the
+  // document, and no other: after rows changed places among themselves.
+  redraw(...ps) {
+    for (const p of ps) {
+      const old = this.rowAt(p);
+      if (!old) continue;
+      const tr = this.render(p, old);
+      if (tr !== old) {
+        old.replaceWith(tr);
+        this.rows[p - this.first] = tr;
+      }
+    }
   }
 
   rowAt(i) {

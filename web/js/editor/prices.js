@@ -279,7 +279,8 @@ function movePrice(p, by, focus) {
   a.moved = b.moved = true;
   a.at = j;
   b.at = i;
-  state.editor.grid.refresh(Math.min(p, q) - 1);
+  // Nothing else in view changes: no other row's place, number or buttons.
+  state.editor.grid.redraw(p, q);
   focusRow(q, focus);
   updateDirty();
 }

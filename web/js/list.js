@@ -6,11 +6,11 @@
 import { equalBytes, latin1Bytes, latin1Text } from './bytes.js';
 import { adoptWritten, readDatabase, repricedTexts, writeDatabase, isEdited } from './format.js';
 import { commandBody, crlfDatabaseFromGet, databaseFromGet, keyProblem, listBody, putTextProblem, storedKey } from './protocol.js';
-import { HISTORY_OFF, savedBy, stampsOf, versionsDir } from './versions.js';
+import { savedBy } from './versions.js';
 import { send } from './api.js';
 import { rowProblems } from './checks.js';
 import { loadShop } from './shop.js';
-import { isDirty, savedList, setOpen, show, state, useDb } from './state.js';
+import { savedList, setOpen, show, state, useDb } from './state.js';
 import { $, enableListTabs, num, say, sayOutcome } from './ui.js';
 import { renderEditor } from './editor/body.js';
 import { goTo } from './editor/marks.js';
@@ -18,12 +18,12 @@ import { computeView, placeRows, redrawPrices } from './editor/prices.js';
 import { tr } from './i18n.js';
 
 // The merge, loaded when a save first has something to merge.
-const mergeFiles = async (...files) => (await import('./merge.js')).mergeFiles(...files);
+export const mergeFiles = async (...files) => (await import('./merge.js')).mergeFiles(...files);
 
 // What a save says of the lines this page saved (`own`) that someone else
 // replaced since (replaced.js): the sentences, naming `who()`, the login
 // asked for only when there is something to say. [] where there is nothing.
-async function replacedNote(own, now, merged, who) {
+export async function replacedNote(own, now, merged, who) {
   if (!own || equalBytes(now, own.file)) return [];
   const { replacedLines, sentences } = await import('./replaced.js');
   const replaced = replacedLines(own, now, merged);
@@ -145,26 +145,6 @@ async function readNow(key) {
   return outcome.kind === 'done' ? { file: fileFromGet(outcome.payload).file } : { outcome };
 }
 
-// The newest version of list `name`, read with `key`: { stamp, file, by },
-// {} when there is none or it cannot be read, or null when the server keeps
-// no versions here (history is off); `by` the login that saved what the
-// version holds, or ''. When the newest is `own` (this page's put, replaced
-// already by a save right after it), the one before it.
-export async function newestVersion(name, key, own = null) {
-  const dir = versionsDir(state.directory, name);
-  const listing = await send(state.program, listBody(dir, { by: true }));
-  if (listing.kind !== 'done') return null;
-  const stamps = stampsOf(listing.payload);
-  for (let i = stamps.length - 1; i >= 0 && i >= stamps.length - 2; i--) {
-    const stamp = stamps[i];
-    const got = await send(state.program, commandBody('g', dir, key, latin1Bytes(stamp)));
-    if (got.kind !== 'done') return { stamp };
-    const { file } = fileFromGet(got.payload);
-    if (!own || !equalBytes(file, own)) return { stamp, file, by: savedBy(listing.payload, stamp) };
-  }
-  return {};
-}
-
 // One read, merge and put of `mine`, made from `base`, for list `open`:
 // { mine, base, theirs, replaced, before } once the put answered "s"
 // (theirs: the changes merged in; replaced: what to say of lines this page
@@ -173,7 +153,7 @@ export async function newestVersion(name, key, own = null) {
 // why, or { conflict }). `others`: where `mine` holds someone else's lines
 // that `base` lacks, the list they came from, so that they are not taken
 // for this page's own.
-async function readMergePut(open, mine, base, others = null) {
+export async function readMergePut(open, mine, base, others = null) {
   const now = await readNow(open.key);
   if (now.outcome) {
     sayOutcome(now.outcome, tr('wrong key (someone may have changed the key line since you opened the list, or removed the list)'));
@@ -205,7 +185,7 @@ async function readMergePut(open, mine, base, others = null) {
 // `mine` is what the server holds now: it becomes the list's file, and the
 // rows on screen the saved rows (the editor's own, unless a merge changed
 // them).
-function adopt(open, mine, written) {
+export function adopt(open, mine, written) {
   Object.assign(open, { file: mine, saved: null });
   if (written && equalBytes(mine, written.bytes)) {
     adoptWritten(written.db, mine, written.spans);
@@ -239,72 +219,10 @@ export async function saveBytes(mine, base, written = null) {
   told.push(...put.replaced);
   const saved = { outcome: 'saved', merged: put.theirs, replaced: put.replaced.length };
   say(told.length ? 'note' : 'ok', [...told, tr('Saved “{{name}}” ({{bytes}} bytes).', { name: show(open.name), bytes: num(put.mine.length) })].join(' '), saved);
-  open.checked = checkAfterPut(open, token, oldKey, put, told, saved);
+  // The check is loaded with the first save: a page that only reads lists
+  // never needs it.
+  open.checked = import('./after_save.js').then((m) => m.checkAfterPut(open, token, oldKey, put, told, saved));
   return true;
-}
-
-// After "Saved": the newest version is what the put replaced. When it is not
-// the list this page read before the put, a colleague's save slipped in
-// between: it is merged in, and saved again. It resolves with true, false or
-// { conflict } as a save does, or null when a later save or another list
-// made it stale (the versions keep everything either way).
-async function checkAfterPut(open, token, key, put, told, saved) {
-  const stale = () => state.open !== open || open.saving !== token;
-  let { mine, base, before } = put;
-  let again = 0;
-  const lostSince = [];  // lines of this page's that the slipped saves replaced
-  let learnedOff = false;
-  for (let round = 1; ; round++) {
-    const replaced = await newestVersion(open.name, key, mine);
-    if (stale()) return null;
-    if (!replaced && state.history !== 'off') learnedOff = true;
-    state.history = replaced ? 'on' : 'off';
-    if (round === 1) open.undo = replaced?.file ? { file: replaced.file } : null;
-    if (!replaced?.file || equalBytes(replaced.file, base)) break;
-    const merge = await mergeFiles(base, mine, replaced.file);
-    if (stale()) return null;
-    if (merge.conflicts) return { conflict: { merge, base: mine, slipped: true } };
-    again += merge.theirs;
-    // The slipped save may have replaced lines this page saved before.
-    const lost = await replacedNote(before, replaced.file, merge.bytes, async () => replaced.by);
-    if (stale()) return null;
-    lostSince.push(...lost);
-    if (round === 4) {
-      say('failed', tr('Not saved: the list kept changing under other saves. Open it again to see.'));
-      return false;
-    }
-    // Edits made since "Saved" stay on screen: their base stays the list
-    // they were made on, so that the next save merges this one in.
-    const edited = isDirty(open);
-    key = open.key;
-    const next = await readMergePut(open, merge.bytes, mine, replaced.file);
-    if ('result' in next) return stale() ? null : next.result;
-    again += next.theirs;
-    lostSince.push(...next.replaced);
-    ({ mine, base, before } = next);
-    if (stale()) return null;
-    if (!edited) adopt(open, mine, null);
-  }
-  if (again) {
-    told.push(tr(['Someone else saved this list while this page was saving: merged again with their {{n}} change; their save is kept in the history too.', 'Someone else saved this list while this page was saving: merged again with their {{n}} changes; their save is kept in the history too.'], { count: again, n: again }), ...lostSince);
-  }
-  if (again || learnedOff) {
-    say(told.length ? 'note' : 'ok', [...told, tr('Saved “{{name}}” ({{bytes}} bytes).', { name: show(open.name), bytes: num(mine.length) })].join(' ') +
-      (learnedOff ? ' ' + HISTORY_OFF() : ''), { ...saved, again, history: state.history });
-  }
-  readBack(open, token, mine);
-  return true;
-}
-
-// After the check: the list read back, to tell the person when the server
-// holds something else already (someone saved right after).
-async function readBack(open, token, bytes) {
-  const check = await send(state.program, commandBody('g', state.directory, open.key, open.name));
-  const file = check.kind === 'done' ? fileFromGet(check.payload).file : null;
-  if (state.open !== open || open.saving !== token) return;  // another list, or a later save
-  if (!file || !equalBytes(file, bytes)) {
-    say('refused', tr('Saved, but reading the list back gave something else: someone may have changed it at the same time. Open it again to see.'));
-  }
 }
 
 // Runs a save; where someone else changed the same lines, asks which to

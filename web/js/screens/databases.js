@@ -6,7 +6,7 @@ import { removedLists, stampTime, versionsDir } from '../versions.js';
 import { send } from '../api.js';
 import { createProblem } from '../checks.js';
 import { dirty, show, state } from '../state.js';
-import { closeList, isDemo, listed, newestVersion, openList, showList } from '../list.js';
+import { closeList, isDemo, listed, openList, showList } from '../list.js';
 import { $, focusTitle, h, say, sayOutcome, showScreen } from '../ui.js';
 import { shopTime } from '../shop.js';
 import { tr } from '../i18n.js';
@@ -85,6 +85,7 @@ function askRestore(entry) {
     const target = as.hidden ? name : utf8($('restore-name').value.trim());
     const badName = as.hidden ? '' : createProblem(state.directory, target, key);
     if (badName) return tr('The name: {{problem}}.', { problem: badName });
+    const { newestVersion } = await import('../after_save.js');
     const newest = await newestVersion(latin1Bytes(entry.dir), key);
     if (!newest?.file) return newest?.stamp ? tr('Wrong key: it is not the key the list had.') : tr('No version of it is left.');
     const made = await send(state.program, commandBody('c', state.directory, key, target));

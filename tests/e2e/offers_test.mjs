@@ -292,6 +292,8 @@ test('the customer answers once, keeps a copy with a receipt, and the register s
   const row = staff.locator(`#register-list tr[data-offer="${offer.name}"]`);
   assert.equal(await row.getAttribute('data-state'), 'accepted');
   assert.match(await row.innerText(), /Anna Virtanen[\s\S]*Kiitos! Toimitus maanantaina/);
+  // Verified: the hash the page showed is the one staged.
+  assert.match(await row.innerText(), /The offer answered is the one staged\./);
   assert.equal(registered().answer.name, 'Anna Virtanen');
   assert.ok(registered().mailed, 'the register knows it was mailed');
   await staff.screenshot({ path: join(dir, 'offer-register-answered.png') });

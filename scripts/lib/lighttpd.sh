@@ -57,7 +57,7 @@ write_lighttpd_conf() {
   local dir=$1 program=$2 data=$3 port=$4 versions=${5:-50} users=${6:-}
   local modules='"mod_cgi", "mod_setenv"' staff=''
   if [ -n "$users" ]; then
-    printf '%s\n' $users >"$dir/users"
+    tr ' ' '\n' <<<"$users" >"$dir/users"
     modules='"mod_auth", "mod_authn_file", "mod_alias", '$modules
     staff="auth.backend = \"plain\"
 auth.backend.plain.userfile = \"$dir/users\"

@@ -217,6 +217,9 @@ TEST(VersionsTest, EachVersionTellsWhoSavedIt) {
     EXPECT_EQ(shop.Run(body), "sdb\n") << body;
   }
 
+  // A login longer than any a person types keeps its first 256 bytes, each
+  // encoded in three: the listing reads the longest there can be whole.
+  ASSERT_EQ(as(std::string(300, '\xff').c_str(), "c\n.\nk long\n"), "s");
   // A link is not followed for its login; a value no save writes is passed
   // over, however it got there.
   ASSERT_EQ(::symlink("db", shop.dir.Path("link").c_str()), 0);
@@ -227,6 +230,9 @@ TEST(VersionsTest, EachVersionTellsWhoSavedIt) {
   std::string out = "\n" + shop.Run("l\n.\nby\n").substr(1);
   EXPECT_NE(out.find("\nlink\t\n"), out.npos) << out;
   EXPECT_NE(out.find("\nother\t\n"), out.npos) << out;
+  std::string longest;
+  for (int i = 0; i < 256; ++i) longest += "%FF";
+  EXPECT_NE(out.find("\nlong\t" + longest + "\n"), out.npos) << out;
 }
 
 }  // namespace

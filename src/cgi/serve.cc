@@ -166,8 +166,13 @@ int ServeRequest(const CgiEnv& env, int input_fd, std::span<char> line_buffer,
   // the same for every request.
   Root root;
   ResolveRoot(env.root, root);
-  const Context context{root, line_buffer, VersionsToKeep(env.versions),
-                        env.remote_user};
+  // A login longer than any a person types keeps its beginning.
+  const std::string_view login =
+      env.remote_user == nullptr
+          ? std::string_view()
+          : std::string_view(env.remote_user,
+                             ::strnlen(env.remote_user, kLoginMost));
+  const Context context{root, line_buffer, VersionsToKeep(env.versions), login};
 
   if (env.query_string != nullptr &&
       std::strncmp(env.query_string, kOfferKey.data(), kOfferKey.size()) == 0) {

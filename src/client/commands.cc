@@ -22,6 +22,7 @@
 #include "io/fd.h"
 #include "io/versions.h"
 #include "protocol/letter_pair.h"
+#include "protocol/percent.h"
 #include "protocol/request.h"
 #include "protocol/wire.h"
 
@@ -241,15 +242,10 @@ std::pair<std::string, std::string> NameAndLogin(const std::string& line) {
 // A login for the terminal: decoded, but a control byte stays encoded so
 // that it never breaks the line it is printed in.
 std::string ShownLogin(const std::string& encoded) {
-  auto hex = [](char c) {
-    return c >= '0' && c <= '9'   ? c - '0'
-           : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                  : -1;
-  };
   std::string shown;
   for (std::size_t i = 0; i < encoded.size(); ++i) {
-    int high = i + 2 < encoded.size() ? hex(encoded[i + 1]) : -1;
-    int low = high >= 0 ? hex(encoded[i + 2]) : -1;
+    int high = i + 2 < encoded.size() ? HexValue(encoded[i + 1]) : -1;
+    int low = high >= 0 ? HexValue(encoded[i + 2]) : -1;
     int value = high * 16 + low;
     if (encoded[i] == '%' && low >= 0 && value >= 0x20 && value != 0x7f) {
       shown += static_cast<char>(value);

@@ -33,10 +33,8 @@ constexpr std::string_view kNewDatabaseTail = "\n0\n0\n\"\"\n0\n0\n0\n";
 // Who saves a new database's content: the request's login, as the mark the
 // file carries (none without a login). `text` holds the encoded login.
 Mark SavedBy(const Context& context, char (&text)[kLoginMost * kPercentWidth]) {
-  if (context.login == nullptr || *context.login == '\0') return {};
-  std::string_view login =
-      std::string_view(context.login).substr(0, kLoginMost);
-  return {kSavedByName, {text, PercentEncode(login, text)}};
+  if (context.login.empty()) return {};
+  return {kSavedByName, {text, PercentEncode(context.login, text)}};
 }
 
 // Demonstration databases are never written, and the client is not told.

@@ -3,6 +3,7 @@
 #define TALVENPLAN_IO_CONTEXT_H_
 
 #include <span>
+#include <string_view>
 
 #include "io/beneath.h"
 
@@ -16,9 +17,10 @@ struct Context {
   // How many versions of each database put and remove keep (io/versions.h);
   // 0: none, and no versions directory is ever made.
   int versions = 0;
-  // The login the web server checked (REMOTE_USER), or nullptr: recorded
-  // with what the request stages.
-  const char* login = nullptr;
+  // The login the web server checked (REMOTE_USER), empty without one,
+  // clipped to the most that is recorded: kept with what the request saves
+  // or stages.
+  std::string_view login;
 };
 
 }  // namespace talvenplan

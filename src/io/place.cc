@@ -7,7 +7,6 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cassert>
@@ -146,9 +145,8 @@ FileError WriteBeside(const Place& place, const char* temp_name,
   // A file system that keeps no user attributes, or refuses them, costs the
   // mark and not the write; a full or failing disk fails it.
   if (mark.name != nullptr &&
-      ::fsetxattr(unique.fd.get(), mark.name, mark.value.data(),
-                  mark.value.size(), 0) != 0 &&
-      errno != ENOTSUP && errno != EPERM && errno != EACCES) {
+      !SetMark(unique.fd.get(), mark.name, mark.value) && errno != ENOTSUP &&
+      errno != EPERM && errno != EACCES) {
     unique.fd.Close();
     ::unlinkat(dir, name, 0);
     return FileError::kCantWrite;

@@ -129,13 +129,6 @@ struct AnswerForm {
   std::string_view decision, name, message, sha256;
 };
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Decodes one form value (%HH and + for a space) into `out`, which has room
 // for `value.size()` bytes. nullopt for a broken escape.
 std::optional<std::string_view> DecodeFormValue(std::string_view value,
@@ -281,11 +274,7 @@ bool WriteSlot(int dir, const char* name, const OfferLine& line,
   if (!line.until.empty()) slot.Line("until", line.until);
   slot.Line("sha256", hex);
   slot.Line("staged", stamp);
-  if (context.login != nullptr && *context.login != '\0') {
-    // A login longer than any a person types keeps its beginning.
-    slot.LineEncoded("by",
-                     std::string_view(context.login).substr(0, kLoginMost));
-  }
+  if (!context.login.empty()) slot.LineEncoded("by", context.login);
   if (slot.full) return false;
 
   char slot_name[NAME_MAX + 1];

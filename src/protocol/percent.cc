@@ -19,6 +19,13 @@ bool IsUpperHex(char c) {
 
 }  // namespace
 
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 std::size_t PercentEncode(std::string_view value, char* out) {
   char* at = out;
   for (char c : value) {

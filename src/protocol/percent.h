@@ -18,6 +18,9 @@ inline constexpr std::size_t kPercentWidth = 3;
 // each of `value`'s; returns how many it wrote.
 std::size_t PercentEncode(std::string_view value, char* out);
 
+// The value of the hex digit `c`, in either case, or -1 for another byte.
+int HexValue(char c);
+
 // Whether `text` holds only what PercentEncode writes, each % followed by
 // two upper-case hex digits.
 bool IsPercentEncoded(std::string_view text);
